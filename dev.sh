@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   ./dev.sh run    install what is missing, build in Release, start the player
+#   ./dev.sh test   install what is missing, build, run the whole test suite
+set -euo pipefail
+cd "$(dirname "$0")"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+case "${1:-}" in
+    run)
+        scripts/install-deps.sh run
+        cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF
+        cmake --build build/release -j"$jobs"
+        exec scripts/run-player.sh build/release
+        ;;
+    test)
+        scripts/install-deps.sh test
+        cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=ON
+        cmake --build build/test -j"$jobs"
+        cd build/test
+        exec ctest --output-on-failure --timeout 600
+        ;;
+    *)
+        echo "usage: $0 run|test" >&2
+        exit 2
+        ;;
+esac
