@@ -14,12 +14,12 @@ inline constexpr std::string_view kMediaErrorNotice =
 // Tells the user of a player problem. Every event shows its own box; nothing
 // else changes.
 class ErrorNotices {
-public:
+  public:
     explicit ErrorNotices(Notifier& notifier) : notifier_(notifier) {}
     void warning();
     void mediaError();
 
-private:
+  private:
     Notifier& notifier_;
 };
 

@@ -22,9 +22,9 @@ inline constexpr std::int32_t Reconnecting = 11;
 // The transport commands. Each returns without waiting for the player to reach
 // the state it asked for; a failing command throws PlayerError.
 class PlayerControls {
-public:
+  public:
     virtual ~PlayerControls() = default;
-    virtual void play() = 0;   // resume, or start again after stop or end
+    virtual void play() = 0;  // resume, or start again after stop or end
     virtual void stop() = 0;
     virtual void pause() = 0;
 };
@@ -32,7 +32,7 @@ public:
 // Receives the player's events on the user-interface thread, one at a time.
 // A listener must not destroy the player from inside a callback.
 class PlayerListener {
-public:
+  public:
     virtual ~PlayerListener() = default;
     // status() or playState() changed.
     virtual void onStatusChange() = 0;
@@ -46,7 +46,7 @@ public:
 // The media player component. Called only from the user-interface thread;
 // no call waits for the network. Text is UTF-8.
 class Player {
-public:
+  public:
     virtual ~Player() = default;
 
     // Opens the media and, with autoStart on, starts it by itself. An empty

@@ -25,14 +25,21 @@ struct Row {
 
 using enum TransportButton;
 
-constexpr Row kStoppedAfterStop{play_state::Stopped, {{{Command2, false}, {Command3, false}, {C2, false}}}};
-constexpr Row kPlayingAfterContinue{play_state::Playing, {{{Command2, false}, {Command3, true}, {C2, true}}}};
-constexpr Row kPausedAfterPause{play_state::Paused, {{{C2, false}, {Command2, true}, {Command3, true}}}};
-constexpr Row kStoppedOnStatus{play_state::Stopped, {{{C2, false}, {Command2, false}, {Command3, false}}}};
-constexpr Row kPlayingOnStatus{play_state::Playing, {{{Command2, false}, {Command3, true}, {C2, true}}}};
-constexpr Row kPausedOnStatus{play_state::Paused, {{{C2, false}, {Command2, true}, {Command3, true}}}};
+constexpr Row kStoppedAfterStop{play_state::Stopped,
+                                {{{Command2, false}, {Command3, false}, {C2, false}}}};
+constexpr Row kPlayingAfterContinue{play_state::Playing,
+                                    {{{Command2, false}, {Command3, true}, {C2, true}}}};
+constexpr Row kPausedAfterPause{play_state::Paused,
+                                {{{C2, false}, {Command2, true}, {Command3, true}}}};
+constexpr Row kStoppedOnStatus{play_state::Stopped,
+                               {{{C2, false}, {Command2, false}, {Command3, false}}}};
+constexpr Row kPlayingOnStatus{play_state::Playing,
+                               {{{Command2, false}, {Command3, true}, {C2, true}}}};
+constexpr Row kPausedOnStatus{play_state::Paused,
+                              {{{C2, false}, {Command2, true}, {Command3, true}}}};
 
-constexpr std::array<ButtonSetting, 3> kStartedSet{{{Command2, false}, {C2, true}, {Command3, true}}};
+constexpr std::array<ButtonSetting, 3> kStartedSet{
+    {{Command2, false}, {C2, true}, {Command3, true}}};
 
 // Runs one call on the player; a failure carries what was being done, so the
 // message box that reports it makes sense on its own.

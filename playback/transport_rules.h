@@ -11,7 +11,7 @@ namespace velmora::playback {
 // live in the view, the play state in the player. Each action runs to its end
 // unless a call fails; then it throws, and the flags already set stay set.
 class TransportRules {
-public:
+  public:
     TransportRules(Player& player, TransportView& view) : player_(player), view_(view) {}
 
     // Puts the URL and applies the started set; the player starts by itself.
@@ -26,7 +26,7 @@ public:
     // Continue disabled, Pause enabled, Stop enabled, without reading the state.
     void applyStartedSet();
 
-private:
+  private:
     Player& player_;
     TransportView& view_;
 };

@@ -4,9 +4,7 @@
 
 namespace velmora::playback {
 
-std::string urlPrompt() {
-    return std::string(kUrlPromptLead) + std::string(kExampleUrl);
-}
+std::string urlPrompt() { return std::string(kUrlPromptLead) + std::string(kExampleUrl); }
 
 void UrlBoxRules::click() {
     if (box_.text() == urlPrompt()) {

@@ -17,7 +17,7 @@ inline constexpr int kEnterKey = 13;
 
 // The URL box's click and key-press rules.
 class UrlBoxRules {
-public:
+  public:
     UrlBoxRules(UrlBox& box, TransportRules& transport) : box_(box), transport_(transport) {}
 
     // Replaces the untouched prompt by the example URL; otherwise does nothing.
@@ -25,7 +25,7 @@ public:
     // Returns the character code to pass on: 0 when the key was consumed.
     int keyPress(int charCode);
 
-private:
+  private:
     UrlBox& box_;
     TransportRules& transport_;
 };

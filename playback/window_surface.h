@@ -14,7 +14,7 @@ enum class TransportButton {
 
 // What the main window lets the playback rules change.
 class TransportView {
-public:
+  public:
     virtual ~TransportView() = default;
     virtual void setButtonEnabled(TransportButton button, bool enabled) = 0;
     virtual void setStatusCaption(const std::string& caption) = 0;  // Label2
@@ -22,7 +22,7 @@ public:
 
 // The URL box (Text1).
 class UrlBox {
-public:
+  public:
     virtual ~UrlBox() = default;
     virtual std::string text() const = 0;
     virtual void setText(const std::string& text) = 0;
@@ -31,7 +31,7 @@ public:
 // Shows a modal message box with an OK button only and no icon; returns when
 // the user has closed it.
 class Notifier {
-public:
+  public:
     virtual ~Notifier() = default;
     virtual void showNotice(const std::string& caption, const std::string& text) = 0;
 };
