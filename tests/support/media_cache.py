@@ -1,0 +1,136 @@
+"""Generated MP3 media for the loopback stream server.
+
+Every file is made on first use with GStreamer's own tools (lamemp3enc) and kept in a cache
+folder, so a test run costs the encoding once. A file's name carries every parameter that
+shapes it: a change of recipe never reuses a stale file.
+"""
+
+import math
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import wave
+from dataclasses import dataclass
+
+# Bumped when a recipe changes in a way its file name would not show.
+RECIPE_VERSION = 1
+SAMPLE_RATE_HZ = 44100
+CHANNELS = 2
+ENCODE_TIMEOUT_S = 120
+
+
+class MediaError(RuntimeError):
+    """A media file could not be made."""
+
+
+@dataclass(frozen=True)
+class ToneRecipe:
+    freq_hz: int
+    bitrate_kbps: int
+    duration_s: int
+
+    def file_name(self) -> str:
+        return (f"tone-{self.freq_hz}hz-{self.bitrate_kbps}k-{self.duration_s}s"
+                f"-v{RECIPE_VERSION}.mp3")
+
+
+@dataclass(frozen=True)
+class MelodyRecipe:
+    bitrate_kbps: int
+    repeats: int
+
+    def file_name(self) -> str:
+        return f"melody-{self.bitrate_kbps}k-x{self.repeats}-v{RECIPE_VERSION}.mp3"
+
+
+def _encoder_tail(bitrate_kbps: int, out_path: str) -> list:
+    return [
+        "!", "audioconvert", "!", "audioresample", "!",
+        f"audio/x-raw,rate={SAMPLE_RATE_HZ},channels={CHANNELS}", "!",
+        "lamemp3enc", "target=bitrate", f"bitrate={bitrate_kbps}", "cbr=true", "!",
+        "filesink", f"location={out_path}",
+    ]
+
+
+def _run_encoder(args: list) -> None:
+    launcher = shutil.which("gst-launch-1.0")
+    if launcher is None:
+        raise MediaError("gst-launch-1.0 not found (Debian package gstreamer1.0-tools)")
+    try:
+        done = subprocess.run([launcher, "-q", *args], capture_output=True, text=True,
+                              timeout=ENCODE_TIMEOUT_S, check=False)
+    except subprocess.TimeoutExpired as exc:
+        raise MediaError(f"encoding took longer than {ENCODE_TIMEOUT_S} s") from exc
+    if done.returncode != 0:
+        raise MediaError(f"gst-launch-1.0 failed ({done.returncode}): {done.stderr.strip()}")
+
+
+def _tone_args(recipe: ToneRecipe, out_path: str) -> list:
+    # 441 samples a buffer divides one second exactly, so the tone lasts exactly duration_s.
+    samples_per_buffer = SAMPLE_RATE_HZ // 100
+    buffers = recipe.duration_s * 100
+    return [
+        "audiotestsrc", "wave=sine", f"freq={recipe.freq_hz}", "volume=0.5",
+        f"samplesperbuffer={samples_per_buffer}", f"num-buffers={buffers}",
+        *_encoder_tail(recipe.bitrate_kbps, out_path),
+    ]
+
+
+# A short pentatonic tune (MIDI note, beats); pleasant to hear while checking the player works.
+_MELODY = [(69, 1), (72, 1), (74, 1), (76, 2), (74, 1), (72, 1), (69, 2), (67, 1), (69, 1),
+           (72, 2), (74, 1), (76, 1), (79, 2), (76, 1), (74, 1), (72, 1), (69, 3)]
+_BEAT_S = 0.3
+_MELODY_PEAK = 0.35
+
+
+def _melody_frames(repeats: int) -> bytes:
+    samples = []
+    for _ in range(repeats):
+        for note, beats in _MELODY:
+            freq = 440.0 * 2 ** ((note - 69) / 12)
+            count = int(beats * _BEAT_S * SAMPLE_RATE_HZ)
+            for i in range(count):
+                t = i / SAMPLE_RATE_HZ
+                # Soft attack and exponential decay keep the notes from clicking.
+                envelope = min(1.0, t / 0.01) * math.exp(-3.0 * t / (beats * _BEAT_S))
+                value = envelope * (math.sin(2 * math.pi * freq * t)
+                                    + 0.3 * math.sin(4 * math.pi * freq * t))
+                samples.append(int(_MELODY_PEAK * 32767 * value / 1.3))
+    frames = bytearray()
+    for value in samples:
+        frames += struct.pack("<hh", value, value)
+    return bytes(frames)
+
+
+def _melody_args(recipe: MelodyRecipe, out_path: str, wav_path: str) -> list:
+    with wave.open(wav_path, "wb") as wav:
+        wav.setnchannels(CHANNELS)
+        wav.setsampwidth(2)
+        wav.setframerate(SAMPLE_RATE_HZ)
+        wav.writeframes(_melody_frames(recipe.repeats))
+    return ["filesrc", f"location={wav_path}", "!", "wavparse",
+            *_encoder_tail(recipe.bitrate_kbps, out_path)]
+
+
+def ensure(media_dir: str, recipe) -> str:
+    """Returns the path of the recipe's file in media_dir, encoding it first if it is missing.
+
+    Safe when several processes share media_dir: each encodes into a private temporary file
+    and renames it into place atomically.
+    """
+    os.makedirs(media_dir, exist_ok=True)
+    final_path = os.path.join(media_dir, recipe.file_name())
+    if os.path.isfile(final_path) and os.path.getsize(final_path) > 0:
+        return final_path
+    with tempfile.TemporaryDirectory(dir=media_dir, prefix=".making-") as work:
+        out_path = os.path.join(work, recipe.file_name())
+        if isinstance(recipe, ToneRecipe):
+            _run_encoder(_tone_args(recipe, out_path))
+        else:
+            _run_encoder(_melody_args(recipe, out_path, os.path.join(work, "melody.wav")))
+        if not os.path.isfile(out_path) or os.path.getsize(out_path) == 0:
+            raise MediaError(f"the encoder wrote nothing for {recipe.file_name()}")
+        os.replace(out_path, final_path)
+    return final_path

@@ -1,0 +1,142 @@
+"""Checks the loopback stream server's main routes through a real running server process."""
+
+import http.client
+import json
+import os
+import select
+import signal
+import socket
+import subprocess
+import sys
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, "stream_server.py")
+START_TIMEOUT_S = 60  # the first start encodes the media
+REQUEST_TIMEOUT_S = 10
+STOP_TIMEOUT_S = 5
+TONE_BYTES = 480653  # 30 s at 128 kbit/s, as lamemp3enc frames it
+
+
+class StreamServerTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        media_dir = os.environ.get("VELMORA_TEST_MEDIA_DIR")
+        media_args = ["--media-dir", media_dir] if media_dir else []
+        cls.proc = subprocess.Popen([sys.executable, SERVER, "--port", "0", *media_args],
+                                    stdout=subprocess.PIPE, text=True)
+        ready = _read_line(cls.proc, START_TIMEOUT_S)
+        cls.base = f"http://127.0.0.1:{json.loads(ready)['port']}"
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.proc.poll() is None:
+            cls.proc.kill()
+            cls.proc.wait(STOP_TIMEOUT_S)
+
+    def get(self, path, headers=None):
+        request = urllib.request.Request(self.base + path, headers=headers or {})
+        return urllib.request.urlopen(request, timeout=REQUEST_TIMEOUT_S)
+
+    def test_file_answers_whole_and_by_range(self):
+        with self.get("/tone.mp3") as answer:
+            whole = answer.read()
+            self.assertEqual(answer.headers["Accept-Ranges"], "bytes")
+        self.assertEqual(len(whole), TONE_BYTES)
+        self.assertEqual(whole[0], 0xFF, "starts on an MP3 frame sync")
+        rows = [("bytes=100-199", 206, whole[100:200]), ("bytes=480000-", 206, whole[480000:]),
+                ("bytes=-53", 206, whole[-53:]), ("bytes=0-999999999", 206, whole)]
+        for header, code, body in rows:
+            with self.subTest(header), self.get("/tone.mp3", {"Range": header}) as answer:
+                self.assertEqual((answer.status, answer.read()), (code, body))
+        for header in ("bytes=480653-", "bytes=9-5", "lines=1-2"):
+            with self.subTest(header), self.assertRaises(urllib.error.HTTPError) as caught:
+                self.get("/tone.mp3", {"Range": header})
+            self.assertEqual(caught.exception.code, 416)
+        with self.get("/tone.mp3?range=0", {"Range": "bytes=100-"}) as answer:
+            self.assertEqual((answer.status, len(answer.read())), (200, TONE_BYTES))
+            self.assertIsNone(answer.headers["Accept-Ranges"])
+
+    def test_pacing_holds_the_body_back_but_not_the_burst(self):
+        started = time.monotonic()
+        with self.get("/tone.mp3?kbps=800&burst=50000&range=0") as answer:
+            answer.read(50000)
+            self.assertEqual(len(answer.read(100000)), 100000)
+        # 100000 bytes at 100000 bytes/s after the burst: only a lower bound is safe to check.
+        self.assertGreater(time.monotonic() - started, 0.9)
+
+    def test_error_and_odd_content_routes(self):
+        rows = [("/status/404", 404), ("/status/500", 500), ("/nowhere", 404),
+                ("/redirect-loop", 302), ("/tone.mp3?kbps=fast", 400)]
+        for path, code in rows:
+            with self.subTest(path), self.assertRaises(urllib.error.HTTPError) as caught:
+                self.get(path)
+            self.assertEqual(caught.exception.code, code)
+        with self.get("/redirect?hops=4&to=/truncated.mp3") as answer:
+            self.assertEqual(len(answer.read()), 24200)
+        with self.get("/page.html") as answer:
+            self.assertTrue(answer.headers["Content-Type"].startswith("text/html"))
+        with self.get("/garbage.mp3") as answer:
+            self.assertEqual(answer.headers["Content-Type"], "audio/mpeg")
+            self.assertNotIn(b"\xff", answer.read())
+
+    def test_drop_hits_only_the_first_connection_of_a_session(self):
+        with self.get("/tone.mp3?drop_after=1000&session=file") as answer:
+            with self.assertRaises(http.client.IncompleteRead) as caught:
+                answer.read()
+            self.assertEqual(len(caught.exception.partial), 1000)
+        with self.get("/tone.mp3?drop_after=1000&session=file") as answer:
+            self.assertEqual(len(answer.read()), TONE_BYTES)
+        with self.get("/live?drop_after=3000&session=live&burst=9000") as answer:
+            self.assertEqual(len(answer.read()), 3000, "a live stream just ends")
+        with self.get("/live?drop_after=3000&session=live&burst=9000") as answer:
+            self.assertEqual(len(answer.read(9000)), 9000)
+
+    def test_live_sends_icy_titles_only_when_asked(self):
+        with self.get("/live?burst=4000&metaint=1000") as answer:
+            self.assertIsNone(answer.headers["icy-metaint"])
+            self.assertIsNone(answer.headers["Content-Length"])
+        rows = [("", "utf-8", "Velmora test tone 440 Hz"),
+                ("&title=%E9%9F%B3%E4%B9%90", "utf-8", "音乐"),
+                ("&charset=latin1", "latin-1", "Café Müller - Größe à l'été")]
+        for query, charset, title in rows:
+            path = f"/live?burst=4000&metaint=1000{query}"
+            with self.subTest(query), self.get(path, {"Icy-MetaData": "1"}) as answer:
+                self.assertEqual(answer.headers["icy-metaint"], "1000")
+                answer.read(1000)
+                block = answer.read(answer.read(1)[0] * 16).rstrip(b"\0").decode(charset)
+                self.assertEqual(block, f"StreamTitle='{title}';StreamUrl='';")
+                answer.read(1000)
+                self.assertEqual(answer.read(1), b"\0", "an unchanged title is not resent")
+
+    def test_closed_port_refuses(self):
+        port = int(subprocess.check_output([sys.executable, SERVER, "--closed-port"], text=True))
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", port), timeout=REQUEST_TIMEOUT_S)
+
+    def test_zz_sigterm_ends_the_server_with_streams_open(self):
+        # Named to run last in this class: it stops the shared server.
+        stalled = self.get("/stall")
+        live = self.get("/live")
+        live.read(100)
+        self.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(self.proc.wait(STOP_TIMEOUT_S), 0)
+        stalled.close()
+        live.close()
+
+
+def _read_line(proc, timeout_s):
+    ready, _, _ = select.select([proc.stdout], [], [], timeout_s)
+    if not ready:
+        raise TimeoutError(f"stream server not ready within {timeout_s} s")
+    line = proc.stdout.readline()
+    if not line:
+        raise RuntimeError(f"stream server exited with {proc.wait(STOP_TIMEOUT_S)}")
+    return line
+
+
+if __name__ == "__main__":
+    unittest.main()
