@@ -32,6 +32,7 @@ routes (GET; HEAD too for files):
   /tone.mp3              440 Hz tone, 30 s, 128 kbit/s CBR, 44.1 kHz stereo
   /tone320.mp3           the same tone at 320 kbit/s
   /melody.mp3            a short generated tune (the demo stream), 128 kbit/s
+  /demo                  endless live stream of the melody, with an ICY title (for people)
   /live                  endless live stream (loops a file, no Content-Length), paced at
                          its bitrate; ICY metadata when the request has Icy-MetaData: 1
   /truncated.mp3         the tone cut mid-frame (bytes=N, default 24200), as a whole response
@@ -61,6 +62,7 @@ query parameters (files and /live):
 """
 
 DEFAULT_LIVE_TITLE = "Velmora test tone 440 Hz"
+DEMO_TITLE = "Velmora 演示旋律 (demo melody)"
 DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
 FULL_SPEED_CHUNK_BYTES = 64 * 1024
 PACE_CHUNKS_PER_S = 50
@@ -202,6 +204,8 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._file(self.server.media[files[path]], query, head)
         elif path in ("/live", "/live.mp3"):
             self._live(query, head)
+        elif path == "/demo":
+            self._live(Query(f"source=melody&title={quote(DEMO_TITLE)}"), head)
         elif path == "/truncated.mp3":
             tone = self.server.media["tone"]
             cut = query.number("bytes", 24200, low=1, high=len(tone))
