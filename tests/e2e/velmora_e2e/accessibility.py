@@ -1,0 +1,138 @@
+"""Reading a program's windows through the accessibility tree (AT-SPI).
+
+The AT-SPI library ends the interpreter when it starts with no session bus, so it starts on
+the first look-up, after Desktop.adopt() has given this process the test's bus.
+"""
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, GLib  # noqa: E402
+
+from .waiting import wait_until  # noqa: E402
+
+MAX_TREE_NODES = 2000
+ROOT_PATH = "/org/a11y/atspi/accessible/root"
+
+
+def application(pid, timeout_s):
+    """The accessible application of process `pid`, once it has registered."""
+    Atspi.init()  # a no-op after the first call
+    def find():
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
+            try:
+                if app is not None and app.get_process_id() == pid:
+                    # Read everything afresh: no main loop runs here to keep a cache current.
+                    app.set_cache_mask(Atspi.Cache.NONE)
+                    return app
+            except GLib.Error:
+                continue
+        return None
+    return wait_until(find, timeout_s, f"process {pid} on the accessibility bus")
+
+
+def bus_name(app):
+    """The application's unique name on the accessibility bus."""
+    return app.app.bus_name
+
+
+def descendants(root):
+    """Every accessible below root, breadth first, bounded in count."""
+    queue = [root]
+    seen = 0
+    while queue and seen < MAX_TREE_NODES:
+        node = queue.pop(0)
+        seen += 1
+        try:
+            count = node.get_child_count()
+        except GLib.Error:
+            continue
+        for i in range(count):
+            try:
+                child = node.get_child_at_index(i)
+            except GLib.Error:
+                continue
+            if child is not None:
+                yield child
+                queue.append(child)
+
+
+def find_all(root, role, name=None):
+    """Accessibles below root with the role (e.g. "push button") and, if given, exact name."""
+    found = []
+    for node in descendants(root):
+        try:
+            if node.get_role_name() == role and (name is None or node.get_name() == name):
+                found.append(node)
+        except GLib.Error:
+            continue
+    return found
+
+
+def find_one(root, role, name=None):
+    """The single accessible with that role and name; fails on none or several."""
+    found = find_all(root, role, name)
+    if len(found) != 1:
+        raise AssertionError(f"expected one {role!r} named {name!r}, found {len(found)}")
+    return found[0]
+
+
+def top_windows(app):
+    """(role, name) of the application's open top-level windows."""
+    windows = []
+    for i in range(app.get_child_count()):
+        try:
+            child = app.get_child_at_index(i)
+            if child is not None:
+                windows.append(child)
+        except GLib.Error:
+            continue
+    return windows
+
+
+def name(node):
+    return node.get_name()
+
+
+def has_state(node, state):
+    return node.get_state_set().contains(state)
+
+
+def is_enabled(node):
+    return has_state(node, Atspi.StateType.ENABLED) and has_state(node, Atspi.StateType.SENSITIVE)
+
+
+def is_focused(node):
+    return has_state(node, Atspi.StateType.FOCUSED)
+
+
+def is_showing(node):
+    return has_state(node, Atspi.StateType.SHOWING)
+
+
+def text_of(node):
+    """The whole text of a text control."""
+    return Atspi.Text.get_text(node, 0, -1)
+
+
+def set_text(node, text):
+    """Replaces the whole text, as a paste over a selection would."""
+    if not Atspi.EditableText.set_text_contents(node, text):
+        raise AssertionError("the text control refused the new text")
+
+
+def centre(node):
+    """Screen coordinates of the control's centre."""
+    rect = node.get_extents(Atspi.CoordType.SCREEN)
+    if rect.width <= 0 or rect.height <= 0:
+        raise AssertionError(f"{node.get_role_name()} {node.get_name()!r} has no area")
+    return rect.x + rect.width // 2, rect.y + rect.height // 2
+
+
+def press(node):
+    """Runs the control's first action ("Press" for buttons and menu items)."""
+    if node.get_n_actions() < 1:
+        raise AssertionError(f"{node.get_role_name()} {node.get_name()!r} offers no action")
+    node.do_action(0)

@@ -1,0 +1,75 @@
+"""Child processes of one test run, each in a session of its own and stopped by its id."""
+
+import os
+import signal
+import subprocess
+import time
+
+STOP_GRACE_S = 3.0
+
+
+class Processes:
+    """Starts helper processes and stops them, newest first, when the run ends."""
+
+    def __init__(self, log_dir):
+        self._log_dir = log_dir
+        self._children = []  # (name, Popen)
+
+    def start(self, name, argv, env=None, pass_fds=(), stdout=None, stdin=subprocess.DEVNULL):
+        """Starts argv with its stderr (and stdout unless given) in <log_dir>/<name>.log."""
+        log = open(os.path.join(self._log_dir, f"{name}.log"), "ab")
+        try:
+            child = subprocess.Popen(argv, env=env, pass_fds=pass_fds, stdin=stdin,
+                                     stdout=stdout if stdout is not None else log,
+                                     stderr=log, start_new_session=True)
+        finally:
+            log.close()
+        self._children.append((name, child))
+        return child
+
+    def stop(self, child):
+        """Stops one child (and what it started in its session): TERM, then KILL."""
+        if child.poll() is None:
+            _signal_group(child.pid, signal.SIGTERM)
+            try:
+                child.wait(timeout=STOP_GRACE_S)
+            except subprocess.TimeoutExpired:
+                _signal_group(child.pid, signal.SIGKILL)
+                child.wait(timeout=STOP_GRACE_S)
+        else:
+            # The leader has gone; anything it left in its session goes too.
+            _signal_group(child.pid, signal.SIGKILL)
+        self._children = [(n, c) for n, c in self._children if c is not child]
+
+    def stop_all(self):
+        for _, child in reversed(list(self._children)):
+            self.stop(child)
+
+    def log_path(self, name):
+        return os.path.join(self._log_dir, f"{name}.log")
+
+
+def _signal_group(pgid, sig):
+    try:
+        os.killpg(pgid, sig)
+    except (ProcessLookupError, PermissionError):
+        pass
+
+
+def read_fd_line(fd, timeout_s, what):
+    """Reads one line that a starting child writes to a pipe, within timeout_s."""
+    import select
+    deadline = time.monotonic() + timeout_s
+    data = b""
+    while b"\n" not in data:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise TimeoutError(f"{what} did not report within {timeout_s:.1f} s")
+        ready, _, _ = select.select([fd], [], [], left)
+        if not ready:
+            continue
+        chunk = os.read(fd, 4096)
+        if not chunk:
+            raise RuntimeError(f"{what} exited before reporting")
+        data += chunk
+    return data.split(b"\n", 1)[0].decode().strip()

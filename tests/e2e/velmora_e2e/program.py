@@ -1,0 +1,159 @@
+"""The built player, launched with no arguments and driven as a person would drive it."""
+
+import subprocess
+import time
+
+from . import accessibility as a11y
+from .waiting import wait_until
+
+LAUNCH_TIMEOUT_S = 20.0
+UI_TIMEOUT_S = 5.0
+EXIT_TIMEOUT_S = 10.0
+
+MAIN_TITLE = "Velmora网络音乐播放器BY TELVARO"
+ABOUT_TITLE = "关于。。"
+APP_TITLE = "velmora"
+READY_STATUS = "    准备就绪"
+PLAY, PAUSE, CONTINUE, STOP = "播放", "暂停", "继续", "停止"
+ABOUT_MENU = "关于"
+WARNING_TEXT = "抱歉，URL地址出现错误，请更换地址！（非本程序错误）"
+MEDIA_ERROR_TEXT = "抱歉，WindowsMediaPlayer错误，请检查WindowsMediaPlayer是否正常！（非本软件出错）"
+WINDOW_ROLES = ("frame", "filler", "dialog", "window")
+
+
+class Program:
+    """A running player. Controls are looked up once the main window shows and kept: the
+    accessible objects live as long as their widgets."""
+
+    def __init__(self, session):
+        self._session = session
+        self.process = None
+        self.app = None
+        self.main = None
+        self.main_xid = None
+        self.url_box = None
+        self.buttons = {}
+        self.status_label = None
+
+    def launch(self):
+        env = dict(self._session.env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        env.pop("AT_SPI_BUS_ADDRESS", None)
+        self.process = self._session.processes.start("velmora", [self._session.paths.program],
+                                                     env=env)
+        self.app = a11y.application(self.process.pid, LAUNCH_TIMEOUT_S)
+        self.main = wait_until(lambda: self.window(MAIN_TITLE), LAUNCH_TIMEOUT_S, "Form1")
+        self.main_xid = wait_until(lambda: self._viewable_xid(MAIN_TITLE), LAUNCH_TIMEOUT_S,
+                                   "Form1 mapped")
+        self._session.x.focus(self.main_xid)
+        self.url_box = a11y.find_one(self.main, "text")
+        for caption in (PLAY, PAUSE, CONTINUE, STOP):
+            self.buttons[caption] = a11y.find_one(self.main, "push button", caption)
+        self.status_label = a11y.find_one(self.main, "label", READY_STATUS)
+        return self
+
+    # --- windows -------------------------------------------------------------------------
+    def windows(self):
+        """Names of the program's open top-level windows, alerts included."""
+        return [w.get_name() for w in a11y.top_windows(self.app) if a11y.is_showing(w)]
+
+    def window(self, title):
+        for w in a11y.top_windows(self.app):
+            if w.get_name() == title and a11y.is_showing(w):
+                return w
+        return None
+
+    def alerts(self):
+        """Open message boxes: [(caption, text)]."""
+        found = []
+        for w in a11y.top_windows(self.app):
+            if w.get_role_name() == "alert" and a11y.is_showing(w):
+                labels = [label.get_name() for label in a11y.find_all(w, "label")]
+                found.append((w.get_name(), labels))
+        return found
+
+    def close_alert(self):
+        """Closes the one open message box with its button, as a person would."""
+        boxes = [w for w in a11y.top_windows(self.app)
+                 if w.get_role_name() == "alert" and a11y.is_showing(w)]
+        if len(boxes) != 1:
+            raise AssertionError(f"expected one message box, found {len(boxes)}")
+        self.click(a11y.find_one(boxes[0], "push button"))
+
+    def _viewable_xid(self, title):
+        for xid, name in self._session.x.windows_of(self.process.pid).items():
+            if name == title and self._session.x.is_viewable(xid):
+                return xid
+        return None
+
+    def xid(self, title):
+        return wait_until(lambda: self._viewable_xid(title), UI_TIMEOUT_S, f"{title!r} mapped")
+
+    def close_window(self, title):
+        self._session.x.request_close(self.xid(title))
+
+    # --- reading -------------------------------------------------------------------------
+    def status(self):
+        return self.status_label.get_name()
+
+    def enabled_buttons(self):
+        """Captions of the enabled transport buttons, in window order."""
+        return [c for c in (PLAY, PAUSE, CONTINUE, STOP) if a11y.is_enabled(self.buttons[c])]
+
+    def url_text(self):
+        return a11y.text_of(self.url_box)
+
+    # --- acting --------------------------------------------------------------------------
+    def click(self, node):
+        """A real left click in the middle of the control."""
+        x, y = a11y.centre(node)
+        self._session.x.click(x, y)
+
+    def click_button(self, caption):
+        self.click(self.buttons[caption])
+
+    def click_url_box(self):
+        self._session.x.focus(self.main_xid)
+        self.click(self.url_box)
+
+    def type(self, text):
+        self._session.x.type_text(text)
+
+    def press_enter(self, times=1):
+        self._session.x.key("Return", repeat=times)
+
+    def replace_url(self, url):
+        """Clears the box and types url, one key at a time."""
+        self.click_url_box()
+        self._session.x.key("ctrl+a", "BackSpace")
+        self.type(url)
+        wait_until(lambda: self.url_text() == url, UI_TIMEOUT_S, f"the box to read {url!r}")
+
+    def open_url(self, url):
+        """Types url into the box and presses Enter."""
+        self.replace_url(url)
+        self.press_enter()
+
+    def open_about(self):
+        self.click(a11y.find_one(self.main, "menu item", ABOUT_MENU))
+
+    # --- lifetime ------------------------------------------------------------------------
+    def wait_exit(self, timeout_s=EXIT_TIMEOUT_S):
+        try:
+            return self.process.wait(timeout=timeout_s)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"the program still runs {timeout_s:.0f} s later") from None
+
+    def is_running(self):
+        return self.process.poll() is None
+
+    def wait_for_status(self, fragment, timeout_s=UI_TIMEOUT_S):
+        return wait_until(lambda: fragment in self.status() and self.status(), timeout_s,
+                          f"a status line containing {fragment!r}")
+
+    def wait_for_buttons(self, expected, timeout_s=UI_TIMEOUT_S):
+        return wait_until(lambda: self.enabled_buttons() == list(expected), timeout_s,
+                          f"enabled buttons {list(expected)}")
+
+    def settle(self, seconds):
+        """Lets the program run on its own for a while (only to show that nothing happens)."""
+        time.sleep(seconds)

@@ -1,0 +1,96 @@
+"""One test run's private world: display, accessibility, sound server, stream server."""
+
+import os
+import shutil
+import tempfile
+
+from .desktop import Desktop
+from .processes import Processes
+from .sound import SoundServer
+from .streams import StreamServer
+
+
+class Paths:
+    """Where the built program and the test support live; handed in by CTest's environment."""
+
+    def __init__(self):
+        self.program = _required("VELMORA_PROGRAM")
+        self.stream_server = _required("VELMORA_STREAM_SERVER")
+        self.media_dir = _required("VELMORA_TEST_MEDIA_DIR")
+        self.probe = os.environ.get("VELMORA_PROBE")
+
+
+def _required(name):
+    value = os.environ.get(name)
+    if not value:
+        raise RuntimeError(f"{name} is not set: run this through ctest")
+    return value
+
+
+class Session:
+    """Starts everything a test needs on enter and stops it, by process id, on exit.
+
+    The work folder (logs, recording) is kept when KEEP_E2E_FILES is set, for a post-mortem.
+    """
+
+    def __init__(self, paths, with_desktop=True):
+        self.paths = paths
+        self._with_desktop = with_desktop
+        self.work_dir = None
+        self.processes = None
+        self.desktop = None
+        self.sound = None
+        self.streams = None
+        self.x = None
+        # Environment for a client of this world: display, buses and sound server.
+        self.env = None
+
+    def __enter__(self):
+        self.work_dir = tempfile.mkdtemp(prefix="velmora-e2e-")
+        os.chmod(self.work_dir, 0o700)
+        self.processes = Processes(self.work_dir)
+        try:
+            self.sound = SoundServer(self.processes, self.work_dir)
+            self.sound.start(_clean_env())
+            self.streams = StreamServer(self.processes, self.work_dir, self.paths.stream_server,
+                                        self.paths.media_dir)
+            self.streams.start(_clean_env())
+            base_env = self._start_desktop() if self._with_desktop else _clean_env()
+            self.env = dict(base_env, PULSE_SERVER=self.sound.address)
+            self.sound.wait_recording()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def _start_desktop(self):
+        self.desktop = Desktop(self.processes, self.work_dir)
+        self.desktop.start()
+        self.desktop.adopt()
+        from .xwindows import XSession
+        self.x = XSession(self.desktop.display, self.desktop.env)
+        return self.desktop.env
+
+    def __exit__(self, *exc):
+        if self.x is not None:
+            self.x.close()
+        self.processes.stop_all()
+        if os.environ.get("KEEP_E2E_FILES"):
+            print(f"kept {self.work_dir}")
+        else:
+            shutil.rmtree(self.work_dir, ignore_errors=True)
+
+    def log_tail(self, name, max_bytes=4000):
+        try:
+            with open(self.processes.log_path(name), "rb") as f:
+                data = f.read()
+            return data[-max_bytes:].decode(errors="replace")
+        except FileNotFoundError:
+            return ""
+
+
+def _clean_env():
+    env = os.environ.copy()
+    for name in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "PULSE_SERVER"):
+        env.pop(name, None)
+    return env

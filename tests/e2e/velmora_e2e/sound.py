@@ -1,0 +1,105 @@
+"""A private PulseAudio server whose default sink is a null sink, with a recorder on its monitor.
+
+The recording is raw s16le stereo at 44.1 kHz; a position in it is seconds since the recorder
+started, and it grows with wall-clock time because the null sink runs on its own clock.
+"""
+
+import os
+import subprocess
+
+from . import tone
+from .waiting import wait_until
+
+START_TIMEOUT_S = 10.0
+SINK = "null_out"
+
+
+class SoundServer:
+    def __init__(self, processes, work_dir):
+        self._processes = processes
+        self._dir = os.path.join(work_dir, "pulse")
+        self.socket = os.path.join(self._dir, "native")
+        self.recording_path = os.path.join(work_dir, "recording.raw")
+        self.address = f"unix:{self.socket}"
+        self.env = None
+        self._recorder = None
+
+    def start(self, base_env):
+        for sub in ("runtime", "state", "home"):
+            os.makedirs(os.path.join(self._dir, sub), mode=0o700, exist_ok=True)
+        script = os.path.join(self._dir, "null.pa")
+        with open(script, "w") as f:
+            f.write(f"load-module module-null-sink sink_name={SINK} rate={tone.RATE_HZ} "
+                    f"channels={tone.CHANNELS}\n"
+                    f"load-module module-native-protocol-unix auth-anonymous=1 "
+                    f"socket={self.socket}\n"
+                    f"set-default-sink {SINK}\n"
+                    f"set-default-source {SINK}.monitor\n")
+        home = os.path.join(self._dir, "home")
+        server_env = dict(base_env, HOME=home, XDG_RUNTIME_DIR=os.path.join(self._dir, "runtime"),
+                          XDG_STATE_HOME=os.path.join(self._dir, "state"),
+                          XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        server_env.pop("PULSE_SERVER", None)
+        self._processes.start("pulseaudio", [
+            "pulseaudio", "-n", "-F", script, "--exit-idle-time=-1", "--disallow-exit",
+            "--realtime=no", "--high-priority=no", "--use-pid-file=no", "--daemonize=no",
+            "--log-target=stderr"], env=server_env)
+        self.env = dict(base_env, PULSE_SERVER=self.address)
+        wait_until(self._answers, START_TIMEOUT_S, "the sound server")
+        out = open(self.recording_path, "wb")
+        try:
+            self._recorder = self._processes.start("parec", [
+                "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
+                f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"],
+                env=self.env, stdout=out)
+        finally:
+            out.close()
+
+    def wait_recording(self):
+        """Waits for the recorder's first data, which takes the null sink a second or two."""
+        wait_until(lambda: self.position() > 0.05, START_TIMEOUT_S, "the recorder's first data")
+
+    def _answers(self):
+        return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=5).returncode == 0
+
+    def position(self):
+        """Seconds recorded so far."""
+        try:
+            return os.path.getsize(self.recording_path) / tone.BYTES_PER_S
+        except FileNotFoundError:
+            return 0.0
+
+    def samples(self, start_s, end_s):
+        """Mono samples (float, -1..1) between two positions of the recording."""
+        return tone.read_mono(self.recording_path, start_s, end_s)
+
+    def wait_for_tone(self, after_s, timeout_s, freq_hz=tone.TONE_HZ):
+        """Position where the tone starts at or after after_s; fails after timeout_s."""
+        return wait_until(self._scanner(after_s, tone.is_tone, freq_hz), timeout_s,
+                          f"a {freq_hz} Hz tone after {after_s:.2f} s")[0]
+
+    def wait_for_silence(self, after_s, timeout_s):
+        """Position where silence starts at or after after_s; fails after timeout_s."""
+        return wait_until(self._scanner(after_s, tone.is_silent), timeout_s,
+                          f"silence after {after_s:.2f} s")[0]
+
+    def wait_position(self, position_s, timeout_s=START_TIMEOUT_S):
+        """Waits until the recording reaches a position."""
+        wait_until(lambda: self.position() >= position_s, timeout_s,
+                   f"the recording to reach {position_s:.2f} s")
+
+    def _scanner(self, after_s, predicate, *args):
+        """A condition that scans only what was recorded since its last call."""
+        cursor = [after_s]
+
+        def scan():
+            end = self.position()
+            found = tone.first_window(self.recording_path, cursor[0], end, predicate, *args)
+            cursor[0] = max(cursor[0], end - tone.WINDOW_S)
+            # Wrapped so that a find at position 0.0 still counts as found.
+            return None if found is None else (found,)
+        return scan
+
+    def silent_between(self, start_s, end_s):
+        return tone.is_silent(self.samples(start_s, end_s))

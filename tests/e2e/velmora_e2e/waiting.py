@@ -1,0 +1,37 @@
+"""Bounded waiting: every wait in the suite names its timeout and fails with what it waited for."""
+
+import time
+
+
+class WaitTimeout(AssertionError):
+    """A condition did not come true within its time limit."""
+
+
+POLL_INTERVAL_S = 0.02
+
+
+def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S):
+    """Polls condition() until it returns a true value, which is returned.
+
+    Raises WaitTimeout naming `what` and the last value seen when timeout_s passes first.
+    """
+    deadline = time.monotonic() + timeout_s
+    last = None
+    while True:
+        last = condition()
+        if last:
+            return last
+        if time.monotonic() >= deadline:
+            raise WaitTimeout(f"timed out after {timeout_s:.1f} s waiting for {what} "
+                              f"(last seen: {last!r})")
+        time.sleep(interval_s)
+
+
+def stays_false(condition, duration_s, interval_s=POLL_INTERVAL_S):
+    """True when condition() never returns a true value during duration_s."""
+    deadline = time.monotonic() + duration_s
+    while time.monotonic() < deadline:
+        if condition():
+            return False
+        time.sleep(interval_s)
+    return True

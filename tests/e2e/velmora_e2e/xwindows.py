@@ -1,0 +1,76 @@
+"""The X side of the desktop: finding a program's windows, focusing and closing them as a
+window manager would, and real pointer and keyboard input through xdotool (XTEST)."""
+
+import subprocess
+
+from Xlib import X, Xatom, display, protocol
+
+XDOTOOL_TIMEOUT_S = 20.0
+
+
+class XSession:
+    def __init__(self, display_name, env):
+        self._env = env
+        self._display = display.Display(display_name)
+        self._root = self._display.screen().root
+        self._atom = self._display.intern_atom
+
+    def close(self):
+        self._display.close()
+
+    def windows_of(self, pid):
+        """Top-level windows of a process: {window id: title}, mapped or not."""
+        pid_atom = self._atom("_NET_WM_PID")
+        found = {}
+        for window in self._root.query_tree().children:
+            prop = window.get_full_property(pid_atom, Xatom.CARDINAL)
+            if prop is not None and len(prop.value) and prop.value[0] == pid:
+                found[window.id] = self.title(window.id)
+        return found
+
+    def title(self, window_id):
+        window = self._display.create_resource_object("window", window_id)
+        prop = window.get_full_property(self._atom("_NET_WM_NAME"), self._atom("UTF8_STRING"))
+        if prop is None:
+            return None
+        value = prop.value
+        return value.decode("utf-8") if isinstance(value, bytes) else str(value)
+
+    def is_viewable(self, window_id):
+        window = self._display.create_resource_object("window", window_id)
+        return window.get_attributes().map_state == X.IsViewable
+
+    def focus(self, window_id):
+        """Raises the window and gives it the input focus, as a window manager does on map."""
+        window = self._display.create_resource_object("window", window_id)
+        window.configure(stack_mode=X.Above)
+        window.set_input_focus(X.RevertToParent, X.CurrentTime)
+        self._display.sync()
+
+    def request_close(self, window_id):
+        """Sends WM_DELETE_WINDOW, what a title bar's close button sends."""
+        window = self._display.create_resource_object("window", window_id)
+        protocols = self._atom("WM_PROTOCOLS")
+        event = protocol.event.ClientMessage(
+            window=window, client_type=protocols,
+            data=(32, [self._atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
+        window.send_event(event, event_mask=X.NoEventMask)
+        self._display.sync()
+
+    def round_trip(self):
+        """One request answered by the X server itself."""
+        self._display.get_input_focus()
+
+    # Input goes through xdotool: it maps any text, Chinese included, to key events.
+    def click(self, x, y):
+        self._xdotool("mousemove", str(x), str(y), "click", "1")
+
+    def type_text(self, text, delay_ms=2):
+        self._xdotool("type", "--delay", str(delay_ms), "--", text)
+
+    def key(self, *keys, repeat=1, delay_ms=2):
+        self._xdotool("key", "--repeat", str(repeat), "--delay", str(delay_ms), *keys)
+
+    def _xdotool(self, *args):
+        subprocess.run(["xdotool", *args], env=self._env, check=True,
+                       stdout=subprocess.DEVNULL, timeout=XDOTOOL_TIMEOUT_S)
