@@ -1,0 +1,119 @@
+#include "error_mapping.h"
+
+#include "gst_handles.h"
+
+namespace velmora::engine {
+
+ErrorVerdict classifyError(const ErrorFacts& facts) {
+    using Domain = ErrorFacts::Domain;
+    auto plain = [](FailureKind kind) { return ErrorVerdict{Failure{kind, 0, {}}, false}; };
+
+    if (facts.audioOutputMissing) {
+        return plain(FailureKind::NoAudioOutput);
+    }
+    // Code 3 of the resource domain means both "invalid URI" and HTTP 404: the
+    // status code, from the details or the http-headers message, decides.
+    if (facts.networkSource && facts.httpStatus >= 400) {
+        return {Failure{FailureKind::HttpError, facts.httpStatus, {}}, false};
+    }
+    // An HTML page first warns "No decoder available for type 'text/html'",
+    // then fails with a missing plugin: the address is at fault.
+    if (facts.contentNotAudio) {
+        return plain(FailureKind::NotAudio);
+    }
+    if (facts.decoderMissing) {
+        return plain(FailureKind::NoDecoder);
+    }
+    switch (facts.domain) {
+        case Domain::Resource:
+            if (facts.code == GST_RESOURCE_ERROR_NOT_FOUND) {
+                if (!facts.networkSource) {
+                    return plain(FailureKind::FileNotFound);
+                }
+                return plain(facts.fromSource ? FailureKind::UnsupportedAddress
+                                              : FailureKind::Internal);
+            }
+            if (facts.code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) {
+                return {Failure{FailureKind::HttpError, facts.httpStatus > 0 ? facts.httpStatus : 401, {}},
+                        false};
+            }
+            if (facts.code == GST_RESOURCE_ERROR_SEEK && facts.networkSource) {
+                // A server that drops mid-file and ignores Range: souphttpsrc
+                // cannot resume ("Server does not support seeking").
+                return plain(FailureKind::ConnectionLost);
+            }
+            if (facts.networkSource && facts.fromSource) {
+                return {Failure{FailureKind::ConnectionLost, 0, {}}, facts.httpStatus == 0};
+            }
+            if (!facts.networkSource && facts.fromSource) {
+                return plain(FailureKind::FileNotFound);
+            }
+            return plain(FailureKind::Internal);
+        case Domain::Stream:
+            // Refused, unknown host, bad certificate and connect timeout all
+            // arrive as "Internal data stream error" from the source.
+            if (facts.fromSource && facts.networkSource) {
+                return {Failure{FailureKind::ConnectionLost, 0, {}}, facts.httpStatus == 0};
+            }
+            switch (facts.code) {
+                case GST_STREAM_ERROR_TYPE_NOT_FOUND:
+                case GST_STREAM_ERROR_WRONG_TYPE:
+                case GST_STREAM_ERROR_DECODE:
+                case GST_STREAM_ERROR_DEMUX:
+                case GST_STREAM_ERROR_FORMAT:
+                    return plain(FailureKind::NotAudio);
+                case GST_STREAM_ERROR_CODEC_NOT_FOUND:
+                    return plain(FailureKind::NoDecoder);
+                default:
+                    return plain(FailureKind::Internal);
+            }
+        case Domain::Core:
+            if (facts.code == GST_CORE_ERROR_MISSING_PLUGIN) {
+                return plain(FailureKind::NoDecoder);
+            }
+            return plain(FailureKind::Internal);
+        case Domain::Library:
+        case Domain::Other:
+            return plain(FailureKind::Internal);
+    }
+    return plain(FailureKind::Internal);
+}
+
+ErrorFacts readErrorFacts(GstMessage* error) {
+    ErrorFacts facts;
+    GError* rawError = nullptr;
+    gchar* rawDebug = nullptr;
+    gst_message_parse_error(error, &rawError, &rawDebug);
+    ErrorPtr gerror(rawError);
+    GCharPtr debug(rawDebug);
+    if (gerror) {
+        facts.code = gerror->code;
+        if (gerror->domain == GST_CORE_ERROR) {
+            facts.domain = ErrorFacts::Domain::Core;
+        } else if (gerror->domain == GST_LIBRARY_ERROR) {
+            facts.domain = ErrorFacts::Domain::Library;
+        } else if (gerror->domain == GST_RESOURCE_ERROR) {
+            facts.domain = ErrorFacts::Domain::Resource;
+        } else if (gerror->domain == GST_STREAM_ERROR) {
+            facts.domain = ErrorFacts::Domain::Stream;
+        }
+        facts.debug = gerror->message;
+    }
+    if (debug) {
+        facts.debug += " | ";
+        facts.debug += debug.get();
+    }
+    // Bins take the source flag of their children: only a plain element counts.
+    GstObject* poster = GST_MESSAGE_SRC(error);
+    facts.fromSource = poster != nullptr && GST_IS_ELEMENT(poster) && !GST_IS_BIN(poster) &&
+                       GST_OBJECT_FLAG_IS_SET(poster, GST_ELEMENT_FLAG_SOURCE);
+    const GstStructure* details = nullptr;
+    gst_message_parse_error_details(error, &details);
+    guint status = 0;
+    if (details != nullptr && gst_structure_get_uint(details, "http-status-code", &status)) {
+        facts.httpStatus = static_cast<int>(status);
+    }
+    return facts;
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,40 @@
+#pragma once
+
+// Owning wrappers for the GLib and GStreamer references the engine keeps.
+// Each alias frees its object with the matching unref; a null pointer is fine.
+
+#include <gst/gst.h>
+
+#include <memory>
+
+namespace velmora::engine {
+
+struct GstObjectUnref {
+    void operator()(gpointer object) const { gst_object_unref(object); }
+};
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct GstMessageUnref {
+    void operator()(GstMessage* message) const { gst_message_unref(message); }
+};
+struct GErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+struct GstTagListUnref {
+    void operator()(GstTagList* tags) const { gst_tag_list_unref(tags); }
+};
+
+template <typename T>
+using GstPtr = std::unique_ptr<T, GstObjectUnref>;
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+using MessagePtr = std::unique_ptr<GstMessage, GstMessageUnref>;
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+using GCharPtr = std::unique_ptr<gchar, GFree>;
+using TagListPtr = std::unique_ptr<GstTagList, GstTagListUnref>;
+
+}  // namespace velmora::engine

@@ -1,0 +1,26 @@
+#include "media_player_factory.h"
+
+#include <gst/gst.h>
+
+#include "playback/player_error.h"
+#include "gst_handles.h"
+#include "playbin_player.h"
+
+namespace velmora::engine {
+
+std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettings& settings) {
+    return createMediaPlayer(settings, EngineOptions{});
+}
+
+std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettings& settings,
+                                                    EngineOptions options) {
+    GError* rawError = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &rawError)) {
+        ErrorPtr error(rawError);
+        throw playback::PlayerError(std::string("无法初始化 GStreamer：") +
+                                    (error ? error->message : ""));
+    }
+    return std::make_unique<PlaybinPlayer>(settings, std::move(options));
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,230 @@
+#include "pipeline.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "playback/player_error.h"
+
+namespace velmora::engine {
+namespace {
+
+// playbin's GstPlayFlags: audio only, volume in software.
+constexpr guint kPlayFlagAudio = 1u << 1;
+constexpr guint kPlayFlagSoftVolume = 1u << 4;
+constexpr char kUserAgent[] = "Velmora/2.3.3";
+// souphttpsrc retries a broken connection itself before it fails, resuming a
+// file with Range where the server allows it.
+constexpr int kSourceRetries = 1;
+constexpr auto kReaperExitWait = std::chrono::seconds(2);
+
+// Takes retired pipelines to NULL and frees them, away from the
+// user-interface thread: going to NULL joins streaming threads, which may
+// sit in a network call.
+class Reaper {
+public:
+    static Reaper& instance() {
+        static Reaper reaper;
+        return reaper;
+    }
+
+    void retire(GstPtr<GstElement> pipeline) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(pipeline));
+            if (!worker_.joinable()) {
+                worker_ = std::thread([this] { run(); });
+            }
+        }
+        wake_.notify_one();
+    }
+
+    ~Reaper() {
+        std::unique_lock lock(mutex_);
+        closing_ = true;
+        wake_.notify_one();
+        // A pipeline stuck in a network call must not hold up the exit.
+        if (worker_.joinable()) {
+            if (idle_.wait_for(lock, kReaperExitWait, [this] { return done_; })) {
+                lock.unlock();
+                worker_.join();
+            } else {
+                worker_.detach();
+            }
+        }
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (true) {
+            wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+            if (queue_.empty()) {
+                break;
+            }
+            GstPtr<GstElement> pipeline = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+            pipeline.reset();
+            lock.lock();
+        }
+        done_ = true;
+        idle_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<GstPtr<GstElement>> queue_;
+    std::thread worker_;
+    bool closing_ = false;
+    bool done_ = false;
+};
+
+GstElement* makeElement(const char* factory) {
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (element == nullptr) {
+        throw playback::PlayerError(std::string("缺少 GStreamer 组件：") + factory);
+    }
+    return element;
+}
+
+GstFlowReturn onCapturedSample(GstAppSink* sink, gpointer data) {
+    auto& onPcm = *static_cast<std::function<void(const PcmBlock&)>*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (sample == nullptr) {
+        return GST_FLOW_EOS;
+    }
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    const GstStructure* caps = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
+    int rate = 0;
+    int channels = 0;
+    gst_structure_get_int(caps, "rate", &rate);
+    gst_structure_get_int(caps, "channels", &channels);
+    GstMapInfo map;
+    if (buffer != nullptr && channels > 0 && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        onPcm(PcmBlock{reinterpret_cast<const std::int16_t*>(map.data),
+                       map.size / (sizeof(std::int16_t) * static_cast<std::size_t>(channels)),
+                       channels, rate});
+        gst_buffer_unmap(buffer, &map);
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+GstElement* makeCaptureSink(std::function<void(const PcmBlock&)> onPcm) {
+    GstElement* bin = gst_bin_new(nullptr);
+    GstElement* convert = makeElement("audioconvert");
+    GstElement* sink = makeElement("appsink");
+    GstPtr<GstCaps> caps(gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved"));
+    g_object_set(sink, "caps", caps.get(), "sync", TRUE, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = onCapturedSample;
+    gst_app_sink_set_callbacks(
+        GST_APP_SINK(sink), &callbacks, new std::function<void(const PcmBlock&)>(std::move(onPcm)),
+        [](gpointer data) { delete static_cast<std::function<void(const PcmBlock&)>*>(data); });
+    gst_bin_add_many(GST_BIN(bin), convert, sink, nullptr);
+    gst_element_link(convert, sink);
+    GstPtr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    return bin;
+}
+
+GstElement* makeAudioSink(const PipelineSetup& setup) {
+    switch (setup.audioOutput) {
+        case AudioOutput::Null: {
+            GstElement* sink = makeElement("fakesink");
+            g_object_set(sink, "sync", TRUE, nullptr);
+            return sink;
+        }
+        case AudioOutput::Capture:
+            return makeCaptureSink(setup.onPcm);
+        case AudioOutput::System:
+            break;
+    }
+    return makeElement("autoaudiosink");
+}
+
+struct SourceSetup {
+    std::shared_ptr<SourceProgress> progress;
+    int networkTimeoutS = 0;
+};
+
+GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& progress = *static_cast<std::shared_ptr<SourceProgress>*>(data);
+    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+        progress->bytes += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
+        progress->bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
+               GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+        progress->finished = true;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+    const auto& setup = *static_cast<SourceSetup*>(data);
+    GObjectClass* type = G_OBJECT_GET_CLASS(source);
+    if (g_object_class_find_property(type, "ssl-strict") != nullptr) {  // souphttpsrc
+        g_object_set(source, "timeout", static_cast<guint>(setup.networkTimeoutS), "retries",
+                     kSourceRetries, "ssl-strict", TRUE, "user-agent", kUserAgent, nullptr);
+    }
+    if (GstPtr<GstPad> pad(gst_element_get_static_pad(source, "src")); pad) {
+        gst_pad_add_probe(
+            pad.get(),
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                         GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            countSourceOutput, new std::shared_ptr<SourceProgress>(setup.progress),
+            [](gpointer d) { delete static_cast<std::shared_ptr<SourceProgress>*>(d); });
+    }
+}
+
+}  // namespace
+
+Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage)
+    : progress_(std::make_shared<SourceProgress>()) {
+    playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
+    GstElement* playbin = playbin_.get();
+    g_object_set(playbin, "uri", setup.uri.c_str(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
+                 "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
+                 makeAudioSink(setup), nullptr);
+    if (setup.balance != 0.0) {
+        GstElement* panorama = makeElement("audiopanorama");
+        g_object_set(panorama, "panorama", static_cast<gfloat>(setup.balance), nullptr);
+        g_object_set(playbin, "audio-filter", panorama, nullptr);
+    }
+    g_signal_connect_data(playbin, "source-setup", G_CALLBACK(onSourceSetup),
+                          new SourceSetup{progress_, setup.networkTimeoutS},
+                          [](gpointer data, GClosure*) { delete static_cast<SourceSetup*>(data); },
+                          GConnectFlags(0));
+    GstPtr<GstBus> bus(gst_element_get_bus(playbin));
+    bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post), std::move(onMessage));
+}
+
+Pipeline::~Pipeline() {
+    bridge_.reset();
+    Reaper::instance().retire(std::move(playbin_));
+}
+
+bool Pipeline::requestState(GstState state) {
+    requested_ = state;
+    return gst_element_set_state(playbin_.get(), state) != GST_STATE_CHANGE_FAILURE;
+}
+
+std::int64_t Pipeline::positionNs() const {
+    gint64 position = -1;
+    if (!gst_element_query_position(playbin_.get(), GST_FORMAT_TIME, &position)) {
+        return -1;
+    }
+    return position;
+}
+
+}  // namespace velmora::engine

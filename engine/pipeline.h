@@ -1,0 +1,60 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "bus_bridge.h"
+#include "engine_options.h"
+#include "gst_handles.h"
+
+namespace velmora::engine {
+
+struct PipelineSetup {
+    std::string uri;
+    AudioOutput audioOutput = AudioOutput::System;
+    std::function<void(const PcmBlock&)> onPcm;
+    double volume = 0.5;   // linear, 0..1
+    bool mute = false;
+    double balance = 0.0;  // -1 (left) .. 1 (right)
+    int networkTimeoutS = 15;
+};
+
+// What the source has delivered, updated on the streaming thread.
+struct SourceProgress {
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<bool> finished{false};  // the source sent end-of-stream
+};
+
+// One playbin for one opening of one URI, with its bus bridged to the
+// user-interface thread. Nothing here waits for a state change: the pipeline
+// is handed to a reaper thread that takes it to NULL and frees it.
+class Pipeline {
+public:
+    Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage);
+    ~Pipeline();
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    GstElement* playbin() const { return playbin_.get(); }
+    // Asks for a state; returns at once (the change may complete later).
+    // False when the pipeline refused at once.
+    bool requestState(GstState state);
+    GstState requestedState() const { return requested_; }
+
+    const SourceProgress& progress() const { return *progress_; }
+
+    // The media's position, or -1 when the pipeline does not know it.
+    std::int64_t positionNs() const;
+
+private:
+    GstPtr<GstElement> playbin_;
+    std::shared_ptr<SourceProgress> progress_;
+    std::unique_ptr<BusBridge> bridge_;
+    GstState requested_ = GST_STATE_NULL;
+};
+
+}  // namespace velmora::engine

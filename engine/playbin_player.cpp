@@ -1,0 +1,581 @@
+#include "playbin_player.h"
+
+#include <gst/pbutils/pbutils.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "error_mapping.h"
+#include "playback/player_error.h"
+#include "status_texts.h"
+#include "stream_title.h"
+
+namespace velmora::engine {
+namespace {
+
+namespace ps = playback::play_state;
+
+constexpr int kWatchdogPeriodMs = 500;
+constexpr int kDiagnosisTimeoutMs = 5000;
+// A live stream paused for longer than its buffer holds resumes at the live
+// edge: the server has gone on without us.
+constexpr auto kLivePauseKeepsBuffer = std::chrono::seconds(5);
+
+bool startsWith(const char* text, const char* prefix) {
+    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool isFromFactory(GstObject* object, const char* factoryName) {
+    if (object == nullptr || !GST_IS_ELEMENT(object)) {
+        return false;
+    }
+    GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(object));
+    return factory != nullptr &&
+           std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), factoryName) == 0;
+}
+
+std::string headerValue(const GstStructure* headers, const char* name) {
+    if (headers == nullptr) {
+        return {};
+    }
+    for (int i = 0; i < gst_structure_n_fields(headers); ++i) {
+        const char* field = gst_structure_nth_field_name(headers, i);
+        if (g_ascii_strcasecmp(field, name) == 0) {
+            const GValue* value = gst_structure_get_value(headers, field);
+            if (G_VALUE_HOLDS_STRING(value)) {
+                return g_value_get_string(value);
+            }
+            return "?";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+PlaybinPlayer::PlaybinPlayer(const playback::PlayerSettings& settings, EngineOptions options)
+    : settings_(settings),
+      options_(std::move(options)),
+      post_(options_.postToUiThread ? options_.postToUiThread : defaultUiPost()),
+      reconnect_(options_.reconnect),
+      reconnectTimer_(post_),
+      watchdog_(post_) {}
+
+PlaybinPlayer::~PlaybinPlayer() {
+    listener_ = nullptr;
+    alive_.reset();
+    reconnectTimer_.cancel();
+    closeSession();
+}
+
+// ---- the interface ---------------------------------------------------------
+
+void PlaybinPlayer::setURL(std::string_view url) {
+    url_ = std::string(url);
+    closeSession();
+    reconnectTimer_.cancel();
+    reconnecting_ = false;
+    reconnect_.reset();
+    playsDone_ = 0;
+    resumeAtNs_ = -1;
+    address_ = readMediaAddress(url);
+    switch (address_.kind) {
+        case MediaAddress::Kind::None:
+            intent_ = Intent::Stop;
+            if (state_ != ps::Undefined) {
+                setStatus(ps::Stopped, status_text::stopped());
+            }
+            break;
+        case MediaAddress::Kind::Refused:
+            fail(Failure{FailureKind::UnsupportedAddress, 0, {}});
+            break;
+        case MediaAddress::Kind::Network:
+        case MediaAddress::Kind::File:
+            if (settings_.autoStart) {
+                intent_ = Intent::Play;
+                openSession();
+            } else {
+                intent_ = Intent::Stop;
+                setStatus(ps::Stopped, status_text::stopped());
+            }
+            break;
+    }
+    postDelivery();
+}
+
+void PlaybinPlayer::play() {
+    if (address_.kind != MediaAddress::Kind::Network && address_.kind != MediaAddress::Kind::File) {
+        return;
+    }
+    if (intent_ == Intent::Play) {
+        return;
+    }
+    const bool resuming = intent_ == Intent::Pause;
+    intent_ = Intent::Play;
+    if (session_ && resuming && isLive() && Clock::now() - session_->pausedAt > kLivePauseKeepsBuffer) {
+        closeSession();
+    }
+    if (!session_) {
+        if (!resuming) {
+            playsDone_ = 0;
+            resumeAtNs_ = -1;
+        }
+        openSession();
+    } else {
+        applyPipelineState();
+        if (session_->prerolled && (!session_->bufferSeen || session_->bufferReady)) {
+            setStatus(ps::Playing, status_text::playing(session_->title));
+        } else if (session_->bufferSeen) {
+            setStatus(ps::Buffering, status_text::buffering(session_->bufferPercent));
+        } else {
+            setStatus(ps::Transitioning, status_text::connecting(address_.host));
+        }
+    }
+    postDelivery();
+}
+
+void PlaybinPlayer::pause() {
+    if (intent_ != Intent::Play) {
+        return;
+    }
+    intent_ = Intent::Pause;
+    if (reconnecting_) {
+        // The next play() opens afresh; nothing to wait for until then.
+        reconnectTimer_.cancel();
+        reconnecting_ = false;
+    }
+    if (session_) {
+        session_->pausedAt = Clock::now();
+        session_->pipeline->requestState(GST_STATE_PAUSED);
+    }
+    setStatus(ps::Paused, status_text::paused());
+    postDelivery();
+}
+
+void PlaybinPlayer::stop() {
+    if (state_ == ps::Undefined) {
+        return;
+    }
+    intent_ = Intent::Stop;
+    reconnectTimer_.cancel();
+    reconnecting_ = false;
+    resumeAtNs_ = -1;
+    closeSession();
+    setStatus(ps::Stopped, status_text::stopped());
+    postDelivery();
+}
+
+// ---- sessions ----------------------------------------------------------------
+
+void PlaybinPlayer::openSession() {
+    closeSession();
+    PipelineSetup setup;
+    setup.uri = address_.uri;
+    setup.audioOutput = options_.audioOutput;
+    setup.onPcm = options_.onPcm;
+    setup.volume = std::clamp(settings_.volume, 0, 100) / 100.0;
+    setup.mute = settings_.mute;
+    setup.balance = std::clamp(settings_.balance, -100, 100) / 100.0;
+    setup.networkTimeoutS = std::max(1, (options_.stallTimeoutMs + 999) / 1000);
+    auto session = std::make_unique<Session>();
+    try {
+        session->pipeline =
+            std::make_unique<Pipeline>(setup, post_, [this](GstMessage* message) { onMessage(message); });
+    } catch (const playback::PlayerError& error) {
+        g_warning("velmora: %s", error.what());
+        fail(Failure{FailureKind::Internal, 0, {}});
+        return;
+    }
+    session->lastProgress = Clock::now();
+    session->resumeAtNs = resumeAtNs_;
+    session_ = std::move(session);
+    if (!reconnecting_) {
+        setStatus(ps::Transitioning, status_text::connecting(address_.host));
+    }
+    // Prerolls and buffers; playing starts once enough is there (applyPipelineState).
+    session_->pipeline->requestState(GST_STATE_PAUSED);
+    if (address_.kind == MediaAddress::Kind::Network) {
+        watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
+    }
+}
+
+void PlaybinPlayer::closeSession() {
+    watchdog_.cancel();
+    diagnosis_.reset();
+    session_.reset();
+}
+
+void PlaybinPlayer::applyPipelineState() {
+    if (!session_) {
+        return;
+    }
+    // A file (no queue2) is ready once prerolled; a stream once queue2 says so.
+    const bool ready = session_->bufferSeen ? session_->bufferReady : session_->prerolled;
+    const GstState wanted = intent_ == Intent::Play && ready ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+    if (session_->pipeline->requestedState() != wanted) {
+        session_->pipeline->requestState(wanted);
+    }
+}
+
+bool PlaybinPlayer::isLive() const {
+    if (session_ && session_->hasLength.has_value()) {
+        return !*session_->hasLength;
+    }
+    return address_.kind == MediaAddress::Kind::Network;
+}
+
+// ---- bus messages ------------------------------------------------------------
+
+void PlaybinPlayer::onMessage(GstMessage* message) {
+    if (!session_) {
+        return;
+    }
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_STATE_CHANGED:
+            onStateChanged(message);
+            break;
+        case GST_MESSAGE_ASYNC_DONE:
+            onAsyncDone();
+            break;
+        case GST_MESSAGE_BUFFERING:
+            onBuffering(message);
+            break;
+        case GST_MESSAGE_EOS:
+            onEndOfStream();
+            break;
+        case GST_MESSAGE_ERROR:
+            onError(message);
+            break;
+        case GST_MESSAGE_WARNING:
+            onWarning(message);
+            break;
+        case GST_MESSAGE_ELEMENT:
+            onElementMessage(message);
+            break;
+        case GST_MESSAGE_TAG:
+            onTags(message);
+            break;
+        default:
+            break;
+    }
+    deliverEvents();
+}
+
+void PlaybinPlayer::onStateChanged(GstMessage* message) {
+    if (GST_MESSAGE_SRC(message) != GST_OBJECT_CAST(session_->pipeline->playbin())) {
+        return;
+    }
+    GstState newState = GST_STATE_NULL;
+    gst_message_parse_state_changed(message, nullptr, &newState, nullptr);
+    if (newState != GST_STATE_PLAYING) {
+        return;
+    }
+    session_->reachedPlaying = true;
+    if (reconnecting_) {
+        reconnecting_ = false;
+        reconnect_.reset();
+    }
+    resumeAtNs_ = -1;
+    if (intent_ == Intent::Play) {
+        setStatus(ps::Playing, status_text::playing(session_->title));
+    }
+}
+
+void PlaybinPlayer::onAsyncDone() {
+    const bool first = !session_->prerolled;
+    session_->prerolled = true;
+    GstElement* playbin = session_->pipeline->playbin();
+    if (first && session_->resumeAtNs > 0) {
+        gst_element_seek_simple(playbin, GST_FORMAT_TIME,
+                                GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
+                                session_->resumeAtNs);
+    }
+    if (first && settings_.rate != 1.0 && settings_.rate > 0.0 && !isLive()) {
+        gst_element_seek(playbin, settings_.rate, GST_FORMAT_TIME,
+                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                         GST_SEEK_TYPE_NONE, 0, GST_SEEK_TYPE_NONE, -1);
+    }
+    applyPipelineState();
+}
+
+void PlaybinPlayer::onBuffering(GstMessage* message) {
+    int percent = 0;
+    gst_message_parse_buffering(message, &percent);
+    session_->bufferSeen = true;
+    session_->bufferPercent = percent;
+    session_->bufferReady = percent >= 100;
+    if (intent_ == Intent::Play && !session_->bufferReady && !reconnecting_) {
+        setStatus(ps::Buffering, status_text::buffering(percent));
+    }
+    applyPipelineState();
+}
+
+void PlaybinPlayer::onEndOfStream() {
+    if (address_.kind == MediaAddress::Kind::Network && isLive()) {
+        // A live stream has no end: the server went away.
+        loseConnection();
+        return;
+    }
+    if (!session_->prerolled && !reconnecting_) {
+        fail(Failure{FailureKind::NotAudio, 0, {}});
+        return;
+    }
+    ++playsDone_;
+    if (playsDone_ < std::max(1, settings_.playCount)) {
+        gst_element_seek_simple(session_->pipeline->playbin(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
+        return;
+    }
+    closeSession();
+    intent_ = Intent::Stop;
+    setStatus(ps::MediaEnded, status_text::ended());
+    // "Ended" is shown for itself before the player settles in "stopped".
+    post_([alive = std::weak_ptr<int>(alive_), this] {
+        if (alive.lock() && state_ == ps::MediaEnded) {
+            setStatus(ps::Stopped, status_text::ended());
+            deliverEvents();
+        }
+    });
+}
+
+void PlaybinPlayer::onError(GstMessage* message) {
+    // Only the first ERROR of a failure counts: more errors and an EOS follow.
+    if (session_->failed) {
+        return;
+    }
+    session_->failed = true;
+    ErrorFacts facts = readErrorFacts(message);
+    facts.networkSource = address_.kind == MediaAddress::Kind::Network;
+    facts.httpStatus = std::max(facts.httpStatus, session_->httpStatus);
+    facts.contentNotAudio = session_->contentNotAudio;
+    facts.decoderMissing = session_->decoderMissing;
+    g_debug("velmora: pipeline error: %s", facts.debug.c_str());
+    const ErrorVerdict verdict = classifyError(facts);
+    const FailureKind kind = verdict.failure.kind;
+    const bool streamLost =
+        facts.networkSource &&
+        (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost || kind == FailureKind::TimedOut ||
+         (kind == FailureKind::HttpError && verdict.failure.httpStatus >= 500));
+    if (streamLost && (session_->reachedPlaying || reconnecting_)) {
+        loseConnection();
+        return;
+    }
+    if (verdict.needsDiagnosis) {
+        // The pipeline is done; the status keeps saying "connecting" until the
+        // host has been probed.
+        closeSession();
+        diagnosis_ = std::make_unique<HostDiagnosis>(
+            address_.uri, kDiagnosisTimeoutMs, post_, [this](Failure failure) {
+                fail(failure);
+                deliverEvents();
+            });
+        return;
+    }
+    fail(verdict.failure);
+}
+
+void PlaybinPlayer::onWarning(GstMessage* message) {
+    GError* rawError = nullptr;
+    gchar* rawDebug = nullptr;
+    gst_message_parse_warning(message, &rawError, &rawDebug);
+    ErrorPtr warning(rawError);
+    GCharPtr debug(rawDebug);
+    g_debug("velmora: pipeline warning: %s", warning ? warning->message : "");
+    // autoaudiosink with no sound server warns and falls back to a fake sink:
+    // nothing could be heard, so this is a failure, not a note.
+    if (isFromFactory(GST_MESSAGE_SRC(message), "autoaudiosink")) {
+        fail(Failure{FailureKind::NoAudioOutput, 0, {}});
+        return;
+    }
+    // "No decoder available for type 'text/html'": the content is no audio.
+    static constexpr char kNoDecoder[] = "No decoder available for type '";
+    if (warning && startsWith(warning->message, kNoDecoder)) {
+        const char* type = warning->message + std::strlen(kNoDecoder);
+        if (startsWith(type, "audio/")) {
+            session_->decoderMissing = true;
+        } else {
+            session_->contentNotAudio = true;
+        }
+    }
+}
+
+void PlaybinPlayer::onElementMessage(GstMessage* message) {
+    if (gst_is_missing_plugin_message(message)) {
+        const GstStructure* details = gst_message_get_structure(message);
+        const GValue* detail = gst_structure_get_value(details, "detail");
+        bool audio = false;
+        if (detail != nullptr && GST_VALUE_HOLDS_CAPS(detail)) {
+            const GstCaps* caps = gst_value_get_caps(detail);
+            audio = gst_caps_get_size(caps) > 0 &&
+                    startsWith(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+        }
+        (audio ? session_->decoderMissing : session_->contentNotAudio) = true;
+        return;
+    }
+    const GstStructure* structure = gst_message_get_structure(message);
+    if (structure == nullptr || !gst_structure_has_name(structure, "http-headers")) {
+        return;
+    }
+    guint status = 0;
+    if (gst_structure_get_uint(structure, "http-status-code", &status)) {
+        session_->httpStatus = static_cast<int>(status);
+    }
+    const GstStructure* response = nullptr;
+    if (gst_structure_get(structure, "response-headers", GST_TYPE_STRUCTURE, &response, nullptr) &&
+        response != nullptr) {
+        const bool icy = !headerValue(response, "icy-metaint").empty() ||
+                         !headerValue(response, "icy-name").empty();
+        session_->hasLength = !icy && !headerValue(response, "Content-Length").empty();
+        gst_structure_free(const_cast<GstStructure*>(response));
+    }
+}
+
+void PlaybinPlayer::onTags(GstMessage* message) {
+    GstTagList* rawTags = nullptr;
+    gst_message_parse_tag(message, &rawTags);
+    TagListPtr tags(rawTags);
+    gchar* rawTitle = nullptr;
+    if (!gst_tag_list_get_string(tags.get(), GST_TAG_TITLE, &rawTitle)) {
+        return;
+    }
+    GCharPtr title(rawTitle);
+    std::string text = streamTitleText(title.get());
+    if (text.empty() || text == session_->title) {
+        return;
+    }
+    session_->title = std::move(text);
+    if (state_ == ps::Playing) {
+        setStatus(ps::Playing, status_text::playing(session_->title));
+    }
+}
+
+// ---- network trouble -----------------------------------------------------------
+
+void PlaybinPlayer::onWatchdog() {
+    if (!session_) {
+        return;
+    }
+    const auto now = Clock::now();
+    const SourceProgress& progress = session_->pipeline->progress();
+    const std::uint64_t bytes = progress.bytes;
+    if (bytes != session_->bytesAtLastCheck || intent_ != Intent::Play || progress.finished) {
+        session_->bytesAtLastCheck = bytes;
+        session_->lastProgress = now;
+    } else if (now - session_->lastProgress >= std::chrono::milliseconds(options_.stallTimeoutMs)) {
+        g_debug("velmora: no data for %d ms", options_.stallTimeoutMs);
+        if (session_->reachedPlaying || reconnecting_) {
+            loseConnection();
+        } else {
+            fail(Failure{FailureKind::TimedOut, 0, {}});
+        }
+        deliverEvents();
+        return;
+    }
+    watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
+}
+
+void PlaybinPlayer::loseConnection() {
+    if (session_ && session_->reachedPlaying && !isLive()) {
+        // A file goes on where it broke off.
+        const std::int64_t position = session_->pipeline->positionNs();
+        if (position > 0) {
+            resumeAtNs_ = position;
+        }
+    }
+    closeSession();
+    if (intent_ != Intent::Play) {
+        return;  // paused: play() opens afresh
+    }
+    const auto now = Clock::now();
+    if (!reconnecting_) {
+        reconnecting_ = true;
+        lostAt_ = now;
+        reconnect_.reset();
+    }
+    const auto sinceLossMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - lostAt_).count();
+    const std::optional<int> delayMs = reconnect_.nextDelayMs(sinceLossMs);
+    if (!delayMs) {
+        fail(Failure{FailureKind::ReconnectsExhausted, 0, {}});
+        return;
+    }
+    setStatus(ps::Reconnecting, status_text::reconnecting(reconnect_.attempt()));
+    reconnectTimer_.start(*delayMs, [this] {
+        openSession();
+        deliverEvents();
+    });
+}
+
+void PlaybinPlayer::fail(const Failure& failure) {
+    closeSession();
+    reconnectTimer_.cancel();
+    reconnecting_ = false;
+    resumeAtNs_ = -1;
+    intent_ = Intent::Stop;
+    setStatus(ps::Stopped, failureStatusText(failure));
+    queueEvent({noticeFor(failure.kind) == Notice::Warning ? Event::Kind::Warning
+                                                            : Event::Kind::MediaError,
+                failure});
+}
+
+// ---- events to the listener ------------------------------------------------------
+
+void PlaybinPlayer::setStatus(std::int32_t state, std::string text) {
+    if (state == state_ && text == status_) {
+        return;
+    }
+    state_ = state;
+    status_ = std::move(text);
+    queueEvent({Event::Kind::StatusChange, {}});
+}
+
+void PlaybinPlayer::queueEvent(Event event) { events_.push_back(std::move(event)); }
+
+void PlaybinPlayer::postDelivery() {
+    if (deliveryPosted_ || events_.empty()) {
+        return;
+    }
+    deliveryPosted_ = true;
+    post_([alive = std::weak_ptr<int>(alive_), this] {
+        if (alive.lock()) {
+            deliveryPosted_ = false;
+            deliverEvents();
+        }
+    });
+}
+
+void PlaybinPlayer::deliverEvents() {
+    // One at a time from the front: a listener may call back into the player,
+    // or open a modal loop in which more events are delivered.
+    while (!events_.empty()) {
+        const Event event = events_.front();
+        events_.pop_front();
+        switch (event.kind) {
+            case Event::Kind::StatusChange:
+                // Several changes since the last delivery make one event: the
+                // listener reads the current values.
+                if (state_ == notifiedState_ && status_ == notifiedStatus_) {
+                    break;
+                }
+                notifiedState_ = state_;
+                notifiedStatus_ = status_;
+                if (listener_ != nullptr) {
+                    listener_->onStatusChange();
+                }
+                break;
+            case Event::Kind::Warning:
+                if (listener_ != nullptr) {
+                    listener_->onWarning(static_cast<std::int32_t>(event.failure.kind),
+                                         event.failure.httpStatus, failureStatusText(event.failure));
+                }
+                break;
+            case Event::Kind::MediaError:
+                if (listener_ != nullptr) {
+                    listener_->onMediaError();
+                }
+                break;
+        }
+    }
+}
+
+}  // namespace velmora::engine

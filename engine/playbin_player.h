@@ -1,0 +1,123 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine_options.h"
+#include "failure.h"
+#include "host_diagnosis.h"
+#include "media_address.h"
+#include "pipeline.h"
+#include "playback/player.h"
+#include "playback/player_settings.h"
+#include "reconnect_policy.h"
+#include "ui_thread.h"
+
+namespace velmora::engine {
+
+// The player on GStreamer's playbin. Every call returns without waiting for
+// the network or a state change; pipeline events arrive through the bus
+// bridge on the user-interface thread, where the listener is called.
+class PlaybinPlayer final : public playback::Player, private playback::PlayerControls {
+public:
+    PlaybinPlayer(const playback::PlayerSettings& settings, EngineOptions options);
+    ~PlaybinPlayer() override;
+
+    void setURL(std::string_view url) override;
+    std::string URL() const override { return url_; }
+    playback::PlayerControls& controls() override { return *this; }
+    std::int32_t playState() const override { return state_; }
+    std::string status() const override { return status_; }
+    void setListener(playback::PlayerListener* listener) override { listener_ = listener; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum class Intent { Stop, Pause, Play };
+
+    // One opening of the media: a pipeline and what it has shown so far.
+    struct Session {
+        std::unique_ptr<Pipeline> pipeline;
+        bool prerolled = false;
+        bool reachedPlaying = false;
+        bool bufferSeen = false;   // the pipeline buffers through queue2
+        bool bufferReady = false;  // enough is buffered to play without a gap
+        int bufferPercent = 0;
+        bool failed = false;       // the first ERROR was taken; the rest follow from it
+        std::optional<bool> hasLength;  // false: a live stream with no end
+        int httpStatus = 0;
+        bool contentNotAudio = false;
+        bool decoderMissing = false;
+        std::string title;
+        std::uint64_t bytesAtLastCheck = 0;
+        Clock::time_point lastProgress;
+        Clock::time_point pausedAt;
+        std::int64_t resumeAtNs = -1;  // seek here once prerolled (a file resumed after a drop)
+    };
+
+    struct Event {
+        enum class Kind { StatusChange, Warning, MediaError } kind;
+        Failure failure;
+    };
+
+    // PlayerControls
+    void play() override;
+    void stop() override;
+    void pause() override;
+
+    void openSession();
+    void closeSession();
+    void applyPipelineState();
+    void onMessage(GstMessage* message);
+    void onStateChanged(GstMessage* message);
+    void onAsyncDone();
+    void onBuffering(GstMessage* message);
+    void onEndOfStream();
+    void onError(GstMessage* message);
+    void onWarning(GstMessage* message);
+    void onElementMessage(GstMessage* message);
+    void onTags(GstMessage* message);
+    void onWatchdog();
+    void loseConnection();
+    void fail(const Failure& failure);
+    bool isLive() const;
+
+    void setStatus(std::int32_t state, std::string text);
+    void queueEvent(Event event);
+    void postDelivery();
+    void deliverEvents();
+
+    playback::PlayerSettings settings_;
+    EngineOptions options_;
+    UiPost post_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
+
+    std::string url_;
+    MediaAddress address_;
+    Intent intent_ = Intent::Stop;
+    int playsDone_ = 0;
+    std::int64_t resumeAtNs_ = -1;  // where a file resumes after a drop
+
+    std::int32_t state_ = playback::play_state::Undefined;
+    std::string status_;
+    std::int32_t notifiedState_ = playback::play_state::Undefined;
+    std::string notifiedStatus_;
+    playback::PlayerListener* listener_ = nullptr;
+    std::deque<Event> events_;
+    bool deliveryPosted_ = false;
+
+    std::unique_ptr<Session> session_;
+    ReconnectPolicy reconnect_;
+    bool reconnecting_ = false;
+    Clock::time_point lostAt_;
+    UiTimer reconnectTimer_;
+    UiTimer watchdog_;
+    std::unique_ptr<HostDiagnosis> diagnosis_;
+};
+
+}  // namespace velmora::engine
