@@ -1,0 +1,68 @@
+"""The players measured: Velmora's headless probe and the peers, as command lines."""
+
+import os
+import pwd
+import shutil
+from dataclasses import dataclass
+
+UNPRIVILEGED_USER = "nobody"
+UNPRIVILEGED_GROUP = "nogroup"
+
+
+@dataclass(frozen=True)
+class Player:
+    name: str
+    program: str
+    args: tuple  # before the URL
+    after_url: tuple = ()
+    # VLC refuses to start as root; it runs as an unprivileged user instead.
+    refuses_root: bool = False
+    is_probe: bool = False
+
+    def argv(self, url: str, seconds: float) -> list:
+        tail = [part.format(seconds=int(seconds)) for part in self.after_url]
+        command = [self.program, *self.args, url, *tail]
+        if self.refuses_root and os.geteuid() == 0:
+            command = ["setpriv", f"--reuid={UNPRIVILEGED_USER}", f"--regid={UNPRIVILEGED_GROUP}",
+                       "--clear-groups", "--", *command]
+        return command
+
+    def missing(self):
+        """Why this player cannot run here, or None."""
+        if self.is_probe:
+            ok = os.access(self.program, os.X_OK)
+            return None if ok else f"{self.program} is not built yet"
+        if shutil.which(self.program) is None:
+            return f"{self.program} is not installed (bench/packages.txt)"
+        if self.refuses_root and os.geteuid() == 0:
+            try:
+                pwd.getpwnam(UNPRIVILEGED_USER)
+            except KeyError:
+                return f"runs only as a user other than root, and {UNPRIVILEGED_USER} is missing"
+        return None
+
+
+def probe(build_dir: str) -> Player:
+    return Player("velmora", os.path.join(build_dir, "bench", "velmora-probe"), (),
+                  after_url=("--seconds", "{seconds}"), is_probe=True)
+
+
+# Each peer with its defaults, only told to play into PulseAudio and to keep quiet.
+PEERS = (
+    Player("mpg123", "mpg123", ("-q", "-o", "pulse")),
+    Player("mpv", "mpv", ("--no-config", "--no-video", "--really-quiet", "--ao=pulse")),
+    Player("vlc", "cvlc", ("-q", "--play-and-exit", "--no-video", "--aout=pulse"),
+           refuses_root=True),
+    Player("gst-play", "gst-play-1.0", ("-q", "--no-interactive")),
+)
+
+
+def select(build_dir: str, names):
+    everyone = [probe(build_dir), *PEERS]
+    if not names:
+        return everyone
+    wanted = set(names)
+    unknown = wanted - {player.name for player in everyone}
+    if unknown:
+        raise SystemExit(f"unknown players: {', '.join(sorted(unknown))}")
+    return [player for player in everyone if player.name in wanted]
