@@ -1,12 +1,63 @@
-#include <QApplication>
-#include <QWidget>
+#include <exception>
+#include <memory>
 
-// Placeholder start-up until the main window lands: an empty titled window.
+#include <QApplication>
+#include <QPointer>
+
+#include "playback/application_title.h"
+#include "playback/player_settings.h"
+#include "ui/about_window.h"
+#include "ui/application_icon.h"
+#include "ui/design_fonts.h"
+#include "ui/main_window.h"
+#include "ui/message_box_notifier.h"
+#include "ui/toolkit_translation.h"
+#include "ui/window_builder.h"
+
+#if VELMORA_HAS_ENGINE
+#include "engine/media_player_factory.h"
+#else
+#include "missing_engine_player.h"
+#endif
+
+namespace {
+
+std::unique_ptr<velmora::playback::Player> createPlayer(
+    const velmora::playback::PlayerSettings& settings) {
+#if VELMORA_HAS_ENGINE
+    return velmora::engine::createMediaPlayer(settings);
+#else
+    return std::make_unique<velmora::app::MissingEnginePlayer>(settings);
+#endif
+}
+
+}  // namespace
+
+// The program takes no arguments of its own: QApplication consumes the
+// toolkit's (-platform, -display, ...) and the rest are ignored.
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Velmora网络音乐播放器BY TELVARO"));
-    window.resize(530, 272);
-    window.show();
-    return QApplication::exec();
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(
+        QString::fromUtf8(velmora::kApplicationTitle.data(), velmora::kApplicationTitle.size()));
+    // No display name: the X11 platform would append it to every window title.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.telvaro.Velmora"));
+    QApplication::setWindowIcon(velmora::ui::applicationIcon());
+    QApplication::setFont(velmora::ui::toFont(velmora::ui::userInterfaceFont()));
+    if (!velmora::ui::installToolkitTranslation(application)) {
+        qWarning(
+            "The toolkit's Chinese translation is not installed; dialogs show English buttons.");
+    }
+
+    velmora::ui::AboutWindow about;
+    QPointer<velmora::ui::MainWindow> mainWindow;
+    try {
+        mainWindow = velmora::ui::openMainWindow(createPlayer, about);
+    } catch (const std::exception& error) {
+        velmora::ui::MessageBoxNotifier(nullptr).showNotice(std::string(velmora::kApplicationTitle),
+                                                            error.what());
+        return 1;
+    }
+    const int exitCode = QApplication::exec();
+    delete mainWindow.data();
+    return exitCode;
 }

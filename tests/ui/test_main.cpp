@@ -1,0 +1,16 @@
+#include <gtest/gtest.h>
+#include <QApplication>
+
+#include "ui/toolkit_translation.h"
+
+// The windows need an application object, but listing the tests must work
+// without a display: the platform comes from the test's environment.
+int main(int argc, char* argv[]) {
+    testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+    QApplication application(argc, argv);
+    velmora::ui::installToolkitTranslation(application);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,124 @@
+#include "main_window.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "home_page.h"
+#include "main_window_design.h"
+#include "picture_box.h"
+#include "player_host.h"
+#include "url_box_events.h"
+
+namespace velmora::ui {
+namespace {
+
+QString buttonName(playback::TransportButton button) {
+    switch (button) {
+        case playback::TransportButton::C2:
+            return QStringLiteral("C2");
+        case playback::TransportButton::Command2:
+            return QStringLiteral("Command2");
+        case playback::TransportButton::Command3:
+            return QStringLiteral("Command3");
+    }
+    throw std::invalid_argument("unknown transport button");
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const PlayerFactory& createPlayer, AboutWindow& about)
+    : about_(about), notifier_(this), boundary_(notifier_) {
+    setCentralWidget(new QWidget);
+    buildMenu();
+    controls_ = buildWindow(*this, *centralWidget(), mainWindowDesign());
+    playerHost_ = controls_.get<PlayerHost>("WindowsMediaPlayer1");
+    urlBox_ = controls_.get<QLineEdit>("Text1");
+    statusLabel_ = controls_.get<QLabel>("Label2");
+
+    playerHost_->install(createPlayer(kMainWindowPlayerSettings));
+    playback::Player& player = playerHost_->player();
+    transport_.emplace(player, *this);
+    urlRules_.emplace(*this, *transport_);
+    notices_.emplace(notifier_);
+    wireControls();
+    player.setListener(this);
+
+    urlBox_->setFocus();
+}
+
+MainWindow::~MainWindow() {
+    // The player goes before the rules it reports to.
+    playerHost_->release();
+}
+
+void MainWindow::buildMenu() {
+    // The item must stay in the window, where the client area is measured from.
+    menuBar()->setNativeMenuBar(false);
+    QAction* aboutItem = menuBar()->addAction(QString::fromUtf8(kAboutMenuItem));
+    aboutItem->setObjectName(QString::fromUtf8(kAboutMenuItem));
+    connect(aboutItem, &QAction::triggered, this,
+            [this] { boundary_.run([this] { about_.show(); }); });
+}
+
+void MainWindow::wireControls() {
+    const auto onClick = [this](const QString& name, std::function<void()> action) {
+        connect(controls_.get<QPushButton>(name), &QPushButton::clicked, this,
+                [this, action = std::move(action)] { boundary_.run(action); });
+    };
+    onClick("Command1", [this] { transport_->play(urlBox_->text().toStdString()); });
+    onClick("C2", [this] { transport_->pause(); });
+    onClick("Command2", [this] { transport_->continuePlayback(); });
+    onClick("Command3", [this] { transport_->stop(); });
+
+    new UrlBoxEvents(
+        *urlBox_,
+        [this](int code) {
+            // A key whose handler failed is consumed: the rule stopped before
+            // deciding to pass it on.
+            int passOn = 0;
+            boundary_.run([&] { passOn = urlRules_->keyPress(code); });
+            return passOn;
+        },
+        [this] { boundary_.run([this] { urlRules_->click(); }); });
+
+    connect(controls_.get<PictureBox>("Picture1"), &PictureBox::clicked, this,
+            [this] { boundary_.run(openHomePage); });
+}
+
+void MainWindow::setButtonEnabled(playback::TransportButton button, bool enabled) {
+    controls_.get(buttonName(button))->setEnabled(enabled);
+}
+
+void MainWindow::setStatusCaption(const std::string& caption) {
+    statusLabel_->setText(QString::fromStdString(caption));
+}
+
+std::string MainWindow::text() const { return urlBox_->text().toStdString(); }
+
+void MainWindow::setText(const std::string& text) {
+    urlBox_->setText(QString::fromStdString(text));
+}
+
+void MainWindow::onStatusChange() {
+    boundary_.run([this] { transport_->statusChange(); });
+}
+
+void MainWindow::onWarning(std::int32_t, std::int32_t, const std::string&) {
+    boundary_.run([this] { notices_->warning(); });
+}
+
+void MainWindow::onMediaError() {
+    boundary_.run([this] { notices_->mediaError(); });
+}
+
+MainWindow* openMainWindow(const PlayerFactory& createPlayer, AboutWindow& about) {
+    auto* window = new MainWindow(createPlayer, about);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return window;
+}
+
+}  // namespace velmora::ui
