@@ -14,21 +14,13 @@
 #include "ui/toolkit_translation.h"
 #include "ui/window_builder.h"
 
-#if VELMORA_HAS_ENGINE
 #include "engine/media_player_factory.h"
-#else
-#include "missing_engine_player.h"
-#endif
 
 namespace {
 
 std::unique_ptr<velmora::playback::Player> createPlayer(
     const velmora::playback::PlayerSettings& settings) {
-#if VELMORA_HAS_ENGINE
     return velmora::engine::createMediaPlayer(settings);
-#else
-    return std::make_unique<velmora::app::MissingEnginePlayer>(settings);
-#endif
 }
 
 }  // namespace

@@ -123,6 +123,8 @@ struct WiringRow {
     Flags after;
 };
 
+void PrintTo(const WiringRow& row, std::ostream* out) { *out << row.name; }
+
 class WiringTest : public MainWindowTest, public testing::WithParamInterface<WiringRow> {};
 
 TEST_P(WiringTest, RunsTheRuleOfTheEvent) {
