@@ -11,6 +11,8 @@ int main(int argc, char* argv[]) {
         return RUN_ALL_TESTS();
     }
     QApplication application(argc, argv);
+    // Closing the last window would stop every later nested event loop.
+    QApplication::setQuitOnLastWindowClosed(false);
     velmora::ui::installToolkitTranslation(application);
     return RUN_ALL_TESTS();
 }
