@@ -29,6 +29,8 @@ struct ButtonCase {
     CallLog expected;
 };
 
+void PrintTo(const ButtonCase& c, std::ostream* os) { *os << c.name; }
+
 class ButtonActionTest : public TransportRulesTest,
                          public ::testing::WithParamInterface<ButtonCase> {};
 
@@ -74,6 +76,8 @@ struct StatusCase {
     std::int32_t state;
     CallLog buttons;  // what follows the caption and the first three reads
 };
+
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
 
 class StatusChangeTest : public TransportRulesTest,
                          public ::testing::WithParamInterface<StatusCase> {};
