@@ -25,13 +25,15 @@ Notice describe(const QMessageBox& box) {
                   box.windowModality() == Qt::ApplicationModal};
     for (const QAbstractButton* button : box.buttons()) {
         notice.buttons.append(button->text());
+        notice.hasIcon = notice.hasIcon || !button->icon().isNull();
     }
     return notice;
 }
 
 }  // namespace
 
-std::vector<Notice> noticesDuring(const std::function<void()>& action) {
+std::vector<Notice> noticesDuring(const std::function<void()>& action,
+                                  const std::function<void(QMessageBox&)>& onShown) {
     std::vector<Notice> notices;
     QElapsedTimer modalFor;
     QTimer poll;
@@ -44,6 +46,9 @@ std::vector<Notice> noticesDuring(const std::function<void()>& action) {
         }
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             notices.push_back(describe(*box));
+            if (onShown) {
+                onShown(*box);
+            }
             box->button(QMessageBox::Ok) != nullptr ? box->button(QMessageBox::Ok)->click()
                                                     : box->reject();
             return;

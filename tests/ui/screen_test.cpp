@@ -10,10 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QRawFont>
 #include <QScreen>
 #include <QTest>
 
+#include "notice_catcher.h"
 #include "playback/error_notices.h"
 #include "qt_printers.h"
 #include "scripted_player.h"
@@ -135,6 +137,23 @@ TEST(OnScreen, AboutWindowShowsEveryTextInRealGlyphs) {
     const QImage shot = screenshot(*window, QStringLiteral("Form2"));
     EXPECT_EQ(shot.size(), QSize(304, 122));
     expectEveryTextShown(*window, shot);
+}
+
+TEST(OnScreen, ANoticeShowsItsTextAndAChineseOkButton) {
+    AboutWindow about;
+    ScriptedPlayer* player = nullptr;
+    MainWindow window(scriptedPlayerFactory(player), about);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, kWindowTimeoutMs));
+    const std::vector<Notice> notices =
+        noticesDuring([&] { player->listener->onWarning(0, 0, {}); },
+                      [](QMessageBox& box) {
+                          ASSERT_TRUE(QTest::qWaitForWindowExposed(&box, kWindowTimeoutMs));
+                          expectEveryTextShown(box, screenshot(box, QStringLiteral("Notice")));
+                      });
+    ASSERT_EQ(notices.size(), 1U);
+    EXPECT_EQ(notices[0].buttons, QStringList{QStringLiteral("确定")});
+    EXPECT_FALSE(notices[0].hasIcon) << "the desktop style must not decorate the notice";
 }
 
 TEST(OnScreen, NoticesUseAFontWithTheirGlyphs) {
