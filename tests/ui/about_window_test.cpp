@@ -1,5 +1,3 @@
-#include <memory>
-
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QLabel>
@@ -7,11 +5,9 @@
 #include <QTest>
 
 #include "qt_printers.h"
-
 #include "scripted_player.h"
 #include "ui/about_window.h"
 #include "ui/application_icon.h"
-#include "ui/main_window.h"
 #include "ui/picture_box.h"
 #include "url_catcher.h"
 
@@ -20,71 +16,63 @@ namespace {
 
 constexpr int kWindowTimeoutMs = 5000;
 
-int openAboutWindows() {
-    int count = 0;
-    for (const QWidget* widget : QApplication::topLevelWidgets()) {
-        count += widget->objectName() == QStringLiteral("Form2") ? 1 : 0;
+class AboutWindowTest : public testing::Test {
+  public:
+    QWidget* open() {
+        about.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(about.openWindow(), kWindowTimeoutMs));
+        return about.openWindow();
     }
-    return count;
-}
+    template <typename Widget = QWidget>
+    Widget* control(const char* name) const {
+        return about.openWindow()->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    // Closes a window as its close button does and waits until it is gone.
+    static bool closeAndWaitGone(QWidget* window) {
+        QPointer<QWidget> watched = window;
+        window->close();
+        return QTest::qWaitFor([&] { return watched.isNull(); }, kWindowTimeoutMs);
+    }
+    static int aboutWindowsInExistence() {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return static_cast<int>(std::count_if(windows.begin(), windows.end(), [](const QWidget* w) {
+            return w->objectName() == QStringLiteral("Form2");
+        }));
+    }
 
-// Closes the window as its close button would, and waits until it is gone.
-bool closeAndWaitGone(QWidget* window) {
-    QPointer<QWidget> watched = window;
-    window->close();
-    return QTest::qWaitFor([&] { return watched.isNull(); }, kWindowTimeoutMs);
-}
-
-template <typename Widget = QWidget>
-Widget* aboutControl(const AboutWindow& about, const char* name) {
-    return about.openWindow()->findChild<Widget*>(QString::fromLatin1(name));
-}
-
-TEST(AboutWindow, OneWindowWhileOpenAndAFreshOneAfterClose) {
     AboutWindow about;
+};
+
+TEST_F(AboutWindowTest, OneWindowWhileOpenAndAFreshOneAfterClose) {
     EXPECT_EQ(about.openWindow(), nullptr) << "nothing exists before the first Show";
-    about.show();
-    QWidget* first = about.openWindow();
-    ASSERT_NE(first, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(first, kWindowTimeoutMs));
-    aboutControl<QLabel>(about, "Label1")->setText(QStringLiteral("changed"));
+    QWidget* first = open();
+    control<QLabel>("Label1")->setText(QStringLiteral("changed"));
     about.show();
     EXPECT_EQ(about.openWindow(), first);
-    EXPECT_EQ(openAboutWindows(), 1);
+    EXPECT_EQ(aboutWindowsInExistence(), 1);
 
     ASSERT_TRUE(closeAndWaitGone(first)) << "closing destroys the window";
     EXPECT_EQ(about.openWindow(), nullptr);
-    EXPECT_EQ(openAboutWindows(), 0);
+    EXPECT_EQ(aboutWindowsInExistence(), 0);
 
-    about.show();
-    ASSERT_NE(about.openWindow(), nullptr);
-    EXPECT_EQ(openAboutWindows(), 1);
-    EXPECT_EQ(aboutControl<QLabel>(about, "Label1")->text().trimmed(),
+    open();
+    EXPECT_EQ(aboutWindowsInExistence(), 1);
+    EXPECT_EQ(control<QLabel>("Label1")->text().trimmed(),
               QStringLiteral("一个可以播放网络音乐的小软件"))
         << "the new window comes from the design, not from the closed one";
 }
 
-TEST(AboutWindow, IsAModelessTopLevelWindowWithoutIcon) {
+TEST_F(AboutWindowTest, OpensAsAModelessTopLevelWindowWithItsDesign) {
     QApplication::setWindowIcon(applicationIcon());
-    AboutWindow about;
-    about.show();
-    QWidget* window = about.openWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, kWindowTimeoutMs));
+    const QWidget* window = open();
     EXPECT_EQ(window->parentWidget(), nullptr);
-    EXPECT_TRUE(window->isWindow());
     EXPECT_EQ(window->windowModality(), Qt::NonModal);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("关于。。"));
     EXPECT_EQ(window->size(), QSize(304, 122));
     EXPECT_TRUE(window->windowIcon().isNull()) << "the application icon must not show";
-    EXPECT_EQ(window->palette().color(QPalette::Window),
-              QApplication::palette().color(QPalette::Window));
-    EXPECT_EQ(QApplication::focusWidget(), aboutControl(about, "Picture1"));
     QApplication::setWindowIcon(QIcon());
-}
+    EXPECT_EQ(QApplication::focusWidget(), control("Picture1"));
 
-TEST(AboutWindow, ShowsItsFourControlsWithTheirTextsAndRectangles) {
-    AboutWindow about;
-    about.show();
     struct Expected {
         const char* name;
         QString text;
@@ -101,62 +89,53 @@ TEST(AboutWindow, ShowsItsFourControlsWithTheirTextsAndRectangles) {
          {32, 72, 265, 25}},
     };
     EXPECT_EQ(controls[1].text.size(), 30);
+    EXPECT_EQ(window->findChildren<QWidget*>().size(), 4);
     for (const Expected& expected : controls) {
-        QWidget* control = aboutControl(about, expected.name);
-        ASSERT_NE(control, nullptr) << expected.name;
-        EXPECT_EQ(control->geometry(), expected.pixels) << expected.name;
-        if (auto* label = qobject_cast<QLabel*>(control)) {
+        QWidget* shown = control(expected.name);
+        ASSERT_NE(shown, nullptr) << expected.name;
+        EXPECT_EQ(shown->geometry(), expected.pixels) << expected.name;
+        if (auto* label = qobject_cast<QLabel*>(shown)) {
             EXPECT_EQ(label->text(), expected.text) << expected.name;
             EXPECT_EQ(label->focusPolicy(), Qt::NoFocus) << expected.name;
         }
     }
-    EXPECT_EQ(about.openWindow()->findChildren<QWidget*>().size(), 4);
 }
 
-TEST(AboutWindow, TheBannerIsSunkenAndShowsTheImageUnscaledAndClipped) {
-    AboutWindow about;
-    about.show();
-    auto* banner = aboutControl<PictureBox>(about, "Picture1");
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(about.openWindow(), kWindowTimeoutMs));
+TEST_F(AboutWindowTest, TheBannerIsSunkenAndShowsTheImageUnscaledAndClipped) {
+    open();
+    auto* banner = control<PictureBox>("Picture1");
     EXPECT_EQ(banner->frameShadow(), QFrame::Sunken);
     ASSERT_EQ(banner->picture().size(), QSize(306, 20)) << "the banner image is compiled in";
-
     const QImage shown = banner->grab().toImage();
     const QImage image = banner->picture().toImage();
     const QRect inner = banner->contentsRect();
     EXPECT_LT(inner.width(), image.width()) << "the box is smaller than the image";
     for (const QPoint at : {QPoint(0, 0), QPoint(inner.width() - 1, inner.height() - 1),
                             QPoint(inner.width() / 2, inner.height() / 2)}) {
-        EXPECT_EQ(shown.pixel(inner.topLeft() + at), image.pixel(at))
-            << "image pixel " << at.x() << "," << at.y() << " drawn in place";
+        EXPECT_EQ(shown.pixel(inner.topLeft() + at), image.pixel(at)) << at.x() << "," << at.y();
     }
 }
 
-TEST(AboutWindow, OnlyTheBannerOpensTheHomePage) {
-    AboutWindow about;
-    about.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(about.openWindow(), kWindowTimeoutMs));
+TEST_F(AboutWindowTest, OnlyTheBannerOpensTheHomePage) {
+    QWidget* window = open();
     UrlCatcher opened;
     for (const char* label : {"Label1", "Label2", "Label3"}) {
-        QTest::mouseClick(aboutControl(about, label), Qt::LeftButton);
+        QTest::mouseClick(control(label), Qt::LeftButton);
     }
-    QTest::mouseClick(about.openWindow(), Qt::LeftButton, {}, QPoint(300, 5));
+    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(300, 5));
     EXPECT_TRUE(opened.urls().isEmpty());
-    QTest::mouseClick(aboutControl(about, "Picture1"), Qt::LeftButton);
+    QTest::mouseClick(control("Picture1"), Qt::LeftButton);
     EXPECT_EQ(opened.urls(), QStringList{QStringLiteral("http://www.telvaro.example")});
-    EXPECT_NE(about.openWindow(), nullptr) << "the window stays open";
+    EXPECT_EQ(about.openWindow(), window) << "the window stays open";
 }
 
-TEST(AboutWindow, StaysOpenWithoutTheMainWindowWhichStaysUsableBeside) {
-    AboutWindow about;
+TEST_F(AboutWindowTest, OutlivesTheMainWindowWhichStaysUsableBeside) {
     ScriptedPlayer* player = nullptr;
     bool playerDestroyed = false;
     QPointer<MainWindow> main =
         openMainWindow(scriptedPlayerFactory(player, &playerDestroyed), about);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.data(), kWindowTimeoutMs));
-    about.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(about.openWindow(), kWindowTimeoutMs));
-
+    open();
     QTest::mouseClick(main->controls().get("Command1"), Qt::LeftButton);
     EXPECT_EQ(player->calls.size(), 1U) << "the about window is modeless";
 
@@ -164,10 +143,6 @@ TEST(AboutWindow, StaysOpenWithoutTheMainWindowWhichStaysUsableBeside) {
     EXPECT_TRUE(playerDestroyed);
     ASSERT_NE(about.openWindow(), nullptr);
     EXPECT_TRUE(about.openWindow()->isVisible());
-    ASSERT_TRUE(closeAndWaitGone(about.openWindow()));
-    for (const QWidget* widget : QApplication::topLevelWidgets()) {
-        EXPECT_FALSE(widget->isVisible()) << widget->objectName().toStdString() << " still open";
-    }
 }
 
 }  // namespace

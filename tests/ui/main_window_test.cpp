@@ -5,49 +5,30 @@
 
 #include <gtest/gtest.h>
 #include <QAction>
-#include <QDesktopServices>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-
-#include "qt_printers.h"
 
 #include "notice_catcher.h"
 #include "playback/error_notices.h"
 #include "playback/url_box_rules.h"
+#include "qt_printers.h"
 #include "scripted_player.h"
-#include "ui/main_window.h"
-#include "ui/main_window_design.h"
 #include "url_catcher.h"
 
 namespace velmora::ui::test {
 namespace {
 
-using playback::play_state::Paused;
-using playback::play_state::Playing;
-using playback::play_state::Stopped;
-using playback::play_state::Transitioning;
+using namespace playback::play_state;
 
 constexpr int kWindowTimeoutMs = 5000;
 
-struct Flags {
-    bool play;
-    bool pause;
-    bool resume;
-    bool stop;
-    bool operator==(const Flags&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Flags& flags) {
-    return out << "play=" << flags.play << " pause=" << flags.pause << " continue=" << flags.resume
-               << " stop=" << flags.stop;
-}
-
+// Enabled flags of Play, Pause, Continue and Stop.
+using Flags = std::array<bool, 4>;
 constexpr Flags kOnlyPlay{true, false, false, false};
 constexpr Flags kStartedSet{true, true, false, true};
 constexpr Flags kPausedRow{true, false, true, true};
@@ -62,27 +43,18 @@ class MainWindowTest : public testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kWindowTimeoutMs));
     }
 
-    template <typename Widget = QWidget>
-    Widget* control(const char* name) const {
-        return window->controls().get<Widget>(name);
-    }
-    QLineEdit* urlBox() const { return control<QLineEdit>("Text1"); }
+    QWidget* control(const char* name) const { return window->controls().get(name); }
+    QLineEdit* urlBox() const { return window->controls().get<QLineEdit>("Text1"); }
+    QString status() const { return window->controls().get<QLabel>("Label2")->text(); }
     void click(const char* name) const { QTest::mouseClick(control(name), Qt::LeftButton); }
-
     Flags flags() const {
         return {control("Command1")->isEnabled(), control("C2")->isEnabled(),
                 control("Command2")->isEnabled(), control("Command3")->isEnabled()};
     }
     void setFlags(const Flags& wanted) const {
-        control("C2")->setEnabled(wanted.pause);
-        control("Command2")->setEnabled(wanted.resume);
-        control("Command3")->setEnabled(wanted.stop);
-    }
-    QString status() const { return control<QLabel>("Label2")->text(); }
-    void commitText(const QString& text) const {
-        QInputMethodEvent commit;
-        commit.setCommitString(text);
-        QApplication::sendEvent(urlBox(), &commit);
+        control("C2")->setEnabled(wanted[1]);
+        control("Command2")->setEnabled(wanted[2]);
+        control("Command3")->setEnabled(wanted[3]);
     }
 
     AboutWindow about;
@@ -97,24 +69,15 @@ TEST_F(MainWindowTest, StartsIdleWithOnlyPlayEnabledAndTheFocusInTheUrlBox) {
     EXPECT_EQ(urlBox()->cursorPosition(), 0) << "the prompt must show from its beginning";
     EXPECT_EQ(QApplication::focusWidget(), urlBox());
     EXPECT_TRUE(player->calls.empty());
+    EXPECT_TRUE(player->settings.autoStart) << "Play sends no play command after the URL";
+    EXPECT_FALSE(player->settings.enableErrorDialogs);
     EXPECT_EQ(player->listener, window.get());
     EXPECT_FALSE(control("WindowsMediaPlayer1")->isVisible());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Velmora网络音乐播放器BY TELVARO"));
-    EXPECT_EQ(window->centralWidget()->size(), QSize(530, 272));
-}
-
-TEST_F(MainWindowTest, CreatesThePlayerWithTheDesignSettings) {
-    EXPECT_TRUE(player->settings.autoStart) << "Play sends no play command after the URL";
-    EXPECT_EQ(player->settings.volume, 50);
-    EXPECT_FALSE(player->settings.mute);
-    EXPECT_EQ(player->settings.balance, 0);
-    EXPECT_EQ(player->settings.rate, 1.0);
-    EXPECT_EQ(player->settings.playCount, 1);
-    EXPECT_FALSE(player->settings.enableErrorDialogs);
 }
 
 // One row per wired event: what the user or the player does, then what the
-// player was asked and what the window shows.
+// player was asked and which buttons are enabled.
 struct WiringRow {
     const char* name;
     Flags before;
@@ -136,7 +99,7 @@ TEST_P(WiringTest, RunsTheRuleOfTheEvent) {
 }
 
 const WiringRow kWiringRows[] = {
-    {"PlayPutsTheTypedUrlAndAppliesTheStartedSet",
+    {"PlayPutsTheTextAsTyped",
      kOnlyPlay,
      [](MainWindowTest& t, ScriptedPlayer&) {
          t.urlBox()->setText(QStringLiteral(" http://127.0.0.1:9/a.mp3"));
@@ -144,15 +107,7 @@ const WiringRow kWiringRows[] = {
      },
      {"setURL  http://127.0.0.1:9/a.mp3"},
      kStartedSet},
-    {"PlayWithAnEmptyBoxPutsAnEmptyUrl",
-     kOnlyPlay,
-     [](MainWindowTest& t, ScriptedPlayer&) {
-         t.urlBox()->clear();
-         t.click("Command1");
-     },
-     {"setURL "},
-     kStartedSet},
-    {"PauseThatReachesPausedAppliesThePausedRow",
+    {"PauseAppliesThePausedRow",
      kStartedSet,
      [](MainWindowTest& t, ScriptedPlayer& p) {
          p.stateAfter["pause"] = Paused;
@@ -160,15 +115,7 @@ const WiringRow kWiringRows[] = {
      },
      {"pause"},
      kPausedRow},
-    {"PauseStillUnderWayChangesNoButton",
-     kStartedSet,
-     [](MainWindowTest& t, ScriptedPlayer& p) {
-         p.state = Transitioning;
-         t.click("C2");
-     },
-     {"pause"},
-     kStartedSet},
-    {"ContinueThatReachesPlayingAppliesThePlayingRow",
+    {"ContinueAppliesThePlayingRow",
      kPausedRow,
      [](MainWindowTest& t, ScriptedPlayer& p) {
          p.stateAfter["play"] = Playing;
@@ -176,7 +123,7 @@ const WiringRow kWiringRows[] = {
      },
      {"play"},
      kStartedSet},
-    {"StopThatReachesStoppedDisablesAllButPlay",
+    {"StopAppliesTheStoppedRow",
      kStartedSet,
      [](MainWindowTest& t, ScriptedPlayer& p) {
          p.stateAfter["stop"] = Stopped;
@@ -184,16 +131,7 @@ const WiringRow kWiringRows[] = {
      },
      {"stop"},
      kOnlyPlay},
-    {"ADisabledButtonSendsNothing",
-     kOnlyPlay,
-     [](MainWindowTest& t, ScriptedPlayer&) {
-         t.click("C2");
-         t.click("Command2");
-         t.click("Command3");
-     },
-     {},
-     kOnlyPlay},
-    {"TypingACharacterAppliesTheStartedSetAndTypes",
+    {"TypingAppliesTheStartedSetAndTypes",
      kOnlyPlay,
      [](MainWindowTest& t, ScriptedPlayer&) {
          t.urlBox()->clear();
@@ -202,7 +140,7 @@ const WiringRow kWiringRows[] = {
      },
      {},
      kStartedSet},
-    {"BackspaceAndEscapeAreKeyPressesToo",
+    {"BackspaceAndEscapeAreKeyPresses",
      kAllOn,
      [](MainWindowTest& t, ScriptedPlayer&) {
          QTest::keyClick(t.urlBox(), Qt::Key_Backspace);
@@ -220,16 +158,18 @@ const WiringRow kWiringRows[] = {
      },
      {},
      kOnlyPlay},
-    {"ChineseFromAnInputMethodIsTypedAsKeyPresses",
+    {"InputMethodTextIsTyped",
      kOnlyPlay,
      [](MainWindowTest& t, ScriptedPlayer&) {
          t.urlBox()->clear();
-         t.commitText(QStringLiteral("歌曲"));
+         QInputMethodEvent commit;
+         commit.setCommitString(QStringLiteral("歌曲"));
+         QApplication::sendEvent(t.urlBox(), &commit);
          EXPECT_EQ(t.urlBox()->text(), QStringLiteral("歌曲"));
      },
      {},
      kStartedSet},
-    {"EnterPutsTheBoxTextAndInsertsNothing",
+    {"EnterPutsTheTextAndInsertsNothing",
      kOnlyPlay,
      [](MainWindowTest& t, ScriptedPlayer&) {
          QSignalSpy returnPressed(t.urlBox(), &QLineEdit::returnPressed);
@@ -239,7 +179,7 @@ const WiringRow kWiringRows[] = {
      },
      {"setURL " + playback::urlPrompt()},
      kStartedSet},
-    {"StatusChangeShowsTheStatusAndFollowsThePlayState",
+    {"StatusChangeShowsTheStatusAndFollowsTheState",
      kOnlyPlay,
      [](MainWindowTest& t, ScriptedPlayer& p) {
          p.state = Paused;
@@ -249,15 +189,6 @@ const WiringRow kWiringRows[] = {
      },
      {},
      kPausedRow},
-    {"StatusChangeWhileBufferingOnlyUpdatesTheCaption",
-     kStartedSet,
-     [](MainWindowTest& t, ScriptedPlayer& p) {
-         p.state = playback::play_state::Buffering;
-         p.listener->onStatusChange();
-         EXPECT_EQ(t.status(), QStringLiteral("  "));
-     },
-     {},
-     kStartedSet},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, WiringTest, testing::ValuesIn(kWiringRows),
@@ -272,13 +203,6 @@ TEST_F(MainWindowTest, ClickIntoTheUntouchedPromptGivesTheExampleUrlOnce) {
     EXPECT_EQ(flags(), kOnlyPlay) << "a click is no key press";
 }
 
-TEST_F(MainWindowTest, ClickIntoAnEditedPromptChangesNothing) {
-    urlBox()->setText(urlBox()->text() + QStringLiteral("x"));
-    const QString edited = urlBox()->text();
-    click("Text1");
-    EXPECT_EQ(urlBox()->text(), edited);
-}
-
 TEST_F(MainWindowTest, PlayerNoticesShowOneModalBoxEachAndChangeNothing) {
     setFlags(kPausedRow);
     const std::vector<Notice> notices = noticesDuring([&] {
@@ -287,11 +211,10 @@ TEST_F(MainWindowTest, PlayerNoticesShowOneModalBoxEachAndChangeNothing) {
         player->listener->onMediaError();
     });
     const QString warning = QString::fromUtf8(playback::kWarningNotice.data());
-    const QString mediaError = QString::fromUtf8(playback::kMediaErrorNotice.data());
     ASSERT_EQ(notices.size(), 3U);
     EXPECT_EQ(notices[0].text, warning);
     EXPECT_EQ(notices[1].text, warning);
-    EXPECT_EQ(notices[2].text, mediaError);
+    EXPECT_EQ(notices[2].text, QString::fromUtf8(playback::kMediaErrorNotice.data()));
     for (const Notice& notice : notices) {
         EXPECT_EQ(notice.caption, QStringLiteral("velmora"));
         EXPECT_EQ(notice.buttons, QStringList{QStringLiteral("确定")});
@@ -323,15 +246,12 @@ TEST_F(MainWindowTest, AFailingPlayerIsReportedAndTheWindowGoesOn) {
     EXPECT_EQ(flags(), kOnlyPlay);
 }
 
-TEST_F(MainWindowTest, TheLogoOpensTheHomePageAndNothingElseDoes) {
+TEST_F(MainWindowTest, TheLogoOpensTheHomePageAndTheLabelsDoNothing) {
     UrlCatcher opened;
-    click("Picture1");
-    click("Picture1");
-    for (const char* label : {"Label1", "Label2", "Label3", "Label4"}) {
-        click(label);
+    for (const char* name : {"Picture1", "Label1", "Label2", "Label3", "Label4", "Picture1"}) {
+        click(name);
     }
-    EXPECT_EQ(opened.urls(), (QStringList{QStringLiteral("http://www.telvaro.example"),
-                                          QStringLiteral("http://www.telvaro.example")}));
+    EXPECT_EQ(opened.urls(), QStringList(2, QStringLiteral("http://www.telvaro.example")));
     EXPECT_EQ(flags(), kOnlyPlay);
     EXPECT_TRUE(player->calls.empty());
 }
@@ -339,10 +259,9 @@ TEST_F(MainWindowTest, TheLogoOpensTheHomePageAndNothingElseDoes) {
 TEST_F(MainWindowTest, TheAboutItemIsASingleTopLevelActionWithoutMenu) {
     const QList<QAction*> items = window->menuBar()->actions();
     ASSERT_EQ(items.size(), 1);
-    EXPECT_EQ(items[0]->text(), QStringLiteral("关于"));
     EXPECT_EQ(items[0]->objectName(), QStringLiteral("关于"));
+    EXPECT_EQ(items[0]->text(), QStringLiteral("关于"));
     EXPECT_EQ(items[0]->menu(), nullptr);
-    EXPECT_TRUE(items[0]->shortcut().isEmpty());
     items[0]->trigger();
     ASSERT_NE(about.openWindow(), nullptr);
     EXPECT_TRUE(about.openWindow()->isVisible());
@@ -363,6 +282,43 @@ TEST_F(MainWindowTest, TabFromTheUrlBoxSkipsDisabledButtonsAndEverythingElse) {
     EXPECT_EQ(flags(), kAllOn) << "Tab is no key press of the URL box";
 }
 
+// Where each control must be, in pixels worked out by hand from the twips of
+// the layout at 15 twips a pixel.
+const std::pair<const char*, QRect> kPlacements[] = {
+    {"Frame1", {8, 160, 505, 9}},     {"Command3", {144, 88, 49, 25}},
+    {"Command2", {80, 88, 57, 25}},   {"C2", {16, 88, 57, 25}},
+    {"Picture1", {96, 232, 305, 25}}, {"Command1", {488, 40, 41, 33}},
+    {"Text1", {112, 48, 377, 25}},    {"Label2", {0, 128, 473, 25}},
+    {"Label4", {0, 192, 529, 73}},    {"Label3", {0, 48, 121, 25}},
+    {"Label1", {0, 8, 409, 17}},      {"WindowsMediaPlayer1", {8, 176, 505, 81}},
+};
+
+TEST_F(MainWindowTest, EveryControlKeepsItsRectangleAtAnyWindowSize) {
+    EXPECT_EQ(window->centralWidget()->size(), QSize(530, 272));
+    EXPECT_EQ(window->centralWidget()->y(), window->menuBar()->height());
+    for (const QSize size : {window->size(), QSize(900, 700), QSize(200, 120)}) {
+        window->resize(size);
+        for (const auto& [name, pixels] : kPlacements) {
+            EXPECT_EQ(control(name)->geometry(), pixels) << name << " at " << size.width();
+        }
+    }
+}
+
+TEST_F(MainWindowTest, WindowedControlsAreDrawnAboveTheLabels) {
+    const std::pair<QPoint, const char*> overlaps[] = {
+        {{100, 240}, "Picture1"},  // the logo over the notice
+        {{115, 60}, "Text1"},      // the URL box over its caption
+        {{488, 60}, "Command1"},   // Play over the URL box's last column
+        {{20, 200}, "Label4"},     // the hidden player leaves the notice visible
+        {{10, 164}, "Frame1"},
+    };
+    for (const auto& [point, topmost] : overlaps) {
+        const QWidget* seen = window->centralWidget()->childAt(point);
+        ASSERT_NE(seen, nullptr) << topmost;
+        EXPECT_EQ(seen->objectName(), QString::fromLatin1(topmost));
+    }
+}
+
 TEST(MainWindowLifetime, ClosingTheShownWindowDestroysItAndItsPlayer) {
     AboutWindow about;
     ScriptedPlayer* player = nullptr;
@@ -370,19 +326,9 @@ TEST(MainWindowLifetime, ClosingTheShownWindowDestroysItAndItsPlayer) {
     QPointer<MainWindow> window =
         openMainWindow(scriptedPlayerFactory(player, &playerDestroyed), about);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.data(), kWindowTimeoutMs));
-    EXPECT_TRUE(window->isVisible());
     window->close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, kWindowTimeoutMs));
     EXPECT_TRUE(playerDestroyed);
-}
-
-TEST(MainWindowLifetime, APlayerThatCannotBeCreatedFailsTheWindow) {
-    AboutWindow about;
-    const PlayerFactory failing =
-        [](const playback::PlayerSettings&) -> std::unique_ptr<playback::Player> {
-        throw playback::PlayerError("没有声音输出");
-    };
-    EXPECT_THROW(MainWindow window(failing, about), playback::PlayerError);
 }
 
 }  // namespace

@@ -1,69 +1,50 @@
 #include "notice_catcher.h"
 
-#include <chrono>
-
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QTimer>
 
 namespace velmora::ui::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto kPollInterval = 5ms;
-constexpr auto kModalTimeout = 5s;
-
-Notice describe(const QMessageBox& box) {
-    Notice notice{box.windowTitle(),
-                  box.text(),
-                  {},
-                  !box.iconPixmap().isNull(),
-                  box.windowModality() == Qt::ApplicationModal};
-    for (const QAbstractButton* button : box.buttons()) {
-        notice.buttons.append(button->text());
-        notice.hasIcon = notice.hasIcon || !button->icon().isNull();
-    }
-    return notice;
-}
+constexpr int kPollIntervalMs = 5;
+constexpr int kOtherModalTimeoutMs = 5000;
 
 }  // namespace
 
 std::vector<Notice> noticesDuring(const std::function<void()>& action,
                                   const std::function<void(QMessageBox&)>& onShown) {
     std::vector<Notice> notices;
-    QElapsedTimer modalFor;
+    QDeadlineTimer otherModalDeadline(kOtherModalTimeoutMs);
     QTimer poll;
-    poll.setInterval(kPollInterval);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) {
-            modalFor.invalidate();
-            return;
-        }
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            notices.push_back(describe(*box));
-            if (onShown) {
-                onShown(*box);
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box != nullptr) {
+            Notice notice{box->windowTitle(),
+                          box->text(),
+                          {},
+                          !box->iconPixmap().isNull(),
+                          box->windowModality() == Qt::ApplicationModal};
+            for (const QAbstractButton* button : box->buttons()) {
+                notice.buttons.append(button->text());
+                notice.hasIcon = notice.hasIcon || !button->icon().isNull();
             }
-            box->button(QMessageBox::Ok) != nullptr ? box->button(QMessageBox::Ok)->click()
-                                                    : box->reject();
-            return;
-        }
-        if (!modalFor.isValid()) {
-            modalFor.start();
-        } else if (modalFor.elapsed() > std::chrono::milliseconds(kModalTimeout).count()) {
-            ADD_FAILURE() << "a modal window that is no message box stayed open: "
-                          << modal->objectName().toStdString();
+            notices.push_back(notice);
+            if (onShown) onShown(*box);
+            box->done(QMessageBox::Ok);
+        } else if (modal == nullptr) {
+            otherModalDeadline.setRemainingTime(kOtherModalTimeoutMs);
+        } else if (otherModalDeadline.hasExpired()) {
+            ADD_FAILURE() << "a modal window that is no message box stayed open";
             modal->close();
         }
     });
-    poll.start();
+    poll.start(kPollIntervalMs);
     action();
-    poll.stop();
     return notices;
 }
 

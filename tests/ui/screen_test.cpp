@@ -16,7 +16,6 @@
 #include <QTest>
 
 #include "notice_catcher.h"
-#include "playback/error_notices.h"
 #include "qt_printers.h"
 #include "scripted_player.h"
 #include "ui/about_window.h"
@@ -154,14 +153,6 @@ TEST(OnScreen, ANoticeShowsItsTextAndAChineseOkButton) {
     ASSERT_EQ(notices.size(), 1U);
     EXPECT_EQ(notices[0].buttons, QStringList{QStringLiteral("确定")});
     EXPECT_FALSE(notices[0].hasIcon) << "the desktop style must not decorate the notice";
-}
-
-TEST(OnScreen, NoticesUseAFontWithTheirGlyphs) {
-    expectRealGlyphs("warning notice", QApplication::font(),
-                     QString::fromUtf8(playback::kWarningNotice.data()));
-    expectRealGlyphs("media error notice", QApplication::font(),
-                     QString::fromUtf8(playback::kMediaErrorNotice.data()));
-    expectRealGlyphs("OK button", QApplication::font(), QStringLiteral("确定"));
 }
 
 }  // namespace

@@ -1,16 +1,12 @@
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "playback/player.h"
 #include "playback/player_error.h"
-#include "playback/player_settings.h"
 #include "ui/main_window.h"
 
 namespace velmora::ui::test {
@@ -19,30 +15,24 @@ namespace velmora::ui::test {
 // scripted state after a command, fails the calls it is told to fail.
 class ScriptedPlayer : public playback::Player, public playback::PlayerControls {
   public:
-    explicit ScriptedPlayer(const playback::PlayerSettings& settings, bool* destroyed)
+    ScriptedPlayer(const playback::PlayerSettings& settings, bool* destroyed)
         : settings(settings), destroyed_(destroyed) {}
     ~ScriptedPlayer() override {
-        if (destroyed_ != nullptr) {
-            *destroyed_ = true;
-        }
+        if (destroyed_ != nullptr) *destroyed_ = true;
     }
 
-    void setURL(std::string_view url) override {
-        record("setURL " + std::string(url));
-        url_ = url;
-    }
-    std::string URL() const override { return url_; }
+    void setURL(std::string_view url) override { call("setURL", std::string(url)); }
+    std::string URL() const override { return {}; }
     PlayerControls& controls() override { return *this; }
     std::int32_t playState() const override { return state; }
     std::string status() const override { return statusText; }
     void setListener(playback::PlayerListener* newListener) override { listener = newListener; }
-
-    void play() override { command("play"); }
-    void stop() override { command("stop"); }
-    void pause() override { command("pause"); }
+    void play() override { call("play"); }
+    void stop() override { call("stop"); }
+    void pause() override { call("pause"); }
 
     const playback::PlayerSettings settings;
-    std::vector<std::string> calls;
+    std::vector<std::string> calls;  // "name" or "name argument"
     std::int32_t state = playback::play_state::Undefined;
     std::string statusText;
     std::map<std::string, std::int32_t> stateAfter;  // command → state it reaches at once
@@ -50,21 +40,12 @@ class ScriptedPlayer : public playback::Player, public playback::PlayerControls 
     playback::PlayerListener* listener = nullptr;
 
   private:
-    void record(const std::string& call) {
-        const std::string name = call.substr(0, call.find(' '));
-        if (failing.contains(name)) {
-            throw playback::PlayerError("模拟的" + name + "故障");
-        }
-        calls.push_back(call);
-    }
-    void command(const std::string& name) {
-        record(name);
-        if (const auto next = stateAfter.find(name); next != stateAfter.end()) {
-            state = next->second;
-        }
+    void call(const std::string& name, const std::optional<std::string>& argument = {}) {
+        if (failing.contains(name)) throw playback::PlayerError("模拟的" + name + "故障");
+        calls.push_back(argument ? name + " " + *argument : name);
+        if (const auto next = stateAfter.find(name); next != stateAfter.end()) state = next->second;
     }
 
-    std::string url_;
     bool* destroyed_;
 };
 

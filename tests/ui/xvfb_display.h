@@ -5,17 +5,14 @@
 
 namespace velmora::ui::test {
 
-// A private X server on a free display, for the life of the object. It picks
-// the display itself and reports it, so parallel runs never collide.
+// A private X server for the life of the object. It picks a free display and
+// reports it, so parallel runs never collide. Throws std::runtime_error when
+// the server does not come up.
 class XvfbDisplay {
   public:
     XvfbDisplay();
     ~XvfbDisplay();
-    XvfbDisplay(const XvfbDisplay&) = delete;
-    XvfbDisplay& operator=(const XvfbDisplay&) = delete;
-
-    // ":N"; throws std::runtime_error when the server did not come up.
-    const QString& name() const { return name_; }
+    const QString& name() const { return name_; }  // ":N"
 
   private:
     QProcess server_;
