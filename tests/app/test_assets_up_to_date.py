@@ -18,9 +18,9 @@ class AssetsUpToDateTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as scratch:
             subprocess.run([sys.executable, os.path.join(ASSETS, "make_assets.py"), scratch],
                            check=True, timeout=DRAW_TIMEOUT_S)
-            written = sorted(os.path.relpath(os.path.join(d, f), scratch)
-                             for d, _, files in os.walk(scratch) for f in files)
-            self.assertEqual(written, sorted(OUTPUTS))
+            self.assertEqual(sorted(os.path.relpath(os.path.join(d, f), scratch)
+                                    for d, _, files in os.walk(scratch) for f in files),
+                             sorted(OUTPUTS))
             for name in OUTPUTS:
                 with self.subTest(file=name):
                     self.assertTrue(

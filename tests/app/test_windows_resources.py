@@ -1,6 +1,7 @@
-"""The Windows resource script, compiled with mingw's windres and read back field by field."""
+"""The Windows resource script, compiled with mingw's windres, linked, and read back."""
 
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -8,175 +9,118 @@ import sys
 import tempfile
 import unittest
 
-from icon_reader import image_bytes, read_directory
-from resource_reader import fixed_file_info, read_res, read_version_node
-
 RC_FILE = os.environ["VELMORA_RC_FILE"]
 ICO_FILE = os.path.join(os.environ["VELMORA_ASSETS_DIR"], "velmora.ico")
-WINDRES = "i686-w64-mingw32-windres"
-LINKER = "i686-w64-mingw32-ld"
-WRESTOOL = "wrestool"
-TOOLS = (WINDRES, LINKER, WRESTOOL)
+TOOLS = WINDRES, LINKER, WRESTOOL = ("i686-w64-mingw32-windres", "i686-w64-mingw32-ld",
+                                     "wrestool")
 SKIP_RETURN_CODE = 77
-COMPILE_TIMEOUT_S = 60
+TOOL_TIMEOUT_S = 60
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
-LANGUAGE_NEUTRAL = 0x0000
-LANGUAGE_CHINESE_PRC = 0x0804
-CODE_PAGE_UNICODE = 1200
+CHINESE_PRC, UNICODE_CODE_PAGE = 0x0804, 1200
 FIRST_ICON_ID = 30001
-VS_FFI_SIGNATURE = 0xFEEF04BD
-VS_FFI_STRUCT_VERSION = 0x00010000
-VOS_NT_WINDOWS32 = 4
-VFT_APP = 1
-
-EXPECTED_FIXED = {
-    "signature": VS_FFI_SIGNATURE, "struct_version": VS_FFI_STRUCT_VERSION,
-    "file_version_ms": 2 << 16 | 3, "file_version_ls": 0 << 16 | 3,
-    "product_version_ms": 2 << 16 | 3, "product_version_ls": 0 << 16 | 3,
-    "flags_mask": 0, "flags": 0, "os": VOS_NT_WINDOWS32, "type": VFT_APP, "subtype": 0,
-    "date_ms": 0, "date_ls": 0,
-}
-EXPECTED_STRINGS = [
-    ("CompanyName", "telvaro.example"),
-    ("LegalCopyright", None),  # free text, checked on its own
-    ("ProductName", "Velmora Internet Music Player"),
-    ("FileVersion", "2.03.0003"),
-    ("ProductVersion", "2.03.0003"),
-    ("InternalName", "Velmora 2.33"),
-    ("OriginalFilename", "Velmora 2.33.exe"),
-]
+# VS_FIXEDFILEINFO: signature, structure version, file and product versions (high, low),
+# flags mask, flags, OS (VOS_NT_WINDOWS32), type (VFT_APP), subtype, date (high, low).
+FIXED_PART = (0xFEEF04BD, 0x00010000, 2 << 16 | 3, 0 << 16 | 3, 2 << 16 | 3, 0 << 16 | 3,
+              0, 0, 4, 1, 0, 0, 0)
+STRINGS = [("CompanyName", "telvaro.example"), ("LegalCopyright", None),
+           ("ProductName", "Velmora Internet Music Player"), ("FileVersion", "2.03.0003"),
+           ("ProductVersion", "2.03.0003"), ("InternalName", "Velmora 2.33"),
+           ("OriginalFilename", "Velmora 2.33.exe")]
 LEGAL_COPYRIGHT_LENGTH = 11
 
 
-def compile_resources(rc_file, res_file):
-    subprocess.run([WINDRES, "--preprocessor=cpp", "-i", rc_file, "-O", "res", "-o", res_file],
-                   check=True, timeout=COMPILE_TIMEOUT_S)
-    with open(res_file, "rb") as f:
-        return read_res(f.read())
+def _run(*command):
+    return subprocess.run(command, check=True, capture_output=True,
+                          timeout=TOOL_TIMEOUT_S).stdout
 
 
-class CompiledResourcesTest(unittest.TestCase):
+def link_resources(rc_file, scratch):
+    """A resource-only DLL built from `rc_file`; its path."""
+    obj, dll = os.path.join(scratch, "resources.o"), os.path.join(scratch, "resources.dll")
+    _run(WINDRES, "--preprocessor=cpp", "-i", rc_file, "-O", "coff", "-o", obj)
+    _run(LINKER, "--dll", "-e", "0", "-o", dll, obj)
+    return dll
+
+
+def version_node(data, position=0):
+    """(key, value bytes, children) of one node of a version record."""
+    length, value_length, is_text = struct.unpack_from("<HHH", data, position)
+    key_end = position + 6
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    cursor = (key_end + 2 + 3) & ~3
+    value_end = cursor + value_length * (2 if is_text else 1)
+    value, cursor, children = data[cursor:value_end], (value_end + 3) & ~3, []
+    while cursor < position + length:
+        children.append(version_node(data, cursor))
+        cursor = (cursor + struct.unpack_from("<H", data, cursor)[0] + 3) & ~3
+    return data[position + 6:key_end].decode("utf-16-le"), value, children
+
+
+class LinkedResourcesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         with tempfile.TemporaryDirectory() as scratch:
-            cls.resources = compile_resources(RC_FILE, os.path.join(scratch, "velmora.res"))
-        with open(ICO_FILE, "rb") as f:
-            cls.ico = f.read()
-        cls.by_key = {(r.type, r.name): r for r in cls.resources}
+            dll = link_resources(RC_FILE, scratch)
+            cls.listing = _run(WRESTOOL, "-l", dll).decode()
+            cls.rebuilt_icon = _run(WRESTOOL, "-x", f"--type={RT_GROUP_ICON}", "--name=1", dll)
+            record = _run(WRESTOOL, "-x", "--raw", f"--type={RT_VERSION}", "--name=1", dll)
+        cls.version = version_node(record)
 
-    def _version(self):
-        return read_version_node(self.by_key[(RT_VERSION, 1)].data)
+    def test_only_the_icon_images_their_group_and_the_version_record(self):
+        found = re.findall(r"--type=(\d+) --name=(\d+) --language=(\d+)", self.listing)
+        expected = [(RT_ICON, FIRST_ICON_ID + i, 0) for i in range(13)]
+        expected += [(RT_GROUP_ICON, 1, 0), (RT_VERSION, 1, CHINESE_PRC)]
+        self.assertEqual(sorted(tuple(map(int, row)) for row in found), sorted(expected))
 
-    def test_nothing_but_the_icon_and_the_version_record(self):
-        _, _, entries = read_directory(self.ico)
-        expected = [(RT_ICON, FIRST_ICON_ID + i, LANGUAGE_NEUTRAL) for i in range(len(entries))]
-        expected += [(RT_GROUP_ICON, 1, LANGUAGE_NEUTRAL), (RT_VERSION, 1, LANGUAGE_CHINESE_PRC)]
-        self.assertEqual(sorted((r.type, r.name, r.language) for r in self.resources),
-                         sorted(expected))
-
-    def test_icon_images_are_the_icon_files_images_in_order(self):
-        _, _, entries = read_directory(self.ico)
-        self.assertEqual(len(entries), 13)
-        for index, entry in enumerate(entries):
-            with self.subTest(image=FIRST_ICON_ID + index):
-                self.assertTrue(self.by_key[(RT_ICON, FIRST_ICON_ID + index)].data ==
-                                image_bytes(self.ico, entry), "image bytes differ")
-
-    def test_icon_group_lists_the_images_with_their_ids(self):
-        group = self.by_key[(RT_GROUP_ICON, 1)].data
-        _, _, entries = read_directory(self.ico)
-        self.assertEqual(struct.unpack_from("<HHH", group), (0, 1, len(entries)))
-        self.assertEqual(len(group), 6 + 14 * len(entries))
-        for index, entry in enumerate(entries):
-            with self.subTest(entry=index + 1):
-                row = group[6 + 14 * index: 20 + 14 * index]
-                # Same fields as the file's directory, with the resource id in place of the offset.
-                self.assertEqual(row[:12], entry.raw[:12])
-                self.assertEqual(struct.unpack("<H", row[12:])[0], FIRST_ICON_ID + index)
-
-    def test_version_fixed_part(self):
-        root = self._version()
-        self.assertEqual(root.key, "VS_VERSION_INFO")
-        self.assertEqual(root.value_length, 52)
-        info = fixed_file_info(root)
-        for field, expected in EXPECTED_FIXED.items():
-            with self.subTest(field=field):
-                self.assertEqual(info[field], expected)
-
-    def test_var_file_info_first_with_one_translation(self):
-        root = self._version()
-        self.assertEqual([c.key for c in root.children], ["VarFileInfo", "StringFileInfo"])
-        variables = root.children[0].children
-        self.assertEqual([v.key for v in variables], ["Translation"])
-        self.assertEqual(struct.unpack("<HH", variables[0].value),
-                         (LANGUAGE_CHINESE_PRC, CODE_PAGE_UNICODE))
-
-    def test_string_table_holds_exactly_the_seven_entries_in_order(self):
-        tables = self._version().child("StringFileInfo").children
-        self.assertEqual([t.key for t in tables], ["080404B0"])
-        strings = tables[0].children
-        self.assertEqual([s.key for s in strings], [k for k, _ in EXPECTED_STRINGS])
-        for node, (key, expected) in zip(strings, EXPECTED_STRINGS):
-            with self.subTest(key=key):
-                self.assertTrue(node.text)
-                if expected is not None:
-                    self.assertEqual(node.string_value(), expected)
-
-    def test_legal_copyright_is_eleven_characters_of_chinese_notice(self):
-        strings = self._version().child("StringFileInfo").child("080404B0")
-        notice = strings.child("LegalCopyright").string_value()
-        self.assertEqual(len(notice), LEGAL_COPYRIGHT_LENGTH, notice)
-        self.assertTrue(any("\u4e00" <= c <= "\u9fff" for c in notice), notice)
-
-
-class LinkedLibraryTest(unittest.TestCase):
-    """The resources linked into a PE file, as another tool reads them back."""
-
-    def test_wrestool_rebuilds_the_icon_file_from_the_group(self):
-        with tempfile.TemporaryDirectory() as scratch:
-            obj, dll = os.path.join(scratch, "velmora.o"), os.path.join(scratch, "velmora.dll")
-            subprocess.run([WINDRES, "--preprocessor=cpp", "-i", RC_FILE, "-O", "coff", "-o", obj],
-                           check=True, timeout=COMPILE_TIMEOUT_S)
-            subprocess.run([LINKER, "--dll", "-e", "0", "-o", dll, obj], check=True,
-                           timeout=COMPILE_TIMEOUT_S)
-            listing = subprocess.run([WRESTOOL, "-l", dll], check=True, capture_output=True,
-                                     text=True, timeout=COMPILE_TIMEOUT_S).stdout
-            extracted = subprocess.run([WRESTOOL, "-x", "--type=14", "--name=1", dll],
-                                       check=True, capture_output=True,
-                                       timeout=COMPILE_TIMEOUT_S).stdout
-        self.assertIn("--type=14 --name=1 --language=0 ", listing)
-        self.assertIn(f"--type=16 --name=1 --language={LANGUAGE_CHINESE_PRC} ", listing)
+    def test_icon_group_rebuilds_the_icon_file(self):
         with open(ICO_FILE, "rb") as f:
             ico = f.read()
-        # wrestool pads its output with zeros; the icon file must come first, unchanged.
-        self.assertTrue(extracted[:len(ico)] == ico, "rebuilt icon differs from the icon file")
-        self.assertEqual(extracted[len(ico):].strip(b"\0"), b"")
+        # wrestool pads what it rebuilds with zeros.
+        self.assertTrue(self.rebuilt_icon[:len(ico)] == ico, "rebuilt icon differs")
+        self.assertEqual(self.rebuilt_icon[len(ico):].strip(b"\0"), b"")
 
+    def test_fixed_part(self):
+        key, value, _ = self.version
+        self.assertEqual(key, "VS_VERSION_INFO")
+        self.assertEqual(struct.unpack("<13I", value), FIXED_PART)
 
-class OddLengthImageTest(unittest.TestCase):
-    """An icon image of odd length still reaches the resource byte for byte."""
+    def test_translation_block_first_then_the_one_string_table(self):
+        blocks = self.version[2]
+        self.assertEqual([key for key, _, _ in blocks], ["VarFileInfo", "StringFileInfo"])
+        self.assertEqual([(key, struct.unpack("<HH", value)) for key, value, _ in blocks[0][2]],
+                         [("Translation", (CHINESE_PRC, UNICODE_CODE_PAGE))])
+        tables = blocks[1][2]
+        self.assertEqual([key for key, _, _ in tables], ["080404B0"])
+        entries = [(key, value.decode("utf-16-le").rstrip("\0")) for key, value, _ in tables[0][2]]
+        self.assertEqual([key for key, _ in entries], [key for key, _ in STRINGS])
+        for (key, value), (_, expected) in zip(entries, STRINGS):
+            with self.subTest(key=key):
+                if expected is None:
+                    self.assertEqual(len(value), LEGAL_COPYRIGHT_LENGTH, value)
+                    self.assertRegex(value, "[\u4e00-\u9fff]", "not a Chinese notice")
+                else:
+                    self.assertEqual(value, expected)
 
-    def test_odd_length_png_survives(self):
-        module = os.environ["VELMORA_ICON_RESOURCES_MODULE"]
+    def test_image_of_odd_length_keeps_its_last_byte(self):
+        # The resource data is written in 16-bit words; a high last byte is the hard case.
+        png = b"\x89PNG\r\n\x1a\n" + bytes(range(0, 255, 3))
+        ico = struct.pack("<3H4B2H2I", 0, 1, 1, 0, 0, 0, 0, 1, 32, len(png), 22) + png
         with tempfile.TemporaryDirectory() as scratch:
-            script = os.path.join(scratch, "write.cmake")
-            with open(script, "w") as f:
-                f.write(f'include("{module}")\n'
-                        'velmora_icon_resources(${ICO} 1 30001 statements)\n'
-                        'file(WRITE ${OUT} "${statements}")\n')
-            png = b"\x89PNG\r\n\x1a\n" + bytes(range(0, 255, 3))
-            self.assertEqual(len(png) % 2, 1)
-            ico = struct.pack("<HHH", 0, 1, 1) + struct.pack(
-                "<BBBBHHII", 0, 0, 0, 0, 1, 32, len(png), 22) + png
-            ico_path, rc_path = os.path.join(scratch, "odd.ico"), os.path.join(scratch, "odd.rc")
-            with open(ico_path, "wb") as f:
+            paths = {name: os.path.join(scratch, name) for name in ("odd.ico", "odd.rc", "w.cmake")}
+            with open(paths["odd.ico"], "wb") as f:
                 f.write(ico)
-            subprocess.run(["cmake", f"-DICO={ico_path}", f"-DOUT={rc_path}", "-P", script],
-                           check=True, timeout=COMPILE_TIMEOUT_S)
-            resources = compile_resources(rc_path, os.path.join(scratch, "odd.res"))
-        by_key = {(r.type, r.name): r.data for r in resources}
-        self.assertEqual(by_key[(RT_ICON, FIRST_ICON_ID)], png)
+            with open(paths["w.cmake"], "w") as f:
+                f.write(f'include("{os.environ["VELMORA_ICON_RESOURCES_MODULE"]}")\n'
+                        f'velmora_icon_resources("{paths["odd.ico"]}" 1 {FIRST_ICON_ID} out)\n'
+                        f'file(WRITE "{paths["odd.rc"]}" "${{out}}")\n')
+            _run("cmake", "-P", paths["w.cmake"])
+            dll = link_resources(paths["odd.rc"], scratch)
+            image = _run(WRESTOOL, "-x", "--raw", f"--type={RT_ICON}",
+                         f"--name={FIRST_ICON_ID}", dll)
+        self.assertEqual(len(png) % 2, 1)
+        self.assertEqual(image, png)
 
 
 if __name__ == "__main__":
