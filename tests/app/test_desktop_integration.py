@@ -53,21 +53,11 @@ class InstalledTreeTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
                 self.assertNotRegex(result.stdout + result.stderr, r"(?m)^(E|W|error|warning)")
 
-    def test_entry_names_and_what_it_starts(self):
-        self.assertEqual((self.entry["Name"], self.entry["Name[zh_CN]"]),
-                         ("Velmora", "Velmora网络音乐播放器"))
-        self.assertEqual(self.entry["Categories"], "Audio;Player;AudioVideo;")
+    def test_entry_starts_the_installed_program(self):
         # The program ignores its arguments, so the entry offers none (no %U).
         self.assertEqual(self.entry["Exec"], "velmora")
         self.assertTrue(os.access(os.path.join(self.prefix, "bin", "velmora"), os.X_OK))
-
-    def test_metainfo_matches_the_entry_and_the_project(self):
-        self.assertEqual(self.component.findtext("id"), APP_ID)
-        self.assertEqual(self.component.findtext("launchable"),
-                         os.path.basename(self.desktop_file))
         self.assertEqual(self.component.findtext("provides/binary"), self.entry["Exec"])
-        self.assertEqual([r.get("version") for r in self.component.iter("release")],
-                         [os.environ["VELMORA_PROJECT_VERSION"]])
 
     def test_entry_icon_exists_at_every_size_with_that_size(self):
         for size in HICOLOR_SIZES:

@@ -16,7 +16,8 @@ foreach(row "2.3.3      2.03.0003     2,3,0,3"
     string(REPLACE "." ";" parts "${version}")
     velmora_version_record_numbers(${parts} got_text got_fixed)
     if(NOT got_text STREQUAL text OR NOT got_fixed STREQUAL fixed)
-        message(SEND_ERROR "${version}: got ${got_text} / ${got_fixed}, expected ${text} / ${fixed}")
+        message(SEND_ERROR "${version}: got ${got_text} / ${got_fixed}, "
+                           "expected ${text} / ${fixed}")
         math(EXPR failures "${failures} + 1")
     endif()
 endforeach()
