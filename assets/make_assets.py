@@ -27,8 +27,8 @@ BANNER_DPI = (96, 96)
 
 
 def icon_images(notes):
-    """The icon's images in the order Windows' shell and resource tools expect them:
-    16-colour bitmaps, 256-colour bitmaps, the PNG, then 32-bit bitmaps."""
+    """The icon's images, largest first within each depth: 16-colour bitmaps, 256-colour
+    bitmaps, the 256-pixel PNG, then 32-bit bitmaps with alpha."""
     by_size = {size: notes.at(size) for size in BITMAP_SIZES + (LARGEST_SIZE,)}
     images = [IconImage(size, 4, palette_bitmap(by_size[size], 4)) for size in BITMAP_SIZES]
     images += [IconImage(size, 8, palette_bitmap(by_size[size], 8)) for size in BITMAP_SIZES]

@@ -1,7 +1,8 @@
 """Draws the application's picture: a glossy blue pair of beamed eighth notes.
 
-The notes are drawn once on a large canvas and scaled down for every size, so each size
-is antialiased from the same shapes. Lengths are fractions of the canvas side.
+The notes are drawn on a large canvas and scaled down, so every size is antialiased from
+the same shapes; the smallest sizes get a bolder drawing of their own. Lengths are
+fractions of the canvas side.
 """
 
 import math
@@ -10,7 +11,6 @@ from dataclasses import dataclass
 from PIL import Image, ImageChops, ImageDraw, ImageFilter
 
 MASTER_SIZE = 1024
-
 
 
 @dataclass(frozen=True)
