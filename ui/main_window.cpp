@@ -1,5 +1,8 @@
 #include "main_window.h"
 
+#include <stdexcept>
+#include <utility>
+
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
