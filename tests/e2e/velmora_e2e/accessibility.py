@@ -12,12 +12,15 @@ from gi.repository import Atspi, GLib  # noqa: E402
 from .waiting import wait_until  # noqa: E402
 
 MAX_TREE_NODES = 2000
+# A frozen program makes every read wait this long before it fails (AT-SPI's own default is 25 s).
+CALL_TIMEOUT_MS = 5000
 ROOT_PATH = "/org/a11y/atspi/accessible/root"
 
 
 def application(pid, timeout_s):
     """The accessible application of process `pid`, once it has registered."""
     Atspi.init()  # a no-op after the first call
+    Atspi.set_timeout(CALL_TIMEOUT_MS, 3 * CALL_TIMEOUT_MS)
     def find():
         desktop = Atspi.get_desktop(0)
         for i in range(desktop.get_child_count()):

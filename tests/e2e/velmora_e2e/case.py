@@ -27,7 +27,7 @@ class ProgramCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(Paths()).__enter__()
+        cls.session = Session(Paths.from_environment()).__enter__()
         try:
             cls.program = Program(cls.session).launch()
         except BaseException:

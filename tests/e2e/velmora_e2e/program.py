@@ -67,7 +67,9 @@ class Program:
         found = []
         for w in a11y.top_windows(self.app):
             if w.get_role_name() == "alert" and a11y.is_showing(w):
-                labels = [label.get_name() for label in a11y.find_all(w, "label")]
+                # QMessageBox keeps an empty label for the icon it does not show.
+                labels = [label.get_name() for label in a11y.find_all(w, "label")
+                          if label.get_name()]
                 found.append((w.get_name(), labels))
         return found
 

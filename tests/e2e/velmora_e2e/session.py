@@ -11,13 +11,27 @@ from .streams import StreamServer
 
 
 class Paths:
-    """Where the built program and the test support live; handed in by CTest's environment."""
+    """Where the built program and the test support live."""
 
-    def __init__(self):
-        self.program = _required("VELMORA_PROGRAM")
-        self.stream_server = _required("VELMORA_STREAM_SERVER")
-        self.media_dir = _required("VELMORA_TEST_MEDIA_DIR")
-        self.probe = os.environ.get("VELMORA_PROBE")
+    def __init__(self, program, stream_server, media_dir, probe=None):
+        self.program = program
+        self.stream_server = stream_server
+        self.media_dir = media_dir
+        self.probe = probe
+
+    @classmethod
+    def from_environment(cls):
+        """As CTest hands them in."""
+        return cls(_required("VELMORA_PROGRAM"), _required("VELMORA_STREAM_SERVER"),
+                   _required("VELMORA_TEST_MEDIA_DIR"), os.environ.get("VELMORA_PROBE"))
+
+    @classmethod
+    def from_build(cls, source_dir, build_dir):
+        """As a build tree lays them out, for tools run by hand."""
+        return cls(os.path.join(build_dir, "app", "velmora"),
+                   os.path.join(source_dir, "tests", "support", "stream_server.py"),
+                   os.path.join(build_dir, "test-media"),
+                   os.path.join(build_dir, "bench", "velmora-probe"))
 
 
 def _required(name):

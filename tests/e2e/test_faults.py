@@ -1,0 +1,114 @@
+"""The fault matrix, through the real program: every kind of bad address or bad server.
+
+For each fault: the program lives, its user-interface thread never stops answering for longer
+than MAX_UI_FREEZE_S, exactly the notices that are due appear, and a good URL plays afterwards.
+"""
+
+import os
+import unittest
+from dataclasses import dataclass
+
+from velmora_e2e import accessibility as a11y
+from velmora_e2e.case import STOPPED_ROW, ProgramCase
+from velmora_e2e.program import APP_TITLE, WARNING_TEXT
+from velmora_e2e.responsiveness import UiHeartbeat
+from velmora_e2e.waiting import stays_false, wait_until
+
+MAX_UI_FREEZE_S = 0.100
+# Long enough for a second notice, or a late first one, to show if it were coming.
+QUIET_S = 1.0
+STALL_TIMEOUT_S = 15.0  # the engine's wait for a first byte before it gives up
+TEN_MB = 10 * 1024 * 1024
+
+
+@dataclass(frozen=True)
+class Fault:
+    name: str
+    url: object  # str, or a function of the session giving the URL
+    notice: bool  # whether one Warning notice is due
+    status: str  # a fragment of the status line once the fault has played out
+    timeout_s: float = 10.0
+    paste: bool = False  # put into the box as one paste instead of typed keys
+    enter_presses: int = 1
+
+
+def route(path):
+    return lambda session: session.streams.url(path)
+
+
+def named_pipe(session):
+    """A file whose opening waits for a writer that never comes."""
+    path = os.path.join(session.work_dir, "never-written.mp3")
+    if not os.path.exists(path):
+        os.mkfifo(path)
+    return "file://" + path
+
+
+FAULTS = [
+    Fault("refused", lambda session: session.streams.closed_port_url(), True, "拒绝"),
+    Fault("no such host", "http://no-such-host..invalid/tone.mp3", True, "主机"),
+    Fault("404", route("/status/404"), True, "404"),
+    Fault("500", route("/status/500"), True, "500"),
+    Fault("HTML page", route("/page.html"), True, "不是音频"),
+    Fault("garbage as audio/mpeg", route("/garbage.mp3"), True, "不是音频"),
+    Fault("truncated MP3", route("/truncated.mp3"), False, "结束"),
+    Fault("stall after headers", route("/stall"), True, "超时", timeout_s=STALL_TIMEOUT_S + 10),
+    Fault("drop mid-stream", route("/tone.mp3?kbps=128&burst=32000&drop_after=48000"
+                                   "&session=faults-drop&drops=2"), False, "重连", timeout_s=15),
+    Fault("redirect loop", route("/redirect-loop"), True, "重定向"),
+    Fault("10 MB of text", "x" * TEN_MB, True, "不支持", paste=True),
+    Fault("fd scheme", "fd://0", True, "不支持"),
+    Fault("file on a device", "file:///dev/zero", True, "不支持"),
+    Fault("javascript scheme", "javascript:alert(1)", True, "不支持"),
+    Fault("Enter held down", route("/tone.mp3"), False, "播放", enter_presses=40),
+    # Last: a program that blocks on it stops answering, and every later row would fail too.
+    Fault("named pipe", named_pipe, True, "不支持"),
+]
+
+
+class FaultMatrix(ProgramCase):
+    def test_faults(self):
+        for fault in FAULTS:
+            with self.subTest(fault.name):
+                self.play_out(fault)
+                self.assertTrue(self.program.is_running(), "the program ended")
+                self.assert_good_url_plays()
+
+    def play_out(self, fault):
+        p = self.program
+        url = fault.url(self.session) if callable(fault.url) else fault.url
+        with UiHeartbeat(self.session.desktop.a11y_bus, a11y.bus_name(p.app)) as heartbeat:
+            if fault.paste:
+                p.click_url_box()
+                a11y.set_text(p.url_box, url)
+            else:
+                p.replace_url(url)
+            p.press_enter(fault.enter_presses)
+            if fault.notice:
+                boxes = wait_until(p.alerts, fault.timeout_s, "the notice")
+                self.assertTrue(stays_false(lambda: len(p.alerts()) > 1, QUIET_S),
+                                "more than one notice")
+                self.assertEqual(boxes, [(APP_TITLE, [WARNING_TEXT])])
+                p.close_alert()
+                wait_until(lambda: not p.alerts(), QUIET_S * 5, "the notice to close")
+                p.wait_for_status(fault.status)
+            else:
+                wait_until(lambda: p.alerts() or fault.status in p.status(), fault.timeout_s,
+                           f"a status line with {fault.status!r}")
+            self.assertTrue(stays_false(p.alerts, QUIET_S), "an unexpected notice")
+        self.assertIsNone(heartbeat.error, "the program stopped answering")
+        self.assertLessEqual(heartbeat.longest_ui_s, MAX_UI_FREEZE_S, heartbeat.summary())
+
+    def assert_good_url_plays(self):
+        p = self.program
+        before = self.sound.position()
+        p.open_url(self.session.streams.url("/tone.mp3"))
+        self.assert_tone_starts(before)
+        at_stop = self.sound.position()
+        p.click_button("停止")
+        self.assert_silence_within(at_stop)
+        p.wait_for_buttons(STOPPED_ROW)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,78 @@
+"""A person's first session: the window as it opens, playing the tone, the transport buttons,
+and closing the window while it plays."""
+
+import unittest
+
+from velmora_e2e import accessibility as a11y
+from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase
+from velmora_e2e.program import MAIN_TITLE, READY_STATUS
+from velmora_e2e.waiting import wait_until
+
+URL_PROMPT = "请在此输入网络音乐URL  例如：http://www.telvaro.example/telvarocom/bgmusic.mp3"
+EXAMPLE_URL = "http://www.telvaro.example/telvarocom/bgmusic.mp3"
+
+
+class UserJourney(ProgramCase):
+    def test_1_the_window_opens_ready(self):
+        p = self.program
+        self.assertEqual(p.main.get_role_name(), "frame")
+        self.assertEqual(p.main.get_name(), MAIN_TITLE)
+        self.assertEqual(p.enabled_buttons(), STOPPED_ROW)
+        self.assertEqual(p.status(), READY_STATUS)
+        self.assertEqual(p.url_text(), URL_PROMPT)
+        wait_until(lambda: a11y.is_focused(p.url_box), 5, "the keyboard focus in the URL box")
+        self.assertTrue(self.sound.silent_between(0, self.sound.position()),
+                        "sound before anything was asked for")
+
+    def test_2_enter_plays_the_typed_url(self):
+        p = self.program
+        p.click_url_box()
+        wait_until(lambda: p.url_text() == EXAMPLE_URL, 5, "the example URL in the box")
+        p.click_url_box()
+        self.assertEqual(p.url_text(), EXAMPLE_URL, "a second click changed the box")
+
+        url = self.session.streams.url("/tone.mp3")
+        p.replace_url(url)
+        # Every key press applies the started set, before anything plays.
+        self.assertEqual(p.enabled_buttons(), PLAYING_ROW)
+        before_enter = self.sound.position()
+        p.press_enter()
+        self.assert_tone_starts(before_enter)
+        self.assertEqual(p.url_text(), url, "Enter reached the box")
+        p.wait_for_status("播放")
+        self.assertTrue(p.status().startswith("  "), p.status())
+        p.wait_for_buttons(PLAYING_ROW)
+
+    def test_3_pause_continue_stop(self):
+        p = self.program
+        p.wait_for_buttons(PLAYING_ROW)
+        at_pause = self.sound.position()
+        p.click_button("暂停")
+        self.assert_silence_within(at_pause)
+        p.wait_for_buttons(PAUSED_ROW)
+        p.wait_for_status("暂停")
+
+        at_continue = self.sound.position()
+        p.click_button("继续")
+        self.assert_tone_starts(at_continue)
+        p.wait_for_buttons(PLAYING_ROW)
+        p.wait_for_status("播放")
+
+        at_stop = self.sound.position()
+        p.click_button("停止")
+        self.assert_silence_within(at_stop)
+        p.wait_for_buttons(STOPPED_ROW)
+
+    def test_4_closing_the_window_while_playing_ends_sound_and_program(self):
+        p = self.program
+        before_play = self.sound.position()
+        p.click_button("播放")
+        self.assert_tone_starts(before_play)
+        at_close = self.sound.position()
+        p.close_window(MAIN_TITLE)
+        self.assert_silence_within(at_close)
+        self.assertEqual(p.wait_exit(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
