@@ -50,7 +50,8 @@ query parameters (files and /live):
   burst=B       first B bytes at full speed, then paced (as Icecast does)
   delay_ms=N    wait N ms before the first byte of the answer (any route)
   drop_after=N  close the connection after N bytes of body
-  session=K     with drop_after: only the first `drops` connections of key K drop (drops=1)
+  session=K     with drop_after or stall_after: only the first `drops` connections of key
+                K get these faults (drops=1), later ones are served cleanly
   stall_after=N stop sending after N bytes of body but keep the connection open
   range=0       ignore Range requests (no Accept-Ranges), as some servers do
 /live only:
@@ -67,6 +68,7 @@ DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
 FULL_SPEED_CHUNK_BYTES = 64 * 1024
 PACE_CHUNKS_PER_S = 50
 MAX_QUERY_INT = 1 << 40
+REQUEST_READ_TIMEOUT_S = 30
 
 
 @dataclass(frozen=True)
@@ -160,6 +162,8 @@ class StreamServer(ThreadingHTTPServer):
 class StreamHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "VelmoraTestServer/1"
+    # A client that connects and never sends its request must not hold a thread for ever.
+    timeout = REQUEST_READ_TIMEOUT_S
 
     def setup(self):
         super().setup()
@@ -184,6 +188,8 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._plain(503, "too many connections\n", head)
             return
         try:
+            # A paused player stops reading: its writes may block that long before giving up.
+            self.connection.settimeout(self.server.limits.max_stall_s)
             parts = urlsplit(self.path)
             query = Query(parts.query)
             try:
@@ -193,8 +199,8 @@ class StreamHandler(BaseHTTPRequestHandler):
                 self._route(parts.path, query, head)
             except BadRequest as exc:
                 self._plain(400, f"{exc}\n", head)
-        except (BrokenPipeError, ConnectionResetError):
-            pass  # The client went away: nothing left to answer.
+        except (BrokenPipeError, ConnectionResetError, TimeoutError):
+            pass  # The client went away or stopped reading: nothing left to answer.
         finally:
             self.server.slots.release()
 
@@ -278,10 +284,10 @@ class StreamHandler(BaseHTTPRequestHandler):
                             drop_after=query.number("drop_after", None),
                             stall_after=query.number("stall_after", None))
         session = query.text("session")
-        if delivery.drop_after is not None and session is not None:
-            drops = query.number("drops", 1)
-            if self.server.sessions.visit(session) > drops:
-                delivery.drop_after = None
+        faulty = delivery.drop_after is not None or delivery.stall_after is not None
+        if faulty and session is not None:
+            if self.server.sessions.visit(session) > query.number("drops", 1):
+                delivery.drop_after = delivery.stall_after = None
         return delivery
 
     def _file(self, data: bytes, query: Query, head: bool):

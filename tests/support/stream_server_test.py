@@ -18,6 +18,7 @@ SERVER = os.path.join(HERE, "stream_server.py")
 START_TIMEOUT_S = 60  # the first start encodes the media
 REQUEST_TIMEOUT_S = 10
 STOP_TIMEOUT_S = 5
+STALL_NOTICED_S = 0.5  # how long a read waits before a stall counts as seen
 TONE_BYTES = 480653  # 30 s at 128 kbit/s, as lamemp3enc frames it
 
 
@@ -37,9 +38,9 @@ class StreamServerTest(unittest.TestCase):
             cls.proc.kill()
             cls.proc.wait(STOP_TIMEOUT_S)
 
-    def get(self, path, headers=None):
+    def get(self, path, headers=None, timeout_s=REQUEST_TIMEOUT_S):
         request = urllib.request.Request(self.base + path, headers=headers or {})
-        return urllib.request.urlopen(request, timeout=REQUEST_TIMEOUT_S)
+        return urllib.request.urlopen(request, timeout=timeout_s)
 
     def test_file_answers_whole_and_by_range(self):
         with self.get("/tone.mp3") as answer:
@@ -83,17 +84,23 @@ class StreamServerTest(unittest.TestCase):
             self.assertEqual(answer.headers["Content-Type"], "audio/mpeg")
             self.assertNotIn(b"\xff", answer.read())
 
-    def test_drop_hits_only_the_first_connection_of_a_session(self):
-        with self.get("/tone.mp3?drop_after=1000&session=file") as answer:
-            with self.assertRaises(http.client.IncompleteRead) as caught:
-                answer.read()
-            self.assertEqual(len(caught.exception.partial), 1000)
-        with self.get("/tone.mp3?drop_after=1000&session=file") as answer:
-            self.assertEqual(len(answer.read()), TONE_BYTES)
-        with self.get("/live?drop_after=3000&session=live&burst=9000") as answer:
-            self.assertEqual(len(answer.read()), 3000, "a live stream just ends")
-        with self.get("/live?drop_after=3000&session=live&burst=9000") as answer:
-            self.assertEqual(len(answer.read(9000)), 9000)
+    def test_faults_hit_only_the_first_connections_of_a_session(self):
+        rows = [("file drop", "/tone.mp3?drop_after=1000", http.client.IncompleteRead),
+                ("file stall", "/tone.mp3?stall_after=1000", TimeoutError),
+                ("live drop", "/live?burst=9000&drop_after=1000", None),
+                ("live stall", "/live?burst=9000&stall_after=1000", TimeoutError)]
+        for name, path, failure in rows:
+            faulty = f"{path}&session={name.replace(' ', '-')}&drops=2"
+            with self.subTest(name):
+                for _ in range(2):
+                    with self.get(faulty, timeout_s=STALL_NOTICED_S) as answer:
+                        self.assertEqual(len(answer.read(1000)), 1000)
+                        if failure is None:
+                            self.assertEqual(answer.read(), b"", "a live stream just ends")
+                        else:
+                            self.assertRaises(failure, answer.read)
+                with self.get(faulty) as answer:
+                    self.assertEqual(len(answer.read(9000)), 9000, "the third one is clean")
 
     def test_live_sends_icy_titles_only_when_asked(self):
         with self.get("/live?burst=4000&metaint=1000") as answer:
