@@ -51,10 +51,15 @@ def wait_quiet(recorder: Recorder) -> None:
     print("note: the sink did not fall quiet between runs", file=sys.stderr)
 
 
+def probe_log(sound, player):
+    return os.path.join(sound.root, "probe-events.jsonl") if player.is_probe else None
+
+
 def play_until_sound(sound, recorder, player, url, timeout_s, play_s):
     """Launches the player; returns (process, launch time, first loud frame or None)."""
     wait_quiet(recorder)
-    proc, launched_s = harness.launch(sound, player, url, seconds=timeout_s + play_s + 5)
+    proc, launched_s = harness.launch(sound, player, url, seconds=timeout_s + play_s + 5,
+                                      log_path=probe_log(sound, player))
     start_frame = recorder.frame_at(launched_s)
     deadline = launched_s + timeout_s
     while time.monotonic() < deadline:
@@ -71,6 +76,9 @@ def first_sound_ms(sound, recorder, player, url, timeout_s):
     proc, launched_s, first = play_until_sound(sound, recorder, player, url, timeout_s, 0)
     stop_process(proc)
     if first is None:
+        if player.is_probe:
+            print(f"note: {player.name} made no sound on {url}; its last event: "
+                  f"{harness.last_line(probe_log(sound, player))}")
         return None
     return (recorder.time_of(first) - launched_s) * 1000
 

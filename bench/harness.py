@@ -55,14 +55,31 @@ def player_env(sound: SoundServer, player: player_table.Player) -> dict:
     return env
 
 
-def launch(sound: SoundServer, player, url: str, seconds: float):
-    """Starts the player; returns the process and its launch time on the monotonic clock."""
+def launch(sound: SoundServer, player, url: str, seconds: float, log_path: str = None):
+    """Starts the player; returns the process and its launch time on the monotonic clock.
+
+    The probe's event lines go to log_path when given; every other output is discarded.
+    """
     argv = player.argv(url, seconds)
     env = player_env(sound, player)
-    launched_s = time.monotonic()
-    proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
+    log = open(log_path, "w") if log_path else None
+    try:
+        launched_s = time.monotonic()
+        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL,
+                                stdout=log or subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    finally:
+        if log:
+            log.close()
     return proc, launched_s
+
+
+def last_line(path: str) -> str:
+    try:
+        with open(path, errors="replace") as file:
+            lines = file.read().splitlines()
+    except OSError:
+        return ""
+    return lines[-1] if lines else ""
 
 
 def available(chosen):
