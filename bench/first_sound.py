@@ -24,6 +24,7 @@ QUIET_TIMEOUT_S = 5.0
 MIN_GAP_MS = 20.0
 # Loud enough to skip dither and codec noise, far below the tone at any sane volume.
 SILENCE_THRESHOLD = 300
+PLAYING_STATE = 3
 
 
 @dataclass(frozen=True)
@@ -72,9 +73,13 @@ def play_until_sound(sound, recorder, player, url, timeout_s, play_s):
     return proc, launched_s, recorder.first_sound_after(start_frame)
 
 
-def first_sound_ms(sound, recorder, player, url, timeout_s):
+def first_sound_ms(sound, recorder, player, url, timeout_s, said_playing):
+    """ms from launch to the first sound, or None; the probe's own "playing" time goes to
+    said_playing, to show how long the sound took to follow it."""
     proc, launched_s, first = play_until_sound(sound, recorder, player, url, timeout_s, 0)
     stop_process(proc)
+    if player.is_probe:
+        said_playing.append(harness.first_event_ms(probe_log(sound, player), PLAYING_STATE))
     if first is None:
         if player.is_probe:
             print(f"note: {player.name} made no sound on {url}; its last event: "
@@ -160,17 +165,22 @@ def main() -> int:
         recorder = Recorder(sound, SILENCE_THRESHOLD)
         for case in cases:
             results = {player.name: [] for player in chosen}
+            url = stream.base_url + case.path
             for _ in range(args.warmup):
                 for player in chosen:
-                    first_sound_ms(sound, recorder, player, stream.base_url + case.path,
-                                   args.timeout_s)
+                    first_sound_ms(sound, recorder, player, url, args.timeout_s, [])
+            said_playing = []
             # Players take turns within each round, so a slow moment of the machine is shared.
             for _ in range(args.runs):
                 for player in chosen:
-                    url = stream.base_url + case.path
-                    value = first_sound_ms(sound, recorder, player, url, args.timeout_s)
+                    value = first_sound_ms(sound, recorder, player, url, args.timeout_s,
+                                           said_playing)
                     results[player.name].append(value)
             report["cases"][case.key] = report_case(case, results, probe_name)
+            if said_playing:
+                shown = " ".join("-" if t is None else str(t) for t in said_playing)
+                print(f"  {probe_name} said it was playing at (ms): {shown}")
+                report["cases"][case.key]["probe_said_playing_ms"] = said_playing
         if args.gap_play_s > 0:
             print(f"\ngaps (quiet >= {MIN_GAP_MS:.0f} ms) in {args.gap_play_s:.0f} s of "
                   "the paced stream after the first sound:")

@@ -73,6 +73,22 @@ def launch(sound: SoundServer, player, url: str, seconds: float, log_path: str =
     return proc, launched_s
 
 
+def first_event_ms(path: str, state: int):
+    """When the probe's log first reports the play state, in ms since its start, or None."""
+    try:
+        with open(path, errors="replace") as file:
+            for line in file:
+                try:
+                    event = json.loads(line)
+                except ValueError:
+                    continue
+                if event.get("state") == state:
+                    return event.get("t_ms")
+    except OSError:
+        pass
+    return None
+
+
 def last_line(path: str) -> str:
     try:
         with open(path, errors="replace") as file:
