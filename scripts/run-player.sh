@@ -30,12 +30,17 @@ trap 'stop_server; rm -rf "$work"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# Debian's own interpreter first: a version manager's shim on PATH runs python as its child,
+# and the pid kept here would then not be the server's.
+python=/usr/bin/python3
+[[ -x "$python" ]] || python=$(command -v python3 || true)
+
 start_demo_server() {
-    if ! command -v python3 >/dev/null; then
+    if [[ -z "$python" ]]; then
         echo "python3 is missing" >"$work/server.log"
         return 1
     fi
-    python3 "$server_script" --port 0 --port-file "$work/port" --media-dir "$build/demo-media" \
+    "$python" "$server_script" --port 0 --port-file "$work/port" --media-dir "$build/demo-media" \
         --max-response-s "$demo_stream_max_s" >/dev/null 2>"$work/server.log" &
     server_pid=$!
     local deadline=$((SECONDS + server_ready_timeout_s))

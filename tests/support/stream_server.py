@@ -515,7 +515,7 @@ def main(argv=None) -> int:
         return 0
     try:
         media = load_media(args.media_dir)
-    except media_cache.MediaError as exc:
+    except (media_cache.MediaError, OSError) as exc:
         print(f"stream_server: cannot make the media: {exc}", file=sys.stderr)
         return 1
     if args.make_media:

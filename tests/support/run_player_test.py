@@ -1,0 +1,90 @@
+"""Checks the run command's launcher with a stand-in player: the demo stream lives exactly as
+long as the player, and the player starts even when the demo server cannot."""
+
+import os
+import re
+import select
+import socket
+import stat
+import subprocess
+import tempfile
+import time
+import unittest
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+LAUNCHER = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "run-player.sh")
+ADDRESS_TIMEOUT_S = 90  # the first start encodes the demo media
+PLAYER_EXIT_TIMEOUT_S = 30
+REQUEST_TIMEOUT_S = 10
+PLAYER_EXIT_CODE = 7
+
+# Waits until the test lets it go, so the test controls how long "the player" runs.
+STAND_IN_PLAYER = """#!/bin/sh
+for i in $(seq 1 300); do [ -e "$0.go" ] && exit {code}; sleep 0.1; done
+exit 99
+"""
+
+
+class RunPlayerTest(unittest.TestCase):
+    def setUp(self):
+        self.build = tempfile.mkdtemp(prefix="run-player-")
+        media_dir = os.environ.get("VELMORA_TEST_MEDIA_DIR")
+        if media_dir:
+            os.symlink(media_dir, os.path.join(self.build, "demo-media"))
+        os.makedirs(os.path.join(self.build, "app"))
+        self.player = os.path.join(self.build, "app", "velmora")
+        with open(self.player, "w") as file:
+            file.write(STAND_IN_PLAYER.format(code=PLAYER_EXIT_CODE))
+        os.chmod(self.player, stat.S_IRWXU)
+
+    def tearDown(self):
+        subprocess.run(["rm", "-rf", self.build], check=True)
+
+    def start(self):
+        return subprocess.Popen([LAUNCHER, self.build], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+
+    def test_demo_stream_serves_while_the_player_runs_and_stops_with_it(self):
+        launcher = self.start()
+        url = _read_address(launcher, ADDRESS_TIMEOUT_S)
+        with urllib.request.urlopen(url, timeout=REQUEST_TIMEOUT_S) as answer:
+            self.assertEqual(answer.headers["Content-Type"], "audio/mpeg")
+            self.assertEqual(len(answer.read(4096)), 4096)
+        open(self.player + ".go", "w").close()
+        self.assertEqual(launcher.wait(PLAYER_EXIT_TIMEOUT_S), PLAYER_EXIT_CODE)
+        launcher.stdout.close()
+        port = int(re.search(r":(\d+)/", url).group(1))
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", port), timeout=REQUEST_TIMEOUT_S)
+
+    def test_player_starts_when_the_demo_server_cannot(self):
+        media = os.path.join(self.build, "demo-media")
+        if os.path.lexists(media):
+            os.unlink(media)
+        open(media, "w").close()  # a file where the media folder should be
+        open(self.player + ".go", "w").close()
+        done = subprocess.run([LAUNCHER, self.build], capture_output=True, text=True,
+                              timeout=PLAYER_EXIT_TIMEOUT_S)
+        self.assertEqual(done.returncode, PLAYER_EXIT_CODE)
+        self.assertIn("could not start", done.stderr)
+        self.assertNotIn("http://", done.stdout)
+
+
+def _read_address(proc, timeout_s):
+    deadline = time.monotonic() + timeout_s
+    seen = b""
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], deadline - time.monotonic())
+        chunk = os.read(proc.stdout.fileno(), 4096) if ready else b""
+        seen += chunk
+        found = re.search(rb"http://127\.0\.0\.1:\d+/\S*", seen)
+        if found:
+            return found.group(0).decode()
+        if not chunk:
+            break
+    raise AssertionError(f"no demo address printed within {timeout_s} s: {seen!r}")
+
+
+if __name__ == "__main__":
+    unittest.main()
