@@ -16,6 +16,11 @@ ErrorVerdict classifyError(const ErrorFacts& facts) {
     if (facts.networkSource && facts.httpStatus >= 400) {
         return {Failure{FailureKind::HttpError, facts.httpStatus, {}}, false};
     }
+    // libsoup follows redirects itself (up to 20); a redirect that reaches
+    // us is one too many.
+    if (facts.networkSource && facts.httpStatus >= 300) {
+        return plain(FailureKind::TooManyRedirects);
+    }
     // An HTML page first warns "No decoder available for type 'text/html'",
     // then fails with a missing plugin: the address is at fault.
     if (facts.contentNotAudio) {

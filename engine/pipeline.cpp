@@ -2,11 +2,8 @@
 
 #include <gst/app/gstappsink.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <mutex>
-#include <thread>
+#include <string_view>
 #include <utility>
 
 #include "playback/player_error.h"
@@ -21,71 +18,15 @@ constexpr char kUserAgent[] = "Velmora/2.3.3";
 // souphttpsrc retries a broken connection itself before it fails, resuming a
 // file with Range where the server allows it.
 constexpr int kSourceRetries = 1;
-constexpr auto kReaperExitWait = std::chrono::seconds(2);
 
-// Takes retired pipelines to NULL and frees them, away from the
-// user-interface thread: going to NULL joins streaming threads, which may
-// sit in a network call.
-class Reaper {
-public:
-    static Reaper& instance() {
-        static Reaper reaper;
-        return reaper;
-    }
-
-    void retire(GstPtr<GstElement> pipeline) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(pipeline));
-            if (!worker_.joinable()) {
-                worker_ = std::thread([this] { run(); });
-            }
-        }
-        wake_.notify_one();
-    }
-
-    ~Reaper() {
-        std::unique_lock lock(mutex_);
-        closing_ = true;
-        wake_.notify_one();
-        // A pipeline stuck in a network call must not hold up the exit.
-        if (worker_.joinable()) {
-            if (idle_.wait_for(lock, kReaperExitWait, [this] { return done_; })) {
-                lock.unlock();
-                worker_.join();
-            } else {
-                worker_.detach();
-            }
-        }
-    }
-
-private:
-    void run() {
-        std::unique_lock lock(mutex_);
-        while (true) {
-            wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-            if (queue_.empty()) {
-                break;
-            }
-            GstPtr<GstElement> pipeline = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-            pipeline.reset();
-            lock.lock();
-        }
-        done_ = true;
-        idle_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::deque<GstPtr<GstElement>> queue_;
-    std::thread worker_;
-    bool closing_ = false;
-    bool done_ = false;
-};
+// Playing starts once this much decoded sound is buffered: enough to ride
+// out the jitter of a stream that arrives just in time, short enough that a
+// stream paced at its bitrate starts at once.
+constexpr guint64 kStartBufferMs = 200;
+// Decoded sound buffered in front of the sink at most; more waits, compressed,
+// in the network buffer, which is capped in bytes for endless streams.
+constexpr guint64 kDecodedBufferMs = 4000;
+constexpr guint kNetworkBufferBytes = 256 * 1024;
 
 GstElement* makeElement(const char* factory) {
     GstElement* element = gst_element_factory_make(factory, nullptr);
@@ -136,7 +77,7 @@ GstElement* makeCaptureSink(std::function<void(const PcmBlock&)> onPcm) {
     return bin;
 }
 
-GstElement* makeAudioSink(const PipelineSetup& setup) {
+GstElement* makeOutput(const PipelineSetup& setup) {
     switch (setup.audioOutput) {
         case AudioOutput::Null: {
             GstElement* sink = makeElement("fakesink");
@@ -149,6 +90,35 @@ GstElement* makeAudioSink(const PipelineSetup& setup) {
             break;
     }
     return makeElement("autoaudiosink");
+}
+
+// The audio sink playbin gets: the start gate's queue, then the output.
+GstElement* makeAudioSink(const PipelineSetup& setup, GstElement*& gateQueue) {
+    GstElement* bin = gst_bin_new("velmora-audio-sink");
+    gateQueue = makeElement("queue");
+    g_object_set(gateQueue, "max-size-time", kDecodedBufferMs * GST_MSECOND, "max-size-bytes", 0u,
+                 "max-size-buffers", 0u, nullptr);
+    GstElement* output = makeOutput(setup);
+    gst_bin_add_many(GST_BIN(bin), gateQueue, output, nullptr);
+    gst_element_link(gateQueue, output);
+    GstPtr<GstPad> pad(gst_element_get_static_pad(gateQueue, "sink"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    return bin;
+}
+
+bool isFromFactory(GstElement* element, const char* factoryName) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    return factory != nullptr &&
+           std::string_view(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory))) == factoryName;
+}
+
+// Caps the network buffer that uridecodebin puts after a network source. Its
+// buffering messages are not used: the start gate decides when to play.
+void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+    if (isFromFactory(element, "queue2")) {
+        g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
+                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, nullptr);
+    }
 }
 
 struct SourceSetup {
@@ -193,9 +163,11 @@ Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler o
     : progress_(std::make_shared<SourceProgress>()) {
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
     GstElement* playbin = playbin_.get();
+    GstElement* gateQueue = nullptr;
     g_object_set(playbin, "uri", setup.uri.c_str(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
                  "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
-                 makeAudioSink(setup), nullptr);
+                 makeAudioSink(setup, gateQueue), nullptr);
+    startGate_ = std::make_unique<StartGate>(gateQueue, kStartBufferMs * GST_MSECOND);
     if (setup.balance != 0.0) {
         GstElement* panorama = makeElement("audiopanorama");
         g_object_set(panorama, "panorama", static_cast<gfloat>(setup.balance), nullptr);
@@ -205,18 +177,20 @@ Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler o
                           new SourceSetup{progress_, setup.networkTimeoutS},
                           [](gpointer data, GClosure*) { delete static_cast<SourceSetup*>(data); },
                           GConnectFlags(0));
+    g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
     GstPtr<GstBus> bus(gst_element_get_bus(playbin));
     bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post), std::move(onMessage));
+    stateWorker_ = std::make_unique<StateWorker>(playbin);
 }
 
 Pipeline::~Pipeline() {
     bridge_.reset();
-    Reaper::instance().retire(std::move(playbin_));
+    stateWorker_.reset();  // takes the pipeline to NULL on its thread
 }
 
-bool Pipeline::requestState(GstState state) {
+void Pipeline::requestState(GstState state) {
     requested_ = state;
-    return gst_element_set_state(playbin_.get(), state) != GST_STATE_CHANGE_FAILURE;
+    stateWorker_->request(state);
 }
 
 std::int64_t Pipeline::positionNs() const {

@@ -10,6 +10,8 @@
 #include "bus_bridge.h"
 #include "engine_options.h"
 #include "gst_handles.h"
+#include "start_gate.h"
+#include "state_worker.h"
 
 namespace velmora::engine {
 
@@ -29,9 +31,10 @@ struct SourceProgress {
     std::atomic<bool> finished{false};  // the source sent end-of-stream
 };
 
+
 // One playbin for one opening of one URI, with its bus bridged to the
-// user-interface thread. Nothing here waits for a state change: the pipeline
-// is handed to a reaper thread that takes it to NULL and frees it.
+// user-interface thread. Nothing here waits for a state change: a state
+// worker changes it, and takes it to NULL and frees it when it is retired.
 class Pipeline {
 public:
     Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage);
@@ -40,12 +43,15 @@ public:
     Pipeline& operator=(const Pipeline&) = delete;
 
     GstElement* playbin() const { return playbin_.get(); }
-    // Asks for a state; returns at once (the change may complete later).
-    // False when the pipeline refused at once.
-    bool requestState(GstState state);
+    // Asks for a state; returns at once. The change happens on the state
+    // worker's thread; its outcome comes on the bus.
+    void requestState(GstState state);
     GstState requestedState() const { return requested_; }
 
     const SourceProgress& progress() const { return *progress_; }
+
+    // The gate in front of the audio sink (see StartGate).
+    StartGate& startGate() { return *startGate_; }
 
     // The media's position, or -1 when the pipeline does not know it.
     std::int64_t positionNs() const;
@@ -53,7 +59,9 @@ public:
 private:
     GstPtr<GstElement> playbin_;
     std::shared_ptr<SourceProgress> progress_;
+    std::unique_ptr<StartGate> startGate_;
     std::unique_ptr<BusBridge> bridge_;
+    std::unique_ptr<StateWorker> stateWorker_;
     GstState requested_ = GST_STATE_NULL;
 };
 

@@ -16,7 +16,14 @@ namespace {
 
 namespace ps = playback::play_state;
 
-constexpr int kWatchdogPeriodMs = 500;
+// How often the user-interface thread looks at the stream: stall and
+// starvation checks.
+constexpr int kWatchdogPeriodMs = 100;
+// Less sound than this ahead of the listener means the sink is running dry.
+constexpr std::int64_t kStarvingNs = 40 * GST_MSECOND;
+// After running dry, playing resumes with this much ahead, doubled each time.
+constexpr std::int64_t kFirstRebufferNs = 1000 * GST_MSECOND;
+constexpr std::int64_t kMaxRebufferNs = 3000 * GST_MSECOND;
 constexpr int kDiagnosisTimeoutMs = 5000;
 // A live stream paused for longer than its buffer holds resumes at the live
 // edge: the server has gone on without us.
@@ -124,12 +131,13 @@ void PlaybinPlayer::play() {
         openSession();
     } else {
         applyPipelineState();
-        if (session_->prerolled && (!session_->bufferSeen || session_->bufferReady)) {
+        if (session_->rebuffering) {
+            setStatus(ps::Buffering, status_text::buffering(0));
+        } else if (session_->reachedPlaying) {
+            // The pipeline resumes from its own buffer: nothing to wait for.
             setStatus(ps::Playing, status_text::playing(session_->title));
-        } else if (session_->bufferSeen) {
-            setStatus(ps::Buffering, status_text::buffering(session_->bufferPercent));
         } else {
-            setStatus(ps::Transitioning, status_text::connecting(address_.host));
+            setStatus(ps::Buffering, status_text::buffering(session_->startPercent));
         }
     }
     postDelivery();
@@ -189,15 +197,19 @@ void PlaybinPlayer::openSession() {
     }
     session->lastProgress = Clock::now();
     session->resumeAtNs = resumeAtNs_;
+    session->holdPaused = resumeAtNs_ > 0;
     session_ = std::move(session);
+    if (session_->holdPaused) {
+        // Prerolls (paused, so nothing is heard) to be able to seek.
+        session_->pipeline->startGate().openNow();
+    }
     if (!reconnecting_) {
         setStatus(ps::Transitioning, status_text::connecting(address_.host));
     }
-    // Prerolls and buffers; playing starts once enough is there (applyPipelineState).
-    session_->pipeline->requestState(GST_STATE_PAUSED);
-    if (address_.kind == MediaAddress::Kind::Network) {
-        watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
-    }
+    // Straight to PLAYING: the start gate holds the sound back until enough
+    // is buffered, so the clock starts with the first sound.
+    applyPipelineState();
+    watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
 }
 
 void PlaybinPlayer::closeSession() {
@@ -210,9 +222,11 @@ void PlaybinPlayer::applyPipelineState() {
     if (!session_) {
         return;
     }
-    // A file (no queue2) is ready once prerolled; a stream once queue2 says so.
-    const bool ready = session_->bufferSeen ? session_->bufferReady : session_->prerolled;
-    const GstState wanted = intent_ == Intent::Play && ready ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+    const bool play = intent_ == Intent::Play && !session_->rebuffering && !session_->holdPaused;
+    if (!session_->holdPaused) {
+        session_->pipeline->startGate().allow(intent_ == Intent::Play);
+    }
+    const GstState wanted = play ? GST_STATE_PLAYING : GST_STATE_PAUSED;
     if (session_->pipeline->requestedState() != wanted) {
         session_->pipeline->requestState(wanted);
     }
@@ -237,9 +251,6 @@ void PlaybinPlayer::onMessage(GstMessage* message) {
             break;
         case GST_MESSAGE_ASYNC_DONE:
             onAsyncDone();
-            break;
-        case GST_MESSAGE_BUFFERING:
-            onBuffering(message);
             break;
         case GST_MESSAGE_EOS:
             onEndOfStream();
@@ -287,26 +298,17 @@ void PlaybinPlayer::onAsyncDone() {
     session_->prerolled = true;
     GstElement* playbin = session_->pipeline->playbin();
     if (first && session_->resumeAtNs > 0) {
-        gst_element_seek_simple(playbin, GST_FORMAT_TIME,
-                                GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
-                                session_->resumeAtNs);
+        if (gst_element_seek_simple(playbin, GST_FORMAT_TIME,
+                                    GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
+                                    session_->resumeAtNs)) {
+            return;  // plays at the ASYNC_DONE that ends the seek
+        }
     }
+    session_->holdPaused = false;
     if (first && settings_.rate != 1.0 && settings_.rate > 0.0 && !isLive()) {
         gst_element_seek(playbin, settings_.rate, GST_FORMAT_TIME,
                          GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                          GST_SEEK_TYPE_NONE, 0, GST_SEEK_TYPE_NONE, -1);
-    }
-    applyPipelineState();
-}
-
-void PlaybinPlayer::onBuffering(GstMessage* message) {
-    int percent = 0;
-    gst_message_parse_buffering(message, &percent);
-    session_->bufferSeen = true;
-    session_->bufferPercent = percent;
-    session_->bufferReady = percent >= 100;
-    if (intent_ == Intent::Play && !session_->bufferReady && !reconnecting_) {
-        setStatus(ps::Buffering, status_text::buffering(percent));
     }
     applyPipelineState();
 }
@@ -363,9 +365,11 @@ void PlaybinPlayer::onError(GstMessage* message) {
     if (verdict.needsDiagnosis) {
         // The pipeline is done; the status keeps saying "connecting" until the
         // host has been probed.
+        const std::string failedUri =
+            session_->redirectedTo.empty() ? address_.uri : session_->redirectedTo;
         closeSession();
         diagnosis_ = std::make_unique<HostDiagnosis>(
-            address_.uri, kDiagnosisTimeoutMs, post_, [this](Failure failure) {
+            failedUri, kDiagnosisTimeoutMs, post_, [this](Failure failure) {
                 fail(failure);
                 deliverEvents();
             });
@@ -413,8 +417,21 @@ void PlaybinPlayer::onElementMessage(GstMessage* message) {
         return;
     }
     const GstStructure* structure = gst_message_get_structure(message);
-    if (structure == nullptr || !gst_structure_has_name(structure, "http-headers")) {
+    if (structure == nullptr) {
         return;
+    }
+    if (gst_structure_has_name(structure, StartGate::kProgressMessage)) {
+        gst_structure_get_int(structure, "percent", &session_->startPercent);
+        if (intent_ == Intent::Play && !session_->reachedPlaying && !reconnecting_) {
+            setStatus(ps::Buffering, status_text::buffering(session_->startPercent));
+        }
+        return;
+    }
+    if (!gst_structure_has_name(structure, "http-headers")) {
+        return;
+    }
+    if (const char* target = gst_structure_get_string(structure, "redirection-uri")) {
+        session_->redirectedTo = target;
     }
     guint status = 0;
     if (gst_structure_get_uint(structure, "http-status-code", &status)) {
@@ -455,23 +472,77 @@ void PlaybinPlayer::onWatchdog() {
     if (!session_) {
         return;
     }
+    if (address_.kind == MediaAddress::Kind::Network) {
+        if (checkStall()) {
+            deliverEvents();
+            return;
+        }
+        checkStarvation();
+        deliverEvents();
+    }
+    watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
+}
+
+bool PlaybinPlayer::checkStall() {
     const auto now = Clock::now();
     const SourceProgress& progress = session_->pipeline->progress();
     const std::uint64_t bytes = progress.bytes;
     if (bytes != session_->bytesAtLastCheck || intent_ != Intent::Play || progress.finished) {
         session_->bytesAtLastCheck = bytes;
         session_->lastProgress = now;
-    } else if (now - session_->lastProgress >= std::chrono::milliseconds(options_.stallTimeoutMs)) {
-        g_debug("velmora: no data for %d ms", options_.stallTimeoutMs);
-        if (session_->reachedPlaying || reconnecting_) {
-            loseConnection();
-        } else {
-            fail(Failure{FailureKind::TimedOut, 0, {}});
-        }
-        deliverEvents();
+        return false;
+    }
+    if (now - session_->lastProgress < std::chrono::milliseconds(options_.stallTimeoutMs)) {
+        return false;
+    }
+    g_debug("velmora: no data for %d ms", options_.stallTimeoutMs);
+    if (session_->reachedPlaying || reconnecting_) {
+        loseConnection();
+    } else {
+        fail(Failure{FailureKind::TimedOut, 0, {}});
+    }
+    return true;
+}
+
+void PlaybinPlayer::checkStarvation() {
+    if (!session_->reachedPlaying || intent_ != Intent::Play) {
         return;
     }
-    watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
+    if (session_->pipeline->progress().finished) {
+        // Nothing more will come: play out what is there, then the end.
+        if (session_->rebuffering) {
+            session_->rebuffering = false;
+            applyPipelineState();
+        }
+        return;
+    }
+    const std::int64_t queuedEnd = session_->pipeline->startGate().queuedEndNs();
+    const std::int64_t position = session_->pipeline->positionNs();
+    if (queuedEnd < 0 || position < 0) {
+        return;
+    }
+    const std::int64_t aheadNs = queuedEnd - position;
+    if (!session_->rebuffering) {
+        if (aheadNs >= kStarvingNs) {
+            return;
+        }
+        // The sound ran out: pause until a longer buffer is there than last time.
+        session_->rebuffering = true;
+        session_->rebufferTargetNs =
+            std::clamp<std::int64_t>(session_->rebufferTargetNs * 2, kFirstRebufferNs, kMaxRebufferNs);
+        g_debug("velmora: sound ran out, buffering %lld ms",
+                static_cast<long long>(session_->rebufferTargetNs / GST_MSECOND));
+        setStatus(ps::Buffering, status_text::buffering(0));
+        applyPipelineState();
+        return;
+    }
+    if (aheadNs >= session_->rebufferTargetNs) {
+        session_->rebuffering = false;
+        applyPipelineState();  // "playing" comes with the pipeline's PLAYING
+        return;
+    }
+    setStatus(ps::Buffering, status_text::buffering(static_cast<int>(
+                                 std::max<std::int64_t>(0, aheadNs) * 100 / session_->rebufferTargetNs)));
 }
 
 void PlaybinPlayer::loseConnection() {

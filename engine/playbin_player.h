@@ -45,19 +45,23 @@ private:
         std::unique_ptr<Pipeline> pipeline;
         bool prerolled = false;
         bool reachedPlaying = false;
-        bool bufferSeen = false;   // the pipeline buffers through queue2
-        bool bufferReady = false;  // enough is buffered to play without a gap
-        int bufferPercent = 0;
-        bool failed = false;       // the first ERROR was taken; the rest follow from it
+        bool failed = false;  // the first ERROR was taken; the rest follow from it
         std::optional<bool> hasLength;  // false: a live stream with no end
         int httpStatus = 0;
+        std::string redirectedTo;  // the last redirect's target
         bool contentNotAudio = false;
         bool decoderMissing = false;
         std::string title;
+        int startPercent = 0;
+        // Paused, after the sound ran out, until rebufferTargetNs is ahead.
+        bool rebuffering = false;
+        std::int64_t rebufferTargetNs = 0;
+        // A file resumed after a drop: prerolls paused, seeks, then plays.
+        std::int64_t resumeAtNs = -1;
+        bool holdPaused = false;
         std::uint64_t bytesAtLastCheck = 0;
         Clock::time_point lastProgress;
         Clock::time_point pausedAt;
-        std::int64_t resumeAtNs = -1;  // seek here once prerolled (a file resumed after a drop)
     };
 
     struct Event {
@@ -76,13 +80,14 @@ private:
     void onMessage(GstMessage* message);
     void onStateChanged(GstMessage* message);
     void onAsyncDone();
-    void onBuffering(GstMessage* message);
     void onEndOfStream();
     void onError(GstMessage* message);
     void onWarning(GstMessage* message);
     void onElementMessage(GstMessage* message);
     void onTags(GstMessage* message);
     void onWatchdog();
+    bool checkStall();
+    void checkStarvation();
     void loseConnection();
     void fail(const Failure& failure);
     bool isLive() const;

@@ -1,0 +1,138 @@
+#include "start_gate.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+#include "gst_handles.h"
+
+namespace velmora::engine {
+
+// The gate posts its progress in steps of this many percent.
+constexpr int kProgressStepPercent = 5;
+
+struct StartGate::State {
+    std::mutex mutex;
+    GstPtr<GstPad> output;
+    gulong blockProbe = 0;
+    bool allowed = false;
+    bool ended = false;
+    std::int64_t firstNs = -1;
+    int postedPercent = -1;
+    std::uint64_t startNs = 0;
+    GstElement* queue = nullptr;  // owned by the pipeline, which outlives the probes
+    std::atomic<std::int64_t> queuedEndNs{-1};
+
+    // Called with the mutex held.
+    void openLocked() {
+        if (blockProbe != 0) {
+            gst_pad_remove_probe(output.get(), blockProbe);
+            blockProbe = 0;
+        }
+    }
+
+    bool enoughLocked() const {
+        const std::int64_t end = queuedEndNs;
+        return ended || (firstNs >= 0 && end - firstNs >= static_cast<std::int64_t>(startNs));
+    }
+
+    // Called with the mutex held, on the streaming thread.
+    void postProgressLocked() {
+        const std::int64_t end = queuedEndNs;
+        const int percent = firstNs < 0 || startNs == 0
+                                ? 0
+                                : static_cast<int>(std::min<std::int64_t>(
+                                      100, (end - firstNs) * 100 / static_cast<std::int64_t>(startNs)));
+        if (percent < postedPercent + kProgressStepPercent && percent != 100) {
+            return;
+        }
+        postedPercent = percent;
+        gst_element_post_message(
+            queue, gst_message_new_element(
+                       GST_OBJECT_CAST(queue),
+                       gst_structure_new(kProgressMessage, "percent", G_TYPE_INT, percent, nullptr)));
+    }
+};
+
+namespace {
+
+GstPadProbeReturn onQueueInput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& state = **static_cast<std::shared_ptr<StartGate::State>*>(data);
+    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (!GST_BUFFER_PTS_IS_VALID(buffer)) {
+            return GST_PAD_PROBE_OK;
+        }
+        const auto start = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
+        const auto duration =
+            GST_BUFFER_DURATION_IS_VALID(buffer) ? static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer)) : 0;
+        std::lock_guard lock(state.mutex);
+        if (state.firstNs < 0) {
+            state.firstNs = start;
+        }
+        state.queuedEndNs = start + duration;
+        if (state.blockProbe != 0) {
+            if (state.allowed && state.enoughLocked()) {
+                state.openLocked();
+            } else {
+                state.postProgressLocked();
+            }
+        }
+    } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        std::lock_guard lock(state.mutex);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+            // A media shorter than the start buffer plays all the same.
+            state.ended = true;
+            if (state.allowed) {
+                state.openLocked();
+            }
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+            state.queuedEndNs = -1;
+        }
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+StartGate::StartGate(GstElement* queue, std::uint64_t startNs) : state_(std::make_shared<State>()) {
+    state_->queue = queue;
+    state_->startNs = startNs;
+    state_->output.reset(gst_element_get_static_pad(queue, "src"));
+    // Only buffers are held: events and queries (the decoder's allocation
+    // query waits for the queue to drain) must get through.
+    state_->blockProbe = gst_pad_add_probe(
+        state_->output.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
+                                     GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
+    GstPtr<GstPad> input(gst_element_get_static_pad(queue, "sink"));
+    gst_pad_add_probe(
+        input.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        onQueueInput, new std::shared_ptr<State>(state_),
+        [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
+}
+
+void StartGate::allow(bool allowed) {
+    std::lock_guard lock(state_->mutex);
+    state_->allowed = allowed;
+    if (allowed && state_->enoughLocked()) {
+        state_->openLocked();
+    }
+}
+
+void StartGate::openNow() {
+    std::lock_guard lock(state_->mutex);
+    state_->openLocked();
+}
+
+bool StartGate::isOpen() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->blockProbe == 0;
+}
+
+std::int64_t StartGate::queuedEndNs() const { return state_->queuedEndNs; }
+
+}  // namespace velmora::engine

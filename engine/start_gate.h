@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace velmora::engine {
+
+// The decoded-sound buffer in front of the audio sink, and the gate on its
+// output that holds the sink back until enough is buffered to play without a
+// gap. While the gate is shut the pipeline may already be PLAYING, with
+// nothing prerolled: the clock then starts with the first sound. (A pipeline
+// that waits PAUSED and prerolled starts its sound late by as long as it
+// waited: the sink's ring buffer is laid out from the clock's time at the
+// first PLAYING, and has to play out that much silence.)
+//
+// Every member may be called from any thread.
+class StartGate {
+public:
+    // The element message the gate posts, from the queue, while it fills:
+    // a structure of this name with an int field "percent".
+    static constexpr char kProgressMessage[] = "velmora-start-buffer";
+
+    // queue is the queue element in front of the sink; its output is held
+    // until it holds startNs of sound, or the stream ends, and the gate is
+    // allowed to open.
+    StartGate(GstElement* queue, std::uint64_t startNs);
+    StartGate(const StartGate&) = delete;
+    StartGate& operator=(const StartGate&) = delete;
+
+    // Allowing opens the gate as soon as enough is buffered (at once when it
+    // already is); disallowing keeps a shut gate shut. An open gate stays open.
+    void allow(bool allowed);
+    // Opens the gate whatever is buffered.
+    void openNow();
+    bool isOpen() const;
+
+    // The stream time up to which decoded sound has entered the buffer, or -1
+    // before the first buffer. With the playing position it tells how much
+    // sound is ahead of the listener.
+    std::int64_t queuedEndNs() const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace velmora::engine
