@@ -12,6 +12,7 @@ import os
 import random
 import signal
 import socket
+import ssl
 import sys
 import tempfile
 import threading
@@ -22,6 +23,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, quote, urlsplit
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import certificate  # noqa: E402
 import icy  # noqa: E402
 import media_cache  # noqa: E402
 
@@ -44,6 +46,7 @@ routes (GET; HEAD too for files):
   /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
   /refused               redirect to a port on which nothing listens
   anything else          404
+  with --tls-port, every route is also served over https behind a self-signed certificate
 
 query parameters (files and /live):
   kbps=N        pace the body at N kbit/s (/live: default its source's bitrate)
@@ -145,18 +148,31 @@ class Delivery:
 class StreamServer(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, port: int, media: dict, limits: Limits, verbose: bool = False):
+    def __init__(self, port: int, media: dict, limits: Limits, stopping: threading.Event,
+                 verbose: bool = False, tls_context: ssl.SSLContext = None):
         super().__init__((LOOPBACK, port), StreamHandler)
         self.media = media
         self.limits = limits
         self.verbose = verbose
-        self.stopping = threading.Event()
+        self.stopping = stopping
         self.sessions = SessionBook(limits.max_sessions)
         self.slots = threading.BoundedSemaphore(limits.max_connections)
+        self.scheme = "http"
+        if tls_context is not None:
+            # The handshake happens in the connection's own thread: a client that never
+            # completes it must not hold up the accepting loop.
+            self.socket = tls_context.wrap_socket(self.socket, server_side=True,
+                                                  do_handshake_on_connect=False)
+            self.scheme = "https"
 
     @property
     def port(self) -> int:
         return self.server_address[1]
+
+    def handle_error(self, request, client_address):
+        # Clients that reject the certificate or hang up early are what the tests are about.
+        if self.verbose:
+            super().handle_error(request, client_address)
 
 
 class StreamHandler(BaseHTTPRequestHandler):
@@ -166,6 +182,9 @@ class StreamHandler(BaseHTTPRequestHandler):
     timeout = REQUEST_READ_TIMEOUT_S
 
     def setup(self):
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.settimeout(self.timeout)
+            self.request.do_handshake()
         super().setup()
         # Paced chunks are small: without this, Nagle and delayed ACKs add tens of ms.
         self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -262,7 +281,7 @@ class StreamHandler(BaseHTTPRequestHandler):
 
     def _redirect(self, code: int, target: str, head: bool):
         if target.startswith("/"):
-            target = f"http://{LOOPBACK}:{self.server.port}{target}"
+            target = f"{self.server.scheme}://{LOOPBACK}:{self.server.port}{target}"
         self._body(code, "text/plain; charset=utf-8", b"moved\n", head,
                    extra=[("Location", target)])
 
@@ -494,8 +513,13 @@ def _parse_args(argv):
         epilog=ROUTES_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=0, help="port to listen on; 0 picks a free one")
     parser.add_argument("--port-file", help="write the port here (atomically) once ready")
+    parser.add_argument("--tls-port", type=int,
+                        help="also serve every route over TLS on this port (0: a free one), "
+                             "with a self-signed certificate no client trusts")
+    parser.add_argument("--tls-port-file", help="write the TLS port here once ready")
     parser.add_argument("--media-dir", default=_default_media_dir(),
-                        help="cache folder for the generated MP3 files (default: %(default)s)")
+                        help="cache folder for the generated MP3 files and the certificate "
+                             "(default: %(default)s)")
     parser.add_argument("--max-connections", type=int, default=Limits.max_connections)
     parser.add_argument("--max-response-s", type=float, default=Limits.max_response_s,
                         help="longest any one answer lasts, live streams included")
@@ -525,26 +549,41 @@ def main(argv=None) -> int:
 
     limits = Limits(max_connections=args.max_connections, max_response_s=args.max_response_s,
                     max_stall_s=args.max_stall_s)
+    stopping = threading.Event()
+    servers = []
     try:
-        server = StreamServer(args.port, media, limits, verbose=args.verbose)
-    except OSError as exc:
-        print(f"stream_server: cannot listen on port {args.port}: {exc}", file=sys.stderr)
+        servers.append(StreamServer(args.port, media, limits, stopping, verbose=args.verbose))
+        if args.tls_port is not None:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(certificate.ensure(args.media_dir))
+            servers.append(StreamServer(args.tls_port, media, limits, stopping,
+                                        verbose=args.verbose, tls_context=context))
+    except (OSError, certificate.CertificateError) as exc:
+        print(f"stream_server: cannot listen: {exc}", file=sys.stderr)
+        for server in servers:
+            server.server_close()
         return 1
 
     stop_requested = threading.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):
         signal.signal(signum, lambda *_: stop_requested.set())
-    serving = threading.Thread(target=server.serve_forever, name="serve", daemon=True)
-    serving.start()
+    for server in servers:
+        threading.Thread(target=server.serve_forever, name="serve", daemon=True).start()
+    ready = {"port": servers[0].port}
     if args.port_file:
-        _write_port_file(args.port_file, server.port)
-    print(json.dumps({"port": server.port}), flush=True)
+        _write_port_file(args.port_file, servers[0].port)
+    if args.tls_port is not None:
+        ready["tls_port"] = servers[1].port
+        if args.tls_port_file:
+            _write_port_file(args.tls_port_file, servers[1].port)
+    print(json.dumps(ready), flush=True)
 
     while not stop_requested.wait(0.5):
         pass
-    server.stopping.set()  # wakes paced, delayed and stalled answers so they end now
-    server.shutdown()
-    server.server_close()
+    stopping.set()  # wakes paced, delayed and stalled answers so they end now
+    for server in servers:
+        server.shutdown()
+        server.server_close()
     return 0
 
 

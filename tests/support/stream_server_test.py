@@ -6,6 +6,7 @@ import os
 import select
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import time
@@ -27,10 +28,11 @@ class StreamServerTest(unittest.TestCase):
     def setUpClass(cls):
         media_dir = os.environ.get("VELMORA_TEST_MEDIA_DIR")
         media_args = ["--media-dir", media_dir] if media_dir else []
-        cls.proc = subprocess.Popen([sys.executable, SERVER, "--port", "0", *media_args],
-                                    stdout=subprocess.PIPE, text=True)
-        ready = _read_line(cls.proc, START_TIMEOUT_S)
-        cls.base = f"http://127.0.0.1:{json.loads(ready)['port']}"
+        cls.proc = subprocess.Popen([sys.executable, SERVER, "--port", "0", "--tls-port", "0",
+                                     *media_args], stdout=subprocess.PIPE, text=True)
+        ready = json.loads(_read_line(cls.proc, START_TIMEOUT_S))
+        cls.base = f"http://127.0.0.1:{ready['port']}"
+        cls.tls_base = f"https://127.0.0.1:{ready['tls_port']}"
 
     @classmethod
     def tearDownClass(cls):
@@ -118,6 +120,17 @@ class StreamServerTest(unittest.TestCase):
                 self.assertEqual(block, f"StreamTitle='{title}';StreamUrl='';")
                 answer.read(1000)
                 self.assertEqual(answer.read(1), b"\0", "an unchanged title is not resent")
+
+    def test_tls_listener_serves_the_routes_behind_an_untrusted_certificate(self):
+        with self.assertRaises(urllib.error.URLError) as caught:
+            urllib.request.urlopen(self.tls_base + "/tone.mp3", timeout=REQUEST_TIMEOUT_S)
+        self.assertIsInstance(caught.exception.reason, ssl.SSLCertVerificationError)
+        trusting = ssl.create_default_context()
+        trusting.check_hostname = False
+        trusting.verify_mode = ssl.CERT_NONE
+        with urllib.request.urlopen(self.tls_base + "/redirect?to=/truncated.mp3",
+                                    timeout=REQUEST_TIMEOUT_S, context=trusting) as answer:
+            self.assertEqual((answer.url.split(":")[0], len(answer.read())), ("https", 24200))
 
     def test_closed_port_refuses(self):
         port = int(subprocess.check_output([sys.executable, SERVER, "--closed-port"], text=True))
