@@ -3,7 +3,8 @@
 
 It listens on 127.0.0.1 only and serves generated MP3 media in every way a real server can
 misbehave: slow, bursty, late, endless with ICY titles, redirecting, failing, stalling or
-dropping. Python 3 standard library only; GStreamer's gst-launch-1.0 encodes the media.
+dropping. Python 3 standard library only; GStreamer's gst-launch-1.0 encodes the media and
+openssl makes the certificate of the optional TLS listener.
 """
 
 import argparse
@@ -60,7 +61,8 @@ query parameters (files and /live):
 /live only:
   source=tone|tone320|melody   what it loops (default tone)
   metaint=N     ICY metadata interval in bytes (default 16000)
-  title=T       StreamTitle; repeat the parameter to rotate titles every title_every blocks
+  title=T       StreamTitle; repeat the parameter to rotate titles every title_every=N
+                metadata blocks (default 4)
   charset=utf-8|latin1   encoding of the titles (latin1 default title: a Latin-1 sample)
   meta_repeat=1 send the title in every block, not only when it changes
 """
