@@ -52,7 +52,9 @@ std::string_view schemeOf(std::string_view text) {
     for (std::size_t i = 1; i < text.size(); ++i) {
         const char c = text[i];
         if (c == ':') {
-            return text.substr(0, i);
+            // "host:8000/..." is a host and a port, not a scheme.
+            const bool port = i + 1 < text.size() && isAsciiDigit(text[i + 1]);
+            return port ? std::string_view{} : text.substr(0, i);
         }
         if (!isAsciiAlpha(c) && !isAsciiDigit(c) && c != '+' && c != '-' && c != '.') {
             return {};

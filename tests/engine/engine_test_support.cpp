@@ -1,0 +1,257 @@
+#include "engine_test_support.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace velmora::engine::testing {
+namespace {
+
+constexpr auto kServerStartTimeout = 20s;
+constexpr auto kServerStopTimeout = 3s;
+
+int jsonInt(const std::string& json, const std::string& key) {
+    const std::size_t at = json.find("\"" + key + "\":");
+    return at == std::string::npos ? 0 : std::atoi(json.c_str() + at + key.size() + 3);
+}
+
+std::mutex postMutex;
+std::deque<std::function<void()>> postedTasks;
+
+bool runPostedTask() {
+    std::function<void()> task;
+    {
+        std::lock_guard lock(postMutex);
+        if (postedTasks.empty()) {
+            return false;
+        }
+        task = std::move(postedTasks.front());
+        postedTasks.pop_front();
+    }
+    task();
+    return true;
+}
+
+}  // namespace
+
+StreamServer::StreamServer() { start(); }
+
+void StreamServer::start() {
+    // Where these are comes from the build (tests/support names them).
+    const std::string python = VELMORA_PYTHON;
+    const std::string script = VELMORA_STREAM_SERVER;
+    const std::string media = VELMORA_TEST_MEDIA_DIR;
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<std::string> args = {python, script, "--port", "0", "--tls-port", "0",
+                                     "--media-dir", media};
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const int spawned = posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    ASSERT_EQ(spawned, 0) << "cannot start " << script;
+
+    // The server prints {"port": N, "tls_port": M} once it listens.
+    std::string line;
+    const auto deadline = Clock::now() + kServerStartTimeout;
+    while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+        pollfd readable{out[0], POLLIN, 0};
+        if (poll(&readable, 1, 100) > 0) {
+            char chunk[256];
+            const ssize_t got = read(out[0], chunk, sizeof chunk);
+            if (got <= 0) {
+                break;
+            }
+            line.append(chunk, static_cast<std::size_t>(got));
+        }
+    }
+    close(out[0]);
+    port_ = jsonInt(line, "port");
+    tlsPort_ = jsonInt(line, "tls_port");
+    ASSERT_GT(port_, 0) << "the stream server did not start: " << line;
+}
+
+StreamServer::~StreamServer() {
+    if (pid_ <= 0) {
+        return;
+    }
+    ::kill(pid_, SIGTERM);
+    const auto deadline = Clock::now() + kServerStopTimeout;
+    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+void StreamServer::kill() {
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+std::string StreamServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::string StreamServer::tlsUrl(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
+}
+
+int StreamServer::closedPort() {
+    const std::string command = std::string(VELMORA_PYTHON) + " " +
+                                std::string(VELMORA_STREAM_SERVER) + " --closed-port";
+    FILE* output = popen(command.c_str(), "r");
+    int port = 0;
+    if (output != nullptr) {
+        if (std::fscanf(output, "%d", &port) != 1) {
+            port = 0;
+        }
+        pclose(output);
+    }
+    return port;
+}
+
+std::string StreamServer::mediaFile(const std::string& prefix) {
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(VELMORA_TEST_MEDIA_DIR))) {
+        if (entry.path().filename().string().starts_with(prefix)) {
+            return entry.path().string();
+        }
+    }
+    ADD_FAILURE() << "no cached media named " << prefix << "*";
+    return {};
+}
+
+void RecordingListener::onStatusChange() {
+    events_.push_back({PlayerEvent::Kind::Status, player_.playState(), player_.status(), 0, 0,
+                       Clock::now()});
+}
+
+void RecordingListener::onWarning(std::int32_t warningType, std::int32_t param,
+                                  const std::string& description) {
+    events_.push_back(
+        {PlayerEvent::Kind::Warning, 0, description, warningType, param, Clock::now()});
+}
+
+void RecordingListener::onMediaError() {
+    events_.push_back({PlayerEvent::Kind::MediaError, 0, {}, 0, 0, Clock::now()});
+}
+
+std::vector<std::int32_t> RecordingListener::states() const {
+    std::vector<std::int32_t> states;
+    for (const PlayerEvent& event : events_) {
+        if (event.kind == PlayerEvent::Kind::Status) {
+            states.push_back(event.state);
+        }
+    }
+    return states;
+}
+
+std::vector<PlayerEvent> RecordingListener::notices() const {
+    std::vector<PlayerEvent> notices;
+    for (const PlayerEvent& event : events_) {
+        if (event.kind != PlayerEvent::Kind::Status) {
+            notices.push_back(event);
+        }
+    }
+    return notices;
+}
+
+bool RecordingListener::sawState(std::int32_t state) const {
+    const auto all = states();
+    return std::find(all.begin(), all.end(), state) != all.end();
+}
+
+bool RecordingListener::sawStatus(const std::string& status) const {
+    return std::any_of(events_.begin(), events_.end(), [&](const PlayerEvent& event) {
+        return event.kind == PlayerEvent::Kind::Status && event.status == status;
+    });
+}
+
+std::size_t RecordingListener::statusChangeCount() const { return states().size(); }
+
+void SoundCapture::add(const PcmBlock& block) {
+    std::lock_guard lock(mutex_);
+    rateHz_ = block.rateHz;
+    for (std::size_t frame = 0; frame < block.frameCount; ++frame) {
+        samples_.push_back(block.samples[frame * static_cast<std::size_t>(block.channelCount)]);
+    }
+}
+
+std::size_t SoundCapture::frameCount() const {
+    std::lock_guard lock(mutex_);
+    return samples_.size();
+}
+
+double SoundCapture::toneShare(double frequencyHz, double seconds) const {
+    std::lock_guard lock(mutex_);
+    const auto count = static_cast<std::size_t>(seconds * rateHz_);
+    if (rateHz_ == 0 || count == 0 || samples_.size() < count) {
+        return 0;
+    }
+    // Goertzel over the window; the share compares its power with the
+    // window's total power (Parseval: total = N/2 * sum of x^2 for one bin's scale).
+    const double coefficient = 2 * std::cos(2 * M_PI * frequencyHz / rateHz_);
+    double previous = 0, beforePrevious = 0, energy = 0;
+    for (std::size_t i = samples_.size() - count; i < samples_.size(); ++i) {
+        const double x = samples_[i];
+        energy += x * x;
+        const double current = x + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double binPower =
+        previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    return energy == 0 ? 0 : binPower / (energy * static_cast<double>(count) / 2);
+}
+
+bool runUntil(const std::function<bool()>& condition, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        const bool dispatched = g_main_context_iteration(nullptr, FALSE) || runPostedTask();
+        if (!dispatched) {
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    return true;
+}
+
+void runFor(Clock::duration duration) {
+    runUntil([] { return false; }, duration);
+}
+
+UiPost queuedPost() {
+    return [](std::function<void()> task) {
+        std::lock_guard lock(postMutex);
+        postedTasks.push_back(std::move(task));
+    };
+}
+
+}  // namespace velmora::engine::testing

@@ -1,0 +1,102 @@
+#pragma once
+
+// What the engine's pipeline tests share: the loopback stream server, a
+// listener that records the player's events, a capture of the decoded sound,
+// and waiting on the main loop.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "engine/engine_options.h"
+#include "playback/player.h"
+
+namespace velmora::engine::testing {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The loopback HTTP server of tests/support, started for one test process.
+class StreamServer {
+public:
+    StreamServer();  // waits until it listens; fails the test when it cannot start
+    ~StreamServer();
+    StreamServer(const StreamServer&) = delete;
+    StreamServer& operator=(const StreamServer&) = delete;
+
+    std::string url(const std::string& path) const;       // http://127.0.0.1:PORT/path
+    std::string tlsUrl(const std::string& path) const;    // behind a certificate no one trusts
+    static int closedPort();                               // a port nothing listens on
+    static std::string mediaFile(const std::string& prefix);  // a cached MP3 by name prefix
+    void kill();                                           // stops the server at once
+
+private:
+    void start();
+
+    pid_t pid_ = -1;
+    int port_ = 0;
+    int tlsPort_ = 0;
+};
+
+// One thing the player told its listener.
+struct PlayerEvent {
+    enum class Kind { Status, Warning, MediaError };
+    Kind kind;
+    std::int32_t state = 0;  // Status: playState() when it was raised
+    std::string status;      // Status: status(); Warning: the description
+    std::int32_t warningType = 0;
+    std::int32_t param = 0;
+    Clock::time_point at;
+};
+
+class RecordingListener : public playback::PlayerListener {
+public:
+    explicit RecordingListener(playback::Player& player) : player_(player) {}
+
+    void onStatusChange() override;
+    void onWarning(std::int32_t warningType, std::int32_t param,
+                   const std::string& description) override;
+    void onMediaError() override;
+
+    const std::vector<PlayerEvent>& events() const { return events_; }
+    std::vector<std::int32_t> states() const;  // one per StatusChange
+    std::vector<PlayerEvent> notices() const;  // Warning and MediaError
+    bool sawState(std::int32_t state) const;
+    bool sawStatus(const std::string& status) const;
+    std::size_t statusChangeCount() const;
+
+private:
+    playback::Player& player_;
+    std::vector<PlayerEvent> events_;
+};
+
+// Decoded sound as the capturing sink plays it (first channel only).
+class SoundCapture {
+public:
+    // For EngineOptions::onPcm; called on a streaming thread.
+    void add(const PcmBlock& block);
+    std::size_t frameCount() const;
+    // The share of the power of the last `seconds` of sound that lies at
+    // `frequencyHz` (Goertzel), 0..1; 0 when less was captured.
+    double toneShare(double frequencyHz, double seconds) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::int16_t> samples_;
+    int rateHz_ = 0;
+};
+
+// Runs the main loop (and the test's own post queue, when it has one) until
+// the condition holds or the time is up.
+bool runUntil(const std::function<bool()>& condition, Clock::duration timeout);
+void runFor(Clock::duration duration);
+
+// A UiPost that only queues; runUntil and runFor run what it queued. For the
+// tests that prove the engine needs nothing of GLib's dispatcher.
+UiPost queuedPost();
+
+}  // namespace velmora::engine::testing

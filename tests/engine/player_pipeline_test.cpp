@@ -1,0 +1,316 @@
+// The engine on a real pipeline: a loopback stream server, a capturing sink,
+// the main loop of the test's thread as the user-interface thread.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <utility>
+#include <cstdlib>
+
+#include "engine/failure.h"
+#include "engine/media_player_factory.h"
+#include "engine_test_support.h"
+
+namespace velmora::engine::testing {
+namespace {
+
+namespace ps = playback::play_state;
+
+constexpr auto kMaxCall = 20ms;  // no call may hold the user-interface thread longer
+constexpr auto kStartTimeout = 5s;
+constexpr auto kFailTimeout = 8s;
+constexpr auto kQuietAfterNotice = 500ms;  // a second notice would come within this
+constexpr double kToneHz = 440;
+constexpr double kOtherHz = 1000;
+constexpr double kToneSeconds = 0.5;
+constexpr int kStallTimeoutMs = 1500;
+
+const std::string kConnecting = "正在连接 127.0.0.1…";
+
+class PlayerPipelineTest : public ::testing::Test {
+protected:
+    // The first pipeline of a process loads plugins; that happens before any
+    // call is timed.
+    static void warmUp() {
+        static bool done = false;
+        if (std::exchange(done, true)) {
+            return;
+        }
+        auto player = createMediaPlayer({}, EngineOptions{AudioOutput::Null, {}, {}, 15000, {}});
+        player->setURL(StreamServer::mediaFile("tone-440hz-128k"));
+        ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
+    }
+
+    void makePlayer(EngineOptions options = {}) {
+        options.audioOutput = AudioOutput::Capture;
+        options.onPcm = [this](const PcmBlock& block) { sound.add(block); };
+        if (options.stallTimeoutMs == EngineOptions{}.stallTimeoutMs) {
+            options.stallTimeoutMs = kStallTimeoutMs;
+        }
+        player = createMediaPlayer(playback::PlayerSettings{}, std::move(options));
+        listener = std::make_unique<RecordingListener>(*player);
+        player->setListener(listener.get());
+    }
+
+    void SetUp() override {
+        warmUp();
+        makePlayer();
+    }
+
+    void TearDown() override {
+        if (player) {
+            player->setListener(nullptr);
+        }
+    }
+
+    // Every call on the player goes through here: none may take longer than kMaxCall.
+    template <typename Call>
+    auto timed(Call&& call) {
+        const auto start = Clock::now();
+        struct Check {
+            Clock::time_point start;
+            ~Check() { EXPECT_LT(Clock::now() - start, kMaxCall) << "a call held the thread"; }
+        } check{start};
+        return call();
+    }
+    void setUrl(const std::string& url) { timed([&] { player->setURL(url); }); }
+    void play() { timed([&] { player->controls().play(); }); }
+    void pause() { timed([&] { player->controls().pause(); }); }
+    void stop() { timed([&] { player->controls().stop(); }); }
+    std::int32_t state() { return timed([&] { return player->playState(); }); }
+
+    bool waitForState(std::int32_t wanted, Clock::duration timeout = kStartTimeout) {
+        return runUntil([&] { return state() == wanted; }, timeout);
+    }
+    bool waitForNotice(Clock::duration timeout = kFailTimeout) {
+        return runUntil([&] { return !listener->notices().empty(); }, timeout);
+    }
+    bool hearsTone() {
+        return runUntil([&] {
+            return sound.toneShare(kToneHz, kToneSeconds) > 0.9 &&
+                   sound.toneShare(kOtherHz, kToneSeconds) < 0.01;
+        }, kStartTimeout);
+    }
+
+    StreamServer server;
+    SoundCapture sound;
+    std::unique_ptr<playback::Player> player;
+    std::unique_ptr<RecordingListener> listener;
+};
+
+// The states in the order reported, each repeat folded (buffering percentages).
+std::vector<std::int32_t> folded(std::vector<std::int32_t> states) {
+    states.erase(std::unique(states.begin(), states.end()), states.end());
+    return states;
+}
+
+TEST_F(PlayerPipelineTest, PlaysTheToneFromAFileServedAtFullSpeed) {
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    const auto states = folded(listener->states());
+    EXPECT_EQ(states.front(), ps::Transitioning);
+    EXPECT_EQ(states.back(), ps::Playing);
+    EXPECT_EQ(listener->events().front().status, kConnecting);
+    EXPECT_TRUE(listener->sawStatus("正在播放"));
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, PacedLiveStreamStartsWithinASecondAndKeepsPlaying) {
+    const auto start = Clock::now();
+    setUrl(server.url("/live?kbps=128"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_TRUE(hearsTone());
+    runFor(1s);
+    EXPECT_EQ(state(), ps::Playing);
+    EXPECT_EQ(folded(listener->states()), (std::vector<std::int32_t>{ps::Transitioning, ps::Buffering, ps::Playing}));
+}
+
+TEST_F(PlayerPipelineTest, FollowsRedirectsAndTrimsWhatWasPastedAround) {
+    setUrl("  " + server.url("/redirect?hops=10&to=/tone.mp3") + "\n");
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+}
+
+TEST_F(PlayerPipelineTest, TakesABareDottedHostAsHttp) {
+    setUrl(server.url("/tone.mp3").substr(std::string("http://").size()));
+    ASSERT_TRUE(waitForState(ps::Playing));
+}
+
+TEST_F(PlayerPipelineTest, PlaysALocalFileByItsPath) {
+    setUrl(StreamServer::mediaFile("tone-440hz-128k"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->sawStatus("正在打开文件…"));
+}
+
+TEST_F(PlayerPipelineTest, ShowsTheIcyTitleAndReadsLatin1) {
+    setUrl(server.url("/live?title=Velmora%20Song&metaint=4000"));
+    EXPECT_TRUE(runUntil([&] { return player->status() == "正在播放：Velmora Song"; }, kStartTimeout));
+    setUrl(server.url("/live?charset=latin1&metaint=4000"));
+    EXPECT_TRUE(runUntil([&] { return player->status() == "正在播放：Café Müller - Größe à l'été"; },
+                         kStartTimeout))
+        << player->status();
+}
+
+TEST_F(PlayerPipelineTest, PauseHoldsTheSoundAndPlayResumesWithoutReconnecting) {
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    pause();
+    EXPECT_EQ(state(), ps::Paused);  // no wait: the rules read it right after the call
+    runFor(200ms);
+    const std::size_t framesWhenPaused = sound.frameCount();
+    runFor(500ms);
+    EXPECT_EQ(sound.frameCount(), framesWhenPaused);
+    const std::size_t eventsBeforePlay = listener->events().size();
+    play();
+    EXPECT_EQ(state(), ps::Playing);
+    runFor(500ms);
+    EXPECT_GT(sound.frameCount(), framesWhenPaused);
+    for (std::size_t i = eventsBeforePlay; i < listener->events().size(); ++i) {
+        EXPECT_EQ(listener->events()[i].state, ps::Playing);
+    }
+    EXPECT_EQ(listener->events().back().status, "正在播放");
+}
+
+TEST_F(PlayerPipelineTest, StopIsImmediateAndPlayStartsAgain) {
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    stop();
+    EXPECT_EQ(state(), ps::Stopped);
+    runFor(200ms);
+    EXPECT_EQ(listener->events().back().status, "已停止");
+    play();
+    ASSERT_TRUE(waitForState(ps::Playing));
+    const auto states = folded(listener->states());
+    EXPECT_EQ(std::count(states.begin(), states.end(), ps::Transitioning), 2);
+}
+
+TEST_F(PlayerPipelineTest, AnEmptyUrlStopsWithoutANotice) {
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    setUrl("");
+    EXPECT_EQ(state(), ps::Stopped);
+    runFor(kQuietAfterNotice);
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, AFileThatEndsReportsEndedThenStopped) {
+    setUrl(server.url("/truncated.mp3"));
+    ASSERT_TRUE(waitForState(ps::Stopped));
+    const auto states = folded(listener->states());
+    EXPECT_EQ(std::vector<std::int32_t>(states.end() - 3, states.end()),
+              (std::vector<std::int32_t>{ps::Playing, ps::MediaEnded, ps::Stopped}));
+    EXPECT_EQ(player->status(), "播放结束");
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, ReconnectsAfterTheServerDropsALiveStream) {
+    setUrl(server.url("/live?drop_after=24000&session=reconnect"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    EXPECT_EQ(player->status(), "连接中断，正在重连（第 1 次）…");
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, ReconnectsAfterTheStreamStalls) {
+    setUrl(server.url("/live?stall_after=24000&session=stall"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    // No byte for kStallTimeoutMs: the stream counts as lost.
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, GivesUpOnAServerThatIsGoneWithOneWarning) {
+    makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, ReconnectLimits{200, 400, 2000}});
+    setUrl(server.url("/live"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    server.kill();
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    ASSERT_TRUE(waitForNotice());
+    runFor(kQuietAfterNotice);
+    ASSERT_EQ(listener->notices().size(), 1u);
+    EXPECT_EQ(listener->notices()[0].warningType, static_cast<int>(FailureKind::ReconnectsExhausted));
+    EXPECT_EQ(state(), ps::Stopped);
+}
+
+TEST_F(PlayerPipelineTest, WorksWithoutGLibsDispatcherThroughAPostedQueue) {
+    makePlayer(EngineOptions{AudioOutput::Capture, {}, queuedPost(), kStallTimeoutMs, {}});
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<std::string(const StreamServer&)> url;
+    FailureKind kind;
+    const char* status;
+};
+
+void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
+
+class PlayerFailureTest : public PlayerPipelineTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
+    setUrl(GetParam().url(server));
+    ASSERT_TRUE(waitForNotice());
+    runFor(kQuietAfterNotice);
+    const auto notices = listener->notices();
+    ASSERT_EQ(notices.size(), 1u);
+    const bool playerAtFault = noticeFor(GetParam().kind) == Notice::MediaError;
+    EXPECT_EQ(notices[0].kind, playerAtFault ? PlayerEvent::Kind::MediaError : PlayerEvent::Kind::Warning);
+    if (!playerAtFault) {
+        EXPECT_EQ(notices[0].warningType, static_cast<int>(GetParam().kind));
+    }
+    EXPECT_EQ(state(), ps::Stopped);
+    EXPECT_EQ(player->status(), GetParam().status);
+    // The status change that settles it comes before the notice.
+    const auto& events = listener->events();
+    const auto notice = std::find_if(events.begin(), events.end(),
+                                     [](const PlayerEvent& e) { return e.kind != PlayerEvent::Kind::Status; });
+    ASSERT_NE(notice, events.begin());
+    EXPECT_EQ(std::prev(notice)->state, ps::Stopped);
+    EXPECT_EQ(std::prev(notice)->status, GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, PlayerFailureTest,
+    ::testing::Values(
+        FailureCase{"Http404", [](const StreamServer& s) { return s.url("/status/404"); },
+                    FailureKind::HttpError, "服务器错误：HTTP 404"},
+        FailureCase{"Http500", [](const StreamServer& s) { return s.url("/status/500"); },
+                    FailureKind::HttpError, "服务器错误：HTTP 500"},
+        FailureCase{"HtmlPage", [](const StreamServer& s) { return s.url("/page.html"); },
+                    FailureKind::NotAudio, "不是音频流"},
+        FailureCase{"Garbage", [](const StreamServer& s) { return s.url("/garbage.mp3"); },
+                    FailureKind::NotAudio, "不是音频流"},
+        FailureCase{"RedirectLoop", [](const StreamServer& s) { return s.url("/redirect-loop"); },
+                    FailureKind::TooManyRedirects, "重定向次数过多"},
+        FailureCase{"Refused",
+                    [](const StreamServer&) {
+                        return "http://127.0.0.1:" + std::to_string(StreamServer::closedPort()) + "/a.mp3";
+                    },
+                    FailureKind::ConnectionRefused, "连接被拒绝"},
+        FailureCase{"RedirectToRefused", [](const StreamServer& s) { return s.url("/refused"); },
+                    FailureKind::ConnectionRefused, "连接被拒绝"},
+        FailureCase{"UnknownHost", [](const StreamServer&) { return std::string("http://no-such-host.invalid/a.mp3"); },
+                    FailureKind::HostNotFound, "找不到主机：no-such-host.invalid"},
+        FailureCase{"UntrustedCertificate", [](const StreamServer& s) { return s.tlsUrl("/tone.mp3"); },
+                    FailureKind::TlsFailure, "安全连接失败（证书无效）"},
+        FailureCase{"StallBeforeTheFirstByte", [](const StreamServer& s) { return s.url("/stall"); },
+                    FailureKind::TimedOut, "连接超时"},
+        FailureCase{"OtherScheme", [](const StreamServer&) { return std::string("ftp://127.0.0.1/a.mp3"); },
+                    FailureKind::UnsupportedAddress, "不支持的地址"},
+        FailureCase{"Descriptor", [](const StreamServer&) { return std::string("fd://0"); },
+                    FailureKind::UnsupportedAddress, "不支持的地址"},
+        FailureCase{"MissingFile", [](const StreamServer&) { return std::string("/no/such/file.mp3"); },
+                    FailureKind::FileNotFound, "找不到文件"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace velmora::engine::testing
