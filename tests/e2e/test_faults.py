@@ -9,6 +9,7 @@ import unittest
 from dataclasses import dataclass
 
 from velmora_e2e import accessibility as a11y
+from velmora_e2e import tone
 from velmora_e2e.case import STOPPED_ROW, ProgramCase
 from velmora_e2e.program import APP_TITLE, WARNING_TEXT
 from velmora_e2e.responsiveness import UiHeartbeat
@@ -19,6 +20,8 @@ MAX_UI_FREEZE_S = 0.100
 QUIET_S = 1.0
 STALL_TIMEOUT_S = 15.0  # the engine's wait for a first byte before it gives up
 TEN_MB = 10 * 1024 * 1024
+# A held key repeats at X's default rate, 25 presses a second.
+KEY_REPEAT_INTERVAL_MS = 40
 
 
 @dataclass(frozen=True)
@@ -30,6 +33,7 @@ class Fault:
     timeout_s: float = 10.0
     paste: bool = False  # put into the box as one paste instead of typed keys
     enter_presses: int = 1
+    plays_on_s: float = 0.0  # the tone must still play this long after Enter
 
 
 def route(path):
@@ -53,37 +57,44 @@ FAULTS = [
     Fault("garbage as audio/mpeg", route("/garbage.mp3"), True, "不是音频"),
     Fault("truncated MP3", route("/truncated.mp3"), False, "结束"),
     Fault("stall after headers", route("/stall"), True, "超时", timeout_s=STALL_TIMEOUT_S + 10),
+    # A file resumes where it broke off, unseen; a live stream reconnects (tested on its own).
     Fault("drop mid-stream", route("/tone.mp3?kbps=128&burst=32000&drop_after=48000"
-                                   "&session=faults-drop&drops=2"), False, "重连", timeout_s=15),
+                                   "&session=faults-drop&drops=2"), False, "播放", plays_on_s=6),
     Fault("redirect loop", route("/redirect-loop"), True, "重定向"),
     Fault("10 MB of text", "x" * TEN_MB, True, "不支持", paste=True),
     Fault("fd scheme", "fd://0", True, "不支持"),
     Fault("file on a device", "file:///dev/zero", True, "不支持"),
     Fault("javascript scheme", "javascript:alert(1)", True, "不支持"),
     Fault("Enter held down", route("/tone.mp3"), False, "播放", enter_presses=40),
-    # Last: a program that blocks on it stops answering, and every later row would fail too.
-    Fault("named pipe", named_pipe, True, "不支持"),
+    # Last: should opening it ever block the user-interface thread, every later row would fail.
+    Fault("named pipe", named_pipe, True, "不支持", timeout_s=STALL_TIMEOUT_S + 10),
 ]
 
 
+# Rows that find defects not yet fixed in the program: they run, and are reported as expected
+# failures; once the program is fixed they report an unexpected success, which fails the run,
+# and the row leaves this set.
+KNOWN_DEFECTS = {
+    "file on a device",  # /dev/zero is opened and read ("不是音频流") instead of refused
+    "named pipe",  # stays at "正在打开文件…" for good: no notice, no time-out
+}
+
+
 class FaultMatrix(ProgramCase):
-    def test_faults(self):
-        for fault in FAULTS:
-            with self.subTest(fault.name):
-                self.play_out(fault)
-                self.assertTrue(self.program.is_running(), "the program ended")
-                self.assert_good_url_plays()
+    """One test per fault, in table order, all against one running program."""
 
     def play_out(self, fault):
         p = self.program
         url = fault.url(self.session) if callable(fault.url) else fault.url
+        if fault.paste:
+            p.click_url_box()
+            a11y.set_text(p.url_box, url)
+        else:
+            p.replace_url(url)
+        # Measured from Enter on: the fault, not the toolkit laying out what was typed or pasted.
         with UiHeartbeat(self.session.desktop.a11y_bus, a11y.bus_name(p.app)) as heartbeat:
-            if fault.paste:
-                p.click_url_box()
-                a11y.set_text(p.url_box, url)
-            else:
-                p.replace_url(url)
-            p.press_enter(fault.enter_presses)
+            at_enter = self.sound.position()
+            p.press_enter(fault.enter_presses, KEY_REPEAT_INTERVAL_MS)
             if fault.notice:
                 boxes = wait_until(p.alerts, fault.timeout_s, "the notice")
                 self.assertTrue(stays_false(lambda: len(p.alerts()) > 1, QUIET_S),
@@ -95,6 +106,9 @@ class FaultMatrix(ProgramCase):
             else:
                 wait_until(lambda: p.alerts() or fault.status in p.status(), fault.timeout_s,
                            f"a status line with {fault.status!r}")
+            if fault.plays_on_s:
+                self.sound.wait_position(at_enter + fault.plays_on_s)
+                self.assert_tone_starts(at_enter + fault.plays_on_s - tone.WINDOW_S * 2)
             self.assertTrue(stays_false(p.alerts, QUIET_S), "an unexpected notice")
         self.assertIsNone(heartbeat.error, "the program stopped answering")
         self.assertLessEqual(heartbeat.longest_ui_s, MAX_UI_FREEZE_S, heartbeat.summary())
@@ -108,6 +122,19 @@ class FaultMatrix(ProgramCase):
         p.click_button("停止")
         self.assert_silence_within(at_stop)
         p.wait_for_buttons(STOPPED_ROW)
+
+
+def _fault_test(fault):
+    def test(self):
+        self.play_out(fault)
+        self.assertTrue(self.program.is_running(), "the program ended")
+        self.assert_good_url_plays()
+    return unittest.expectedFailure(test) if fault.name in KNOWN_DEFECTS else test
+
+
+for _number, _fault in enumerate(FAULTS, start=1):
+    _name = "test_%02d_%s" % (_number, "_".join(_fault.name.lower().split()))
+    setattr(FaultMatrix, _name, _fault_test(_fault))
 
 
 if __name__ == "__main__":

@@ -5,11 +5,9 @@ import unittest
 from velmora_e2e.case import ProgramCase
 
 RECONNECT_TIMEOUT_S = 15.0
-# Paced at the tone's own rate after a head start, so the drop comes while it plays and the
-# player cannot have buffered the rest of the file. The HTTP source resumes a broken transfer
-# once by itself, unseen; the second connection drops too, so the player has to reconnect.
-DROPPING_TONE = ("/tone.mp3?kbps=128&burst=32000&drop_after=64000&session=e2e-reconnect"
-                 "&drops=2")
+# A live stream, paced at its bitrate, whose first connection drops a few seconds in. (A file
+# would not do: the HTTP source resumes a broken file transfer by itself, unseen.)
+DROPPING_TONE = "/live?drop_after=64000&session=e2e-reconnect"
 HEARD_AFTER_RETURN_S = 2.0
 
 

@@ -21,7 +21,7 @@ class UserJourney(ProgramCase):
         self.assertEqual(p.status(), READY_STATUS)
         self.assertEqual(p.url_text(), URL_PROMPT)
         wait_until(lambda: a11y.is_focused(p.url_box), 5, "the keyboard focus in the URL box")
-        self.assertTrue(self.sound.silent_between(0, self.sound.position()),
+        self.assertTrue(self.sound.silent_between(0, self.sound.recorded()),
                         "sound before anything was asked for")
 
     def test_2_enter_plays_the_typed_url(self):

@@ -14,13 +14,13 @@ from .waiting import wait_until  # noqa: E402
 MAX_TREE_NODES = 2000
 # A frozen program makes every read wait this long before it fails (AT-SPI's own default is 25 s).
 CALL_TIMEOUT_MS = 5000
-ROOT_PATH = "/org/a11y/atspi/accessible/root"
 
 
 def application(pid, timeout_s):
     """The accessible application of process `pid`, once it has registered."""
     Atspi.init()  # a no-op after the first call
     Atspi.set_timeout(CALL_TIMEOUT_MS, 3 * CALL_TIMEOUT_MS)
+
     def find():
         desktop = Atspi.get_desktop(0)
         for i in range(desktop.get_child_count()):
@@ -42,7 +42,12 @@ def bus_name(app):
 
 
 def descendants(root):
-    """Every accessible below root, breadth first, bounded in count."""
+    """Every accessible below root, breadth first, bounded in count.
+
+    A window may close while it is walked; what has gone is skipped. (A frozen program raises
+    nothing here: AT-SPI answers its timeouts with empty values, so freezes are measured by
+    responsiveness.UiHeartbeat instead.)
+    """
     queue = [root]
     seen = 0
     while queue and seen < MAX_TREE_NODES:
@@ -83,7 +88,7 @@ def find_one(root, role, name=None):
 
 
 def top_windows(app):
-    """(role, name) of the application's open top-level windows."""
+    """The application's top-level windows, open or not."""
     windows = []
     for i in range(app.get_child_count()):
         try:
@@ -93,10 +98,6 @@ def top_windows(app):
         except GLib.Error:
             continue
     return windows
-
-
-def name(node):
-    return node.get_name()
 
 
 def has_state(node, state):
@@ -132,10 +133,3 @@ def centre(node):
     if rect.width <= 0 or rect.height <= 0:
         raise AssertionError(f"{node.get_role_name()} {node.get_name()!r} has no area")
     return rect.x + rect.width // 2, rect.y + rect.height // 2
-
-
-def press(node):
-    """Runs the control's first action ("Press" for buttons and menu items)."""
-    if node.get_n_actions() < 1:
-        raise AssertionError(f"{node.get_role_name()} {node.get_name()!r} offers no action")
-    node.do_action(0)

@@ -1,7 +1,6 @@
 """The built player, launched with no arguments and driven as a person would drive it."""
 
 import subprocess
-import time
 
 from . import accessibility as a11y
 from .waiting import wait_until
@@ -17,8 +16,6 @@ READY_STATUS = "    准备就绪"
 PLAY, PAUSE, CONTINUE, STOP = "播放", "暂停", "继续", "停止"
 ABOUT_MENU = "关于"
 WARNING_TEXT = "抱歉，URL地址出现错误，请更换地址！（非本程序错误）"
-MEDIA_ERROR_TEXT = "抱歉，WindowsMediaPlayer错误，请检查WindowsMediaPlayer是否正常！（非本软件出错）"
-WINDOW_ROLES = ("frame", "filler", "dialog", "window")
 
 
 class Program:
@@ -120,8 +117,8 @@ class Program:
     def type(self, text):
         self._session.x.type_text(text)
 
-    def press_enter(self, times=1):
-        self._session.x.key("Return", repeat=times)
+    def press_enter(self, times=1, interval_ms=2):
+        self._session.x.key("Return", repeat=times, delay_ms=interval_ms)
 
     def replace_url(self, url):
         """Clears the box and types url, one key at a time."""
@@ -155,7 +152,3 @@ class Program:
     def wait_for_buttons(self, expected, timeout_s=UI_TIMEOUT_S):
         return wait_until(lambda: self.enabled_buttons() == list(expected), timeout_s,
                           f"enabled buttons {list(expected)}")
-
-    def settle(self, seconds):
-        """Lets the program run on its own for a while (only to show that nothing happens)."""
-        time.sleep(seconds)

@@ -1,11 +1,15 @@
 """A private PulseAudio server whose default sink is a null sink, with a recorder on its monitor.
 
 The recording is raw s16le stereo at 44.1 kHz; a position in it is seconds since the recorder
-started, and it grows with wall-clock time because the null sink runs on its own clock.
+started. The null sink runs on its own clock, so the recording keeps pace with wall-clock time,
+but its data reaches the file a little late: the moment a position stands for is worked out
+from when the data arrives, never from how much of it has arrived.
 """
 
 import os
 import subprocess
+import threading
+import time
 
 from . import tone
 from .waiting import wait_until
@@ -23,6 +27,10 @@ class SoundServer:
         self.address = f"unix:{self.socket}"
         self.env = None
         self._recorder = None
+        self._reader = None
+        self._lock = threading.Lock()
+        self._frames = 0
+        self._start_s = float("inf")  # monotonic time of position 0
 
     def start(self, base_env):
         for sub in ("runtime", "state", "home"):
@@ -46,29 +54,52 @@ class SoundServer:
             "--log-target=stderr"], env=server_env)
         self.env = dict(base_env, PULSE_SERVER=self.address)
         wait_until(self._answers, START_TIMEOUT_S, "the sound server")
-        out = open(self.recording_path, "wb")
-        try:
-            self._recorder = self._processes.start("parec", [
-                "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
-                f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"],
-                env=self.env, stdout=out)
-        finally:
-            out.close()
+        self._recorder = self._processes.start("parec", [
+            "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
+            f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"],
+            env=self.env, stdout=subprocess.PIPE)
+        self._reader = threading.Thread(target=self._record, daemon=True)
+        self._reader.start()
+
+    def _record(self):
+        pipe = self._recorder.stdout.fileno()
+        with open(self.recording_path, "wb") as out:
+            pending = b""
+            while True:
+                data = os.read(pipe, 16384)
+                arrived_s = time.monotonic()
+                if not data:
+                    return
+                pending += data
+                whole = len(pending) - len(pending) % tone.BYTES_PER_FRAME
+                out.write(pending[:whole])
+                out.flush()
+                pending = pending[whole:]
+                with self._lock:
+                    self._frames += whole // tone.BYTES_PER_FRAME
+                    # Data never arrives early: the earliest arrival less the audio it
+                    # completes comes closest to when position 0 was played.
+                    self._start_s = min(self._start_s, arrived_s - self._frames / tone.RATE_HZ)
 
     def wait_recording(self):
         """Waits for the recorder's first data, which takes the null sink a second or two."""
-        wait_until(lambda: self.position() > 0.05, START_TIMEOUT_S, "the recorder's first data")
+        wait_until(lambda: self.recorded() > 0.05, START_TIMEOUT_S, "the recorder's first data")
 
     def _answers(self):
         return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=5).returncode == 0
 
+    def recorded(self):
+        """Seconds of recording that can be read."""
+        with self._lock:
+            return self._frames / tone.RATE_HZ
+
     def position(self):
-        """Seconds recorded so far."""
-        try:
-            return os.path.getsize(self.recording_path) / tone.BYTES_PER_S
-        except FileNotFoundError:
-            return 0.0
+        """The recording position being played at this moment."""
+        with self._lock:
+            if self._frames == 0:
+                return 0.0
+            return max(self._frames / tone.RATE_HZ, time.monotonic() - self._start_s)
 
     def samples(self, start_s, end_s):
         """Mono samples (float, -1..1) between two positions of the recording."""
@@ -79,6 +110,14 @@ class SoundServer:
         return wait_until(self._scanner(after_s, tone.is_tone, freq_hz), timeout_s,
                           f"a {freq_hz} Hz tone after {after_s:.2f} s")[0]
 
+    def wait_for_onset(self, after_s, timeout_s, freq_hz=tone.TONE_HZ):
+        """Position of the tone's first sample at or after after_s, to the sample."""
+        found = self.wait_for_tone(after_s, timeout_s, freq_hz)
+        # The tone's first window may begin a little before the tone itself, or after it.
+        start = max(after_s, found - tone.WINDOW_S)
+        index = tone.first_loud_sample(self.samples(start, found + tone.WINDOW_S))
+        return found if index is None else start + index / tone.RATE_HZ
+
     def wait_for_silence(self, after_s, timeout_s):
         """Position where silence starts at or after after_s; fails after timeout_s."""
         return wait_until(self._scanner(after_s, tone.is_silent), timeout_s,
@@ -86,7 +125,7 @@ class SoundServer:
 
     def wait_position(self, position_s, timeout_s=START_TIMEOUT_S):
         """Waits until the recording reaches a position."""
-        wait_until(lambda: self.position() >= position_s, timeout_s,
+        wait_until(lambda: self.recorded() >= position_s, timeout_s,
                    f"the recording to reach {position_s:.2f} s")
 
     def _scanner(self, after_s, predicate, *args):
@@ -94,7 +133,7 @@ class SoundServer:
         cursor = [after_s]
 
         def scan():
-            end = self.position()
+            end = self.recorded()
             found = tone.first_window(self.recording_path, cursor[0], end, predicate, *args)
             cursor[0] = max(cursor[0], end - tone.WINDOW_S)
             # Wrapped so that a find at position 0.0 still counts as found.

@@ -64,3 +64,9 @@ def first_window(path, start_s, end_s, predicate, *args):
         if predicate(samples[offset:offset + step], *args):
             return start_s + offset / RATE_HZ
     return None
+
+
+def first_loud_sample(samples, threshold=MIN_TONE_RMS):
+    """Index of the first sample louder than threshold, or None."""
+    loud = np.flatnonzero(np.abs(samples) > threshold)
+    return int(loud[0]) if len(loud) else None

@@ -3,7 +3,8 @@ window manager would, and real pointer and keyboard input through xdotool (XTEST
 
 import subprocess
 
-from Xlib import X, Xatom, display, protocol
+from Xlib import X, XK, Xatom, display, protocol
+from Xlib.ext import xtest
 
 XDOTOOL_TIMEOUT_S = 20.0
 
@@ -71,9 +72,12 @@ class XSession:
         window.send_event(event, event_mask=X.NoEventMask)
         self._display.sync()
 
-    def round_trip(self):
-        """One request answered by the X server itself."""
-        self._display.get_input_focus()
+    def tap_key_now(self, key_name):
+        """Presses and releases one key at once, without starting a process: for timing."""
+        keycode = self._display.keysym_to_keycode(XK.string_to_keysym(key_name))
+        xtest.fake_input(self._display, X.KeyPress, keycode)
+        xtest.fake_input(self._display, X.KeyRelease, keycode)
+        self._display.sync()
 
     # Input goes through xdotool: it maps any text, Chinese included, to key events.
     def click(self, x, y):
