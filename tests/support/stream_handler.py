@@ -1,0 +1,409 @@
+"""The routes of the loopback stream server: what each URL answers and how the body is sent."""
+
+import random
+import socket
+import ssl
+import time
+from dataclasses import dataclass
+from http.server import BaseHTTPRequestHandler
+from urllib.parse import parse_qs, quote, urlsplit
+
+import icy
+
+LOOPBACK = "127.0.0.1"
+ROUTES_HELP = """\
+routes (GET; HEAD too for files):
+  /                      this list, as text/plain
+  /tone.mp3              440 Hz tone, 30 s, 128 kbit/s CBR, 44.1 kHz stereo
+  /tone320.mp3           the same tone at 320 kbit/s
+  /melody.mp3            a short generated tune (the demo stream), 128 kbit/s
+  /demo                  endless live stream of the melody, with an ICY title (for people)
+  /live                  endless live stream (loops a file, no Content-Length), paced at
+                         its bitrate; ICY metadata when the request has Icy-MetaData: 1
+  /truncated.mp3         the tone cut mid-frame (bytes=N, default 24200), as a whole response
+  /garbage.mp3           random bytes with no MP3 frame sync, as audio/mpeg (bytes=N)
+  /page.html             an HTML page
+  /stall                 the tone's headers, then no byte at all
+  /status/CODE           an error answer, CODE 400..599 (e.g. /status/404, /status/500)
+  /redirect?hops=N&to=P  a chain of N redirects (code=301|302|303|307|308) ending at path P
+  /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
+  /refused               redirect to a port on which nothing listens
+  anything else          404
+  with --tls-port, every route is also served over https behind a self-signed certificate
+
+query parameters (files and /live):
+  kbps=N        pace the body at N kbit/s (/live: default its source's bitrate)
+  burst=B       first B bytes at full speed, then paced (as Icecast does)
+  delay_ms=N    wait N ms before the first byte of the answer (any route)
+  drop_after=N  close the connection after N bytes of body
+  session=K     with drop_after or stall_after: only the first `drops` connections of key
+                K get these faults (drops=1), later ones are served cleanly
+  stall_after=N stop sending after N bytes of body but keep the connection open
+  range=0       ignore Range requests (no Accept-Ranges), as some servers do
+/live only:
+  source=tone|tone320|melody   what it loops (default tone)
+  metaint=N     ICY metadata interval in bytes (default 16000)
+  title=T       StreamTitle; repeat the parameter to rotate titles every title_every=N
+                metadata blocks (default 4)
+  charset=utf-8|latin1   encoding of the titles (latin1 default title: a Latin-1 sample)
+  meta_repeat=1 send the title in every block, not only when it changes
+"""
+
+DEFAULT_LIVE_TITLE = "Velmora test tone 440 Hz"
+DEMO_TITLE = "Velmora 演示旋律 (demo melody)"
+DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
+FULL_SPEED_CHUNK_BYTES = 64 * 1024
+PACE_CHUNKS_PER_S = 50
+MAX_QUERY_INT = 1 << 40
+REQUEST_READ_TIMEOUT_S = 30
+
+
+class BadRequest(Exception):
+    pass
+
+
+def find_closed_port() -> int:
+    """A loopback port on which nothing listens right now (connecting to it is refused)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind((LOOPBACK, 0))
+        return probe.getsockname()[1]
+
+
+class Query:
+    def __init__(self, raw: str):
+        self._values = parse_qs(raw, keep_blank_values=True)
+
+    def text(self, name: str, default=None):
+        values = self._values.get(name)
+        return values[-1] if values else default
+
+    def texts(self, name: str) -> list:
+        return list(self._values.get(name, []))
+
+    def number(self, name: str, default, low=0, high=MAX_QUERY_INT):
+        value = self.text(name)
+        if value is None:
+            return default
+        try:
+            number = int(value)
+        except ValueError as exc:
+            raise BadRequest(f"{name} must be an integer") from exc
+        if not low <= number <= high:
+            raise BadRequest(f"{name} must lie in {low}..{high}")
+        return number
+
+
+@dataclass
+class Delivery:
+    """How a body is sent: pacing and the faults to inject."""
+    kbps: int = 0
+    burst_bytes: int = 0
+    drop_after: int = None
+    stall_after: int = None
+
+
+class StreamHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "VelmoraTestServer/1"
+    # A client that connects and never sends its request must not hold a thread for ever.
+    timeout = REQUEST_READ_TIMEOUT_S
+
+    def setup(self):
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.settimeout(self.timeout)
+            self.request.do_handshake()
+        super().setup()
+        # Paced chunks are small: without this, Nagle and delayed ACKs add tens of ms.
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class names it so
+        if self.server.verbose:
+            super().log_message(format, *args)
+
+    def do_HEAD(self):
+        self._serve(head=True)
+
+    def do_GET(self):
+        self._serve(head=False)
+
+    # --- dispatch -------------------------------------------------------------------------
+
+    def _serve(self, head: bool):
+        self.close_connection = True
+        if not self.server.slots.acquire(blocking=False):
+            self._plain(503, "too many connections\n", head)
+            return
+        try:
+            # A paused player stops reading: its writes may block that long before giving up.
+            self.connection.settimeout(self.server.limits.max_stall_s)
+            parts = urlsplit(self.path)
+            query = Query(parts.query)
+            try:
+                delay_ms = query.number("delay_ms", 0, high=self.server.limits.max_delay_ms)
+                if delay_ms and self.server.stopping.wait(delay_ms / 1000):
+                    return
+                self._route(parts.path, query, head)
+            except BadRequest as exc:
+                self._plain(400, f"{exc}\n", head)
+        except (BrokenPipeError, ConnectionResetError, TimeoutError):
+            pass  # The client went away or stopped reading: nothing left to answer.
+        finally:
+            self.server.slots.release()
+
+    def _route(self, path: str, query: Query, head: bool):
+        files = {"/tone.mp3": "tone", "/tone320.mp3": "tone320", "/melody.mp3": "melody"}
+        if path in files:
+            self._file(self.server.media[files[path]], query, head)
+        elif path in ("/live", "/live.mp3"):
+            self._live(query, head)
+        elif path == "/demo":
+            self._live(Query(f"source=melody&title={quote(DEMO_TITLE)}"), head)
+        elif path == "/truncated.mp3":
+            tone = self.server.media["tone"]
+            cut = query.number("bytes", 24200, low=1, high=len(tone))
+            self._file(tone[:cut], query, head)
+        elif path == "/garbage.mp3":
+            self._file(_garbage(query.number("bytes", 256 * 1024, low=1, high=16 << 20)),
+                       query, head)
+        elif path == "/page.html":
+            self._body(200, "text/html; charset=utf-8", _HTML_PAGE, head)
+        elif path == "/stall":
+            self._stall_after_headers(self.server.media["tone"], head)
+        elif path.startswith("/status/"):
+            self._status(path[len("/status/"):], head)
+        elif path == "/redirect":
+            self._redirect_chain(query, head)
+        elif path == "/redirect-loop":
+            back = query.text("back") is None
+            self._redirect(302, "/redirect-loop?back=1" if back else "/redirect-loop", head)
+        elif path == "/refused":
+            self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
+        elif path == "/":
+            self._plain(200, ROUTES_HELP, head)
+        else:
+            self._plain(404, "not found\n", head)
+
+    # --- simple answers ---------------------------------------------------------------------
+
+    def _body(self, code: int, content_type: str, body: bytes, head: bool, extra=()):
+        self.send_response(code)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        if not head:
+            self.wfile.write(body)
+
+    def _plain(self, code: int, text: str, head: bool):
+        self._body(code, "text/plain; charset=utf-8", text.encode(), head)
+
+    def _status(self, code_text: str, head: bool):
+        if not code_text.isdigit() or not 400 <= int(code_text) <= 599:
+            raise BadRequest("status code must lie in 400..599")
+        code = int(code_text)
+        page = f"<html><body><h1>{code}</h1></body></html>\n".encode()
+        self._body(code, "text/html; charset=utf-8", page, head)
+
+    def _redirect(self, code: int, target: str, head: bool):
+        if target.startswith("/"):
+            target = f"{self.server.scheme}://{LOOPBACK}:{self.server.port}{target}"
+        self._body(code, "text/plain; charset=utf-8", b"moved\n", head,
+                   extra=[("Location", target)])
+
+    def _redirect_chain(self, query: Query, head: bool):
+        hops = query.number("hops", 1, low=1, high=100)
+        code = query.number("code", 302, low=301, high=308)
+        target = query.text("to", "/tone.mp3")
+        if not target.startswith("/"):
+            raise BadRequest("to must be a path on this server")
+        if hops > 1:
+            target = f"/redirect?hops={hops - 1}&code={code}&to={quote(target, safe='')}"
+        self._redirect(code, target, head)
+
+    # --- media ------------------------------------------------------------------------------
+
+    def _delivery(self, query: Query, default_kbps: int) -> Delivery:
+        delivery = Delivery(kbps=query.number("kbps", default_kbps, high=100_000),
+                            burst_bytes=query.number("burst", 0),
+                            drop_after=query.number("drop_after", None),
+                            stall_after=query.number("stall_after", None))
+        session = query.text("session")
+        faulty = delivery.drop_after is not None or delivery.stall_after is not None
+        if faulty and session is not None:
+            if self.server.sessions.visit(session) > query.number("drops", 1):
+                delivery.drop_after = delivery.stall_after = None
+        return delivery
+
+    def _file(self, data: bytes, query: Query, head: bool):
+        delivery = self._delivery(query, default_kbps=0)
+        ranges = query.text("range", "1") != "0"
+        start, end = 0, len(data)
+        requested = self.headers.get("Range") if ranges else None
+        if requested:
+            span = _parse_range(requested, len(data))
+            if span is None:
+                self.send_response(416)
+                self.send_header("Content-Range", f"bytes */{len(data)}")
+                self.send_header("Content-Length", "0")
+                self.send_header("Connection", "close")
+                self.end_headers()
+                return
+            start, end = span
+            self.send_response(206)
+            self.send_header("Content-Range", f"bytes {start}-{end - 1}/{len(data)}")
+        else:
+            self.send_response(200)
+        self.send_header("Content-Type", "audio/mpeg")
+        self.send_header("Content-Length", str(end - start))
+        if ranges:
+            self.send_header("Accept-Ranges", "bytes")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if not head:
+            view = memoryview(data)[start:end]
+            self._pump(_FileReader(view), self.wfile, delivery)
+
+    def _live(self, query: Query, head: bool):
+        sources = {"tone": (self.server.media["tone"], 128),
+                   "tone320": (self.server.media["tone320"], 320),
+                   "melody": (self.server.media["melody"], 128)}
+        source = query.text("source", "tone")
+        if source not in sources:
+            raise BadRequest(f"source must be one of {', '.join(sources)}")
+        data, bitrate_kbps = sources[source]
+        delivery = self._delivery(query, default_kbps=bitrate_kbps)
+        charset = query.text("charset", "utf-8").lower().replace("-", "")
+        if charset not in ("utf8", "latin1"):
+            raise BadRequest("charset must be utf-8 or latin1")
+        charset = "latin-1" if charset == "latin1" else "utf-8"
+        default_title = DEFAULT_LATIN1_TITLE if charset == "latin-1" else DEFAULT_LIVE_TITLE
+        titles = query.texts("title") or [default_title]
+        metaint = query.number("metaint", 16000, low=1, high=1 << 20)
+        wants_metadata = self.headers.get("Icy-MetaData", "").strip() == "1"
+
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/mpeg")
+        self.send_header("Cache-Control", "no-cache, no-store")
+        self.send_header("Connection", "close")
+        self.send_header("icy-name", "Velmora test radio")
+        self.send_header("icy-br", str(bitrate_kbps))
+        self.send_header("icy-pub", "0")
+        if wants_metadata:
+            self.send_header("icy-metaint", str(metaint))
+        self.end_headers()
+        if head:
+            return
+        out = self.wfile
+        if wants_metadata:
+            out = icy.IcyWriter(self.wfile, metaint, titles, charset,
+                                title_every=query.number("title_every", 4, low=1),
+                                repeat=query.text("meta_repeat") == "1")
+        self._pump(_LoopReader(memoryview(data)), out, delivery)
+
+    def _stall_after_headers(self, data: bytes, head: bool):
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/mpeg")
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if not head:
+            self._stall()
+
+    def _stall(self):
+        self.wfile.flush()
+        self.server.stopping.wait(self.server.limits.max_stall_s)
+
+    def _drop(self):
+        self.wfile.flush()
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass  # Already gone: that is the effect wanted anyway.
+
+    def _pump(self, reader, out, delivery: Delivery):
+        """Sends the body from reader, paced and faulted as delivery says, within the limits."""
+        start = time.monotonic()
+        deadline = start + self.server.limits.max_response_s
+        paced_chunk = max(1, delivery.kbps * 1000 // 8 // PACE_CHUNKS_PER_S)
+        sent = 0
+        while not self.server.stopping.is_set() and time.monotonic() < deadline:
+            if delivery.stall_after is not None and sent >= delivery.stall_after:
+                self._stall()
+                return
+            if delivery.drop_after is not None and sent >= delivery.drop_after:
+                self._drop()
+                return
+            size = paced_chunk if delivery.kbps and sent >= delivery.burst_bytes else None
+            if size is None:
+                size = FULL_SPEED_CHUNK_BYTES
+                if sent < delivery.burst_bytes:
+                    size = min(size, delivery.burst_bytes - sent)
+            for limit in (delivery.stall_after, delivery.drop_after):
+                if limit is not None:
+                    size = min(size, limit - sent)
+            chunk = reader.read(size)
+            if not chunk:
+                return
+            out.write(chunk)
+            sent += len(chunk)
+            if delivery.kbps and sent > delivery.burst_bytes:
+                due = start + (sent - delivery.burst_bytes) * 8 / (delivery.kbps * 1000)
+                wait_s = due - time.monotonic()
+                if wait_s > 0 and self.server.stopping.wait(wait_s):
+                    return
+
+
+class _FileReader:
+    def __init__(self, view):
+        self._view = view
+        self._offset = 0
+
+    def read(self, size: int):
+        chunk = self._view[self._offset:self._offset + size]
+        self._offset += len(chunk)
+        return chunk
+
+
+class _LoopReader:
+    """Reads a file round and round; the media files end on a frame boundary, so it stays valid."""
+
+    def __init__(self, view):
+        self._view = view
+        self._offset = 0
+
+    def read(self, size: int):
+        size = min(size, len(self._view) - self._offset)
+        chunk = self._view[self._offset:self._offset + size]
+        self._offset = (self._offset + size) % len(self._view)
+        return chunk
+
+
+def _parse_range(header: str, length: int):
+    """Returns (start, end) with end exclusive for a single bytes range, or None if unsatisfiable."""
+    unit, _, spec = header.partition("=")
+    if unit.strip() != "bytes" or "," in spec:
+        return None
+    first, _, last = spec.strip().partition("-")
+    try:
+        if first == "":
+            count = int(last)
+            return (max(0, length - count), length) if count > 0 else None
+        start = int(first)
+        end = int(last) + 1 if last else length
+    except ValueError:
+        return None
+    if start >= length or end <= start:
+        return None
+    return start, min(end, length)
+
+
+def _garbage(size: int) -> bytes:
+    # Fixed seed for repeatable runs; no 0xFF byte, so no decoder can find an MP3 frame sync.
+    noise = random.Random(20240917).randbytes(size)
+    return noise.replace(b"\xff", b"\x7f")
+
+
+_HTML_PAGE = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Not audio</title></head>"
+              "<body><h1>This is a web page, not a stream</h1></body></html>\n").encode()
