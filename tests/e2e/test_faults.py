@@ -50,6 +50,7 @@ def named_pipe(session):
 
 FAULTS = [
     Fault("refused", lambda session: session.streams.closed_port_url(), True, "拒绝"),
+    # The empty label makes the resolver fail at once, before any query leaves the machine.
     Fault("no such host", "http://no-such-host..invalid/tone.mp3", True, "主机"),
     Fault("404", route("/status/404"), True, "404"),
     Fault("500", route("/status/500"), True, "500"),
