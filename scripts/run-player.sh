@@ -19,6 +19,7 @@ fi
 
 work=$(mktemp -d)
 server_pid=""
+player_pid=""
 stop_server() {
     if [[ -n "$server_pid" ]]; then
         kill -TERM "$server_pid" 2>/dev/null
@@ -26,9 +27,18 @@ stop_server() {
         server_pid=""
     fi
 }
-trap 'stop_server; rm -rf "$work"' EXIT
+# The player runs in the background so that a signal to this script is handled at once, and
+# passed on, instead of waiting for the player to end first.
+stop_player() {
+    if [[ -n "$player_pid" ]]; then
+        kill -TERM "$player_pid" 2>/dev/null
+        wait "$player_pid" 2>/dev/null
+        player_pid=""
+    fi
+}
+trap 'stop_player; stop_server; rm -rf "$work"' EXIT
 trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'exit 143' TERM HUP
 
 # Debian's own interpreter first: a version manager's shim on PATH runs python as its child,
 # and the pid kept here would then not be the server's.
@@ -73,4 +83,9 @@ else
     sed 's/^/    /' "$work/server.log" >&2
 fi
 
-"$player"
+"$player" &
+player_pid=$!
+wait "$player_pid"
+status=$?
+player_pid=""
+exit "$status"

@@ -21,6 +21,7 @@ PLAYER_EXIT_CODE = 7
 
 # Waits until the test lets it go, so the test controls how long "the player" runs.
 STAND_IN_PLAYER = """#!/bin/sh
+echo $$ > "$0.pid"
 for i in $(seq 1 300); do [ -e "$0.go" ] && exit {code}; sleep 0.1; done
 exit 99
 """
@@ -42,21 +43,34 @@ class RunPlayerTest(unittest.TestCase):
         subprocess.run(["rm", "-rf", self.build], check=True)
 
     def start(self):
-        return subprocess.Popen([LAUNCHER, self.build], stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL)
+        launcher = subprocess.Popen([LAUNCHER, self.build], stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL)
+        self.addCleanup(_stop, launcher)
+        return launcher
 
-    def test_demo_stream_serves_while_the_player_runs_and_stops_with_it(self):
-        launcher = self.start()
-        url = _read_address(launcher, ADDRESS_TIMEOUT_S)
-        with urllib.request.urlopen(url, timeout=REQUEST_TIMEOUT_S) as answer:
-            self.assertEqual(answer.headers["Content-Type"], "audio/mpeg")
-            self.assertEqual(len(answer.read(4096)), 4096)
-        open(self.player + ".go", "w").close()
-        self.assertEqual(launcher.wait(PLAYER_EXIT_TIMEOUT_S), PLAYER_EXIT_CODE)
-        launcher.stdout.close()
-        port = int(re.search(r":(\d+)/", url).group(1))
-        with self.assertRaises(ConnectionRefusedError):
-            socket.create_connection(("127.0.0.1", port), timeout=REQUEST_TIMEOUT_S)
+    def test_demo_stream_lives_as_long_as_the_player(self):
+        rows = [("the player closes", lambda launcher: open(self.player + ".go", "w").close(),
+                 PLAYER_EXIT_CODE),
+                ("the launcher is stopped", lambda launcher: launcher.terminate(), 128 + 15)]
+        for name, end, exit_code in rows:
+            with self.subTest(name):
+                launcher = self.start()
+                url = _read_address(launcher, ADDRESS_TIMEOUT_S)
+                with urllib.request.urlopen(url, timeout=REQUEST_TIMEOUT_S) as answer:
+                    self.assertEqual(answer.headers["Content-Type"], "audio/mpeg")
+                    self.assertEqual(len(answer.read(4096)), 4096)
+                _wait_for_file(self.player + ".pid", PLAYER_EXIT_TIMEOUT_S)
+                end(launcher)
+                self.assertEqual(launcher.wait(PLAYER_EXIT_TIMEOUT_S), exit_code)
+                port = int(re.search(r":(\d+)/", url).group(1))
+                with self.assertRaises(ConnectionRefusedError):
+                    socket.create_connection(("127.0.0.1", port), timeout=REQUEST_TIMEOUT_S)
+                with open(self.player + ".pid") as file:
+                    self.assertFalse(os.path.exists(f"/proc/{file.read().strip()}"),
+                                     "the player outlived the launcher")
+                for leftover in (".go", ".pid"):
+                    if os.path.exists(self.player + leftover):
+                        os.unlink(self.player + leftover)
 
     def test_player_starts_when_the_demo_server_cannot(self):
         media = os.path.join(self.build, "demo-media")
@@ -84,6 +98,25 @@ def _read_address(proc, timeout_s):
         if not chunk:
             break
     raise AssertionError(f"no demo address printed within {timeout_s} s: {seen!r}")
+
+
+def _stop(launcher):
+    if launcher.poll() is None:
+        launcher.terminate()
+        try:
+            launcher.wait(PLAYER_EXIT_TIMEOUT_S)
+        except subprocess.TimeoutExpired:
+            launcher.kill()
+            launcher.wait(PLAYER_EXIT_TIMEOUT_S)
+    launcher.stdout.close()
+
+
+def _wait_for_file(path, timeout_s):
+    deadline = time.monotonic() + timeout_s
+    while not os.path.exists(path):
+        if time.monotonic() > deadline:
+            raise AssertionError(f"{path} did not appear within {timeout_s} s")
+        time.sleep(0.02)
 
 
 if __name__ == "__main__":
