@@ -24,6 +24,9 @@ struct GErrorFree {
 struct GFree {
     void operator()(gpointer memory) const { g_free(memory); }
 };
+struct GstCapsUnref {
+    void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
+};
 struct GstTagListUnref {
     void operator()(GstTagList* tags) const { gst_tag_list_unref(tags); }
 };
@@ -36,5 +39,6 @@ using MessagePtr = std::unique_ptr<GstMessage, GstMessageUnref>;
 using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 using GCharPtr = std::unique_ptr<gchar, GFree>;
 using TagListPtr = std::unique_ptr<GstTagList, GstTagListUnref>;
+using CapsPtr = std::unique_ptr<GstCaps, GstCapsUnref>;
 
 }  // namespace velmora::engine

@@ -63,7 +63,7 @@ GstElement* makeCaptureSink(std::function<void(const PcmBlock&)> onPcm) {
     GstElement* bin = gst_bin_new(nullptr);
     GstElement* convert = makeElement("audioconvert");
     GstElement* sink = makeElement("appsink");
-    GstPtr<GstCaps> caps(gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved"));
+    CapsPtr caps(gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved"));
     g_object_set(sink, "caps", caps.get(), "sync", TRUE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onCapturedSample;

@@ -25,6 +25,7 @@ constexpr std::int64_t kStarvingNs = 40 * GST_MSECOND;
 constexpr std::int64_t kFirstRebufferNs = 1000 * GST_MSECOND;
 constexpr std::int64_t kMaxRebufferNs = 3000 * GST_MSECOND;
 constexpr int kDiagnosisTimeoutMs = 5000;
+constexpr int kSourceTimeoutMarginS = 5;
 // A live stream paused for longer than its buffer holds resumes at the live
 // edge: the server has gone on without us.
 constexpr auto kLivePauseKeepsBuffer = std::chrono::seconds(5);
@@ -185,7 +186,9 @@ void PlaybinPlayer::openSession() {
     setup.volume = std::clamp(settings_.volume, 0, 100) / 100.0;
     setup.mute = settings_.mute;
     setup.balance = std::clamp(settings_.balance, -100, 100) / 100.0;
-    setup.networkTimeoutS = std::max(1, (options_.stallTimeoutMs + 999) / 1000);
+    // souphttpsrc gives up later than the watchdog, so that a stall is always
+    // the watchdog's to report.
+    setup.networkTimeoutS = (options_.stallTimeoutMs + 999) / 1000 + kSourceTimeoutMarginS;
     auto session = std::make_unique<Session>();
     try {
         session->pipeline =
@@ -297,6 +300,8 @@ void PlaybinPlayer::onAsyncDone() {
     const bool first = !session_->prerolled;
     session_->prerolled = true;
     GstElement* playbin = session_->pipeline->playbin();
+    g_debug("velmora: async done (first %d, resume at %lld)", first,
+            static_cast<long long>(session_->resumeAtNs));
     if (first && session_->resumeAtNs > 0) {
         if (gst_element_seek_simple(playbin, GST_FORMAT_TIME,
                                     GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
@@ -358,7 +363,15 @@ void PlaybinPlayer::onError(GstMessage* message) {
         facts.networkSource &&
         (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost || kind == FailureKind::TimedOut ||
          (kind == FailureKind::HttpError && verdict.failure.httpStatus >= 500));
-    if (streamLost && (session_->reachedPlaying || reconnecting_)) {
+    // Once data flowed, a loss is the network's doing: try again. Before
+    // that, the address itself is at fault.
+    const bool hadData = session_->pipeline->progress().bytes > 0;
+    if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK &&
+        session_->resumeAtNs > 0) {
+        // The server ignores Range: the next attempt starts the file over.
+        resumeAtNs_ = -1;
+    }
+    if (streamLost && (hadData || reconnecting_)) {
         loseConnection();
         return;
     }

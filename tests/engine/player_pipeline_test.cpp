@@ -1,10 +1,12 @@
 // The engine on a real pipeline: a loopback stream server, a capturing sink,
 // the main loop of the test's thread as the user-interface thread.
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <utility>
 #include <cstdlib>
+#include <filesystem>
 
 #include "engine/failure.h"
 #include "engine/media_player_factory.h"
@@ -35,18 +37,20 @@ protected:
         if (std::exchange(done, true)) {
             return;
         }
+        // A GLib critical (a wrong unref, a bad cast) is a bug: stop there.
+        g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
         auto player = createMediaPlayer({}, EngineOptions{AudioOutput::Null, {}, {}, 15000, {}});
         player->setURL(StreamServer::mediaFile("tone-440hz-128k"));
         ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
     }
 
-    void makePlayer(EngineOptions options = {}) {
+    void makePlayer(EngineOptions options = {}, playback::PlayerSettings settings = {}) {
         options.audioOutput = AudioOutput::Capture;
         options.onPcm = [this](const PcmBlock& block) { sound.add(block); };
         if (options.stallTimeoutMs == EngineOptions{}.stallTimeoutMs) {
             options.stallTimeoutMs = kStallTimeoutMs;
         }
-        player = createMediaPlayer(playback::PlayerSettings{}, std::move(options));
+        player = createMediaPlayer(settings, std::move(options));
         listener = std::make_unique<RecordingListener>(*player);
         player->setListener(listener.get());
     }
@@ -171,6 +175,61 @@ TEST_F(PlayerPipelineTest, PauseHoldsTheSoundAndPlayResumesWithoutReconnecting) 
         EXPECT_EQ(listener->events()[i].state, ps::Playing);
     }
     EXPECT_EQ(listener->events().back().status, "正在播放");
+}
+
+TEST_F(PlayerPipelineTest, AShortPauseOnALiveStreamResumesFromTheBuffer) {
+    setUrl(server.url("/live"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    pause();
+    runFor(1s);
+    const std::size_t eventsBeforePlay = listener->events().size();
+    play();
+    runFor(500ms);
+    EXPECT_EQ(state(), ps::Playing);
+    EXPECT_EQ(listener->events().size(), eventsBeforePlay + 1);  // straight back to "playing"
+}
+
+TEST_F(PlayerPipelineTest, ALongPauseOnALiveStreamResumesAtTheLiveEdgeWithoutANotice) {
+    setUrl(server.url("/live"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    pause();
+    runFor(6s);  // longer than the buffer holds
+    const std::size_t statesBeforePlay = listener->states().size();
+    play();
+    ASSERT_TRUE(waitForState(ps::Playing));
+    const auto states = listener->states();
+    EXPECT_EQ(states[statesBeforePlay], ps::Transitioning);  // a fresh connection
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, PlaysAFileAsOftenAsPlayCountSays) {
+    playback::PlayerSettings twice;
+    twice.playCount = 2;
+    makePlayer({}, twice);
+    setUrl(server.url("/truncated.mp3"));  // about 1.5 s
+    ASSERT_TRUE(waitForState(ps::Playing));
+    const auto start = Clock::now();
+    ASSERT_TRUE(waitForState(ps::Stopped));
+    EXPECT_GT(Clock::now() - start, 2500ms);
+    EXPECT_EQ(player->status(), "播放结束");
+}
+
+TEST_F(PlayerPipelineTest, NoSoundServerIsAMediaError) {
+    if (std::filesystem::exists("/dev/snd")) {
+        GTEST_SKIP() << "this machine has a sound card";
+    }
+    setenv("PULSE_SERVER", "unix:/nonexistent/velmora-test", 1);
+    player = createMediaPlayer({}, EngineOptions{AudioOutput::System, {}, {}, kStallTimeoutMs, {}});
+    listener = std::make_unique<RecordingListener>(*player);
+    player->setListener(listener.get());
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForNotice());
+    runFor(kQuietAfterNotice);
+    ASSERT_EQ(listener->notices().size(), 1u);
+    EXPECT_EQ(listener->notices()[0].kind, PlayerEvent::Kind::MediaError);
+    EXPECT_EQ(state(), ps::Stopped);
+    EXPECT_EQ(player->status(), "没有可用的音频输出");
 }
 
 TEST_F(PlayerPipelineTest, StopIsImmediateAndPlayStartsAgain) {
