@@ -106,7 +106,8 @@ class FaultMatrix(ProgramCase):
                 p.wait_for_status(fault.status)
             else:
                 wait_until(lambda: p.alerts() or fault.status in p.status(), fault.timeout_s,
-                           f"a status line with {fault.status!r}")
+                           f"a status line with {fault.status!r}",
+                           describe=lambda: (p.status(), p.alerts()))
             if fault.plays_on_s:
                 self.sound.wait_position(at_enter + fault.plays_on_s)
                 self.assert_tone_starts(at_enter + fault.plays_on_s - tone.WINDOW_S * 2)

@@ -147,8 +147,8 @@ class Program:
 
     def wait_for_status(self, fragment, timeout_s=UI_TIMEOUT_S):
         return wait_until(lambda: fragment in self.status() and self.status(), timeout_s,
-                          f"a status line containing {fragment!r}")
+                          f"a status line containing {fragment!r}", describe=self.status)
 
     def wait_for_buttons(self, expected, timeout_s=UI_TIMEOUT_S):
         return wait_until(lambda: self.enabled_buttons() == list(expected), timeout_s,
-                          f"enabled buttons {list(expected)}")
+                          f"enabled buttons {list(expected)}", describe=self.enabled_buttons)

@@ -10,10 +10,11 @@ class WaitTimeout(AssertionError):
 POLL_INTERVAL_S = 0.02
 
 
-def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S):
+def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S, describe=None):
     """Polls condition() until it returns a true value, which is returned.
 
-    Raises WaitTimeout naming `what` and the last value seen when timeout_s passes first.
+    Raises WaitTimeout naming `what` and the last value seen (or, if given, what describe()
+    says about the state of things) when timeout_s passes first.
     """
     deadline = time.monotonic() + timeout_s
     last = None
@@ -22,8 +23,9 @@ def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S):
         if last:
             return last
         if time.monotonic() >= deadline:
+            seen = describe() if describe is not None else last
             raise WaitTimeout(f"timed out after {timeout_s:.1f} s waiting for {what} "
-                              f"(last seen: {last!r})")
+                              f"(last seen: {seen!r})")
         time.sleep(interval_s)
 
 
