@@ -1,11 +1,19 @@
 """Child processes of one test run, each in a session of its own and stopped by its id."""
 
+import ctypes
 import os
 import signal
 import subprocess
 import time
 
 STOP_GRACE_S = 3.0
+PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    """Runs in the child before exec: should the test runner be killed outright, its helpers
+    go with it instead of keeping a display or sound server alive."""
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 class Processes:
@@ -21,7 +29,8 @@ class Processes:
         try:
             child = subprocess.Popen(argv, env=env, pass_fds=pass_fds, stdin=stdin,
                                      stdout=stdout if stdout is not None else log,
-                                     stderr=log, start_new_session=True)
+                                     stderr=log, start_new_session=True,
+                                     preexec_fn=_die_with_parent)
         finally:
             log.close()
         self._children.append((name, child))

@@ -2,6 +2,7 @@
 
 import os
 import shutil
+import signal
 import tempfile
 
 from .desktop import Desktop
@@ -63,6 +64,9 @@ class Session:
         self.work_dir = tempfile.mkdtemp(prefix="velmora-e2e-")
         os.chmod(self.work_dir, 0o700)
         self.processes = Processes(self.work_dir)
+        # Stopped from outside (a time limit, a Ctrl-C): helpers of helpers, such as the
+        # accessibility bus's own daemon, only go when their session is stopped.
+        self._previous_sigterm = signal.signal(signal.SIGTERM, self._stop_on_signal)
         try:
             self.sound = SoundServer(self.processes, self.work_dir)
             self.sound.start(_clean_env())
@@ -85,10 +89,19 @@ class Session:
         self.x = XSession(self.desktop.display, self.desktop.env)
         return self.desktop.env
 
+    def _stop_on_signal(self, signum, _frame):
+        self.processes.stop_all()
+        self._remove_files()
+        os._exit(128 + signum)
+
     def __exit__(self, *exc):
+        signal.signal(signal.SIGTERM, self._previous_sigterm)
         if self.x is not None:
             self.x.close()
         self.processes.stop_all()
+        self._remove_files()
+
+    def _remove_files(self):
         if os.environ.get("KEEP_E2E_FILES"):
             print(f"kept {self.work_dir}")
         else:
