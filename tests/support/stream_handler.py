@@ -381,7 +381,7 @@ class _LoopReader:
 
 
 def _parse_range(header: str, length: int):
-    """Returns (start, end) with end exclusive for a single bytes range, or None if unsatisfiable."""
+    """(start, end exclusive) of a single bytes range, or None when it cannot be satisfied."""
     unit, _, spec = header.partition("=")
     if unit.strip() != "bytes" or "," in spec:
         return None
