@@ -58,6 +58,15 @@ namespace {
 
 GstPadProbeReturn onQueueInput(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto& state = **static_cast<std::shared_ptr<StartGate::State>*>(data);
+    if ((info->type & GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM) != 0) {
+        // A serialized query (the decoder's allocation query) waits until the
+        // queue has drained, which a shut gate never lets happen: answer it
+        // here, proposing nothing, so the decoder uses plain memory.
+        std::lock_guard lock(state.mutex);
+        return state.blockProbe != 0 && GST_QUERY_IS_SERIALIZED(GST_PAD_PROBE_INFO_QUERY(info))
+                   ? GST_PAD_PROBE_HANDLED
+                   : GST_PAD_PROBE_OK;
+    }
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         if (!GST_BUFFER_PTS_IS_VALID(buffer)) {
@@ -69,6 +78,7 @@ GstPadProbeReturn onQueueInput(GstPad*, GstPadProbeInfo* info, gpointer data) {
         std::lock_guard lock(state.mutex);
         if (state.firstNs < 0) {
             state.firstNs = start;
+            g_debug("velmora: first decoded sound at %lld ms", static_cast<long long>(start / GST_MSECOND));
         }
         state.queuedEndNs = start + duration;
         if (state.blockProbe != 0) {
@@ -100,17 +110,17 @@ StartGate::StartGate(GstElement* queue, std::uint64_t startNs) : state_(std::mak
     state_->queue = queue;
     state_->startNs = startNs;
     state_->output.reset(gst_element_get_static_pad(queue, "src"));
-    // Only buffers are held: events and queries (the decoder's allocation
-    // query waits for the queue to drain) must get through.
+    // Events are held too: the caps would let the sink open its stream on
+    // the sound server, whose clock would then run ahead of the first sound.
     state_->blockProbe = gst_pad_add_probe(
         state_->output.get(),
-        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
-                                     GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM),
         [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
     GstPtr<GstPad> input(gst_element_get_static_pad(queue, "sink"));
     gst_pad_add_probe(
         input.get(),
-        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                     GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM),
         onQueueInput, new std::shared_ptr<State>(state_),
         [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
 }

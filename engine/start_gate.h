@@ -10,10 +10,11 @@ namespace velmora::engine {
 // The decoded-sound buffer in front of the audio sink, and the gate on its
 // output that holds the sink back until enough is buffered to play without a
 // gap. While the gate is shut the pipeline may already be PLAYING, with
-// nothing prerolled: the clock then starts with the first sound. (A pipeline
-// that waits PAUSED and prerolled starts its sound late by as long as it
-// waited: the sink's ring buffer is laid out from the clock's time at the
-// first PLAYING, and has to play out that much silence.)
+// nothing prerolled, and the sink has not even seen the caps: its clock then
+// starts with the first sound. (A sink that gets its caps, or prerolls, early
+// starts its sound late by as long as it waited: its ring buffer is laid out
+// from the clock's time at the first PLAYING, and the sound server plays out
+// that much silence first.)
 //
 // Every member may be called from any thread.
 class StartGate {
