@@ -156,7 +156,7 @@ void PlaybinPlayer::pause() {
     }
     if (session_) {
         session_->pausedAt = Clock::now();
-        session_->pipeline->requestState(GST_STATE_PAUSED);
+        applyPipelineState();
     }
     setStatus(ps::Paused, status_text::paused());
     postDelivery();
@@ -212,7 +212,9 @@ void PlaybinPlayer::openSession() {
     // Straight to PLAYING: the start gate holds the sound back until enough
     // is buffered, so the clock starts with the first sound.
     applyPipelineState();
-    watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
+    if (address_.kind == MediaAddress::Kind::Network) {
+        watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
+    }
 }
 
 void PlaybinPlayer::closeSession() {
@@ -485,14 +487,12 @@ void PlaybinPlayer::onWatchdog() {
     if (!session_) {
         return;
     }
-    if (address_.kind == MediaAddress::Kind::Network) {
-        if (checkStall()) {
-            deliverEvents();
-            return;
-        }
-        checkStarvation();
+    if (checkStall()) {
         deliverEvents();
+        return;
     }
+    checkStarvation();
+    deliverEvents();
     watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
 }
 
