@@ -313,9 +313,10 @@ void PlaybinPlayer::onAsyncDone() {
     }
     session_->holdPaused = false;
     if (first && settings_.rate != 1.0 && settings_.rate > 0.0 && !isLive()) {
+        const std::int64_t position = std::max<std::int64_t>(0, session_->pipeline->positionNs());
         gst_element_seek(playbin, settings_.rate, GST_FORMAT_TIME,
                          GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                         GST_SEEK_TYPE_NONE, 0, GST_SEEK_TYPE_NONE, -1);
+                         GST_SEEK_TYPE_SET, position, GST_SEEK_TYPE_NONE, -1);
     }
     applyPipelineState();
 }
