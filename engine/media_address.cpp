@@ -1,5 +1,9 @@
 #include "media_address.h"
 
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -179,6 +183,23 @@ MediaAddress readMediaAddress(std::string_view text) {
         return refused();
     }
     return network("http", text);
+}
+
+std::optional<FailureKind> localFileProblem(const MediaAddress& address) {
+    gchar* path = g_filename_from_uri(address.uri.c_str(), nullptr, nullptr);
+    if (path == nullptr) {
+        return FailureKind::UnsupportedAddress;
+    }
+    GStatBuf status;
+    const int result = g_stat(path, &status);
+    g_free(path);
+    if (result != 0) {
+        return FailureKind::FileNotFound;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return FailureKind::UnsupportedAddress;
+    }
+    return std::nullopt;
 }
 
 }  // namespace velmora::engine

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "failure.h"
 
 namespace velmora::engine {
 
@@ -27,5 +30,10 @@ struct MediaAddress {
 // including every other scheme, is Refused, so that no text can reach a
 // device, descriptor or other non-network source.
 MediaAddress readMediaAddress(std::string_view text);
+
+// Why a File address may not be opened: it does not exist (FileNotFound), or
+// it is no regular file (UnsupportedAddress: a device or a named pipe would
+// feed the pipeline endless or blocking input). Nothing for a usable file.
+std::optional<FailureKind> localFileProblem(const MediaAddress& address);
 
 }  // namespace velmora::engine

@@ -100,6 +100,13 @@ void PlaybinPlayer::setURL(std::string_view url) {
             break;
         case MediaAddress::Kind::Network:
         case MediaAddress::Kind::File:
+            if (address_.kind == MediaAddress::Kind::File) {
+                if (const auto problem = localFileProblem(address_)) {
+                    address_ = {};
+                    fail(Failure{*problem, 0, {}});
+                    break;
+                }
+            }
             if (settings_.autoStart) {
                 intent_ = Intent::Play;
                 openSession();

