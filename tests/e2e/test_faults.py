@@ -72,15 +72,6 @@ FAULTS = [
 ]
 
 
-# Rows that find defects not yet fixed in the program: they run, and are reported as expected
-# failures; once the program is fixed they report an unexpected success, which fails the run,
-# and the row leaves this set.
-KNOWN_DEFECTS = {
-    "file on a device",  # /dev/zero is opened and read ("不是音频流") instead of refused
-    "named pipe",  # stays at "正在打开文件…" for good: no notice, no time-out
-}
-
-
 class FaultMatrix(ProgramCase):
     """One test per fault, in table order, all against one running program."""
 
@@ -131,7 +122,7 @@ def _fault_test(fault):
         self.play_out(fault)
         self.assertTrue(self.program.is_running(), "the program ended")
         self.assert_good_url_plays()
-    return unittest.expectedFailure(test) if fault.name in KNOWN_DEFECTS else test
+    return test
 
 
 for _number, _fault in enumerate(FAULTS, start=1):
