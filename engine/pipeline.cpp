@@ -2,7 +2,6 @@
 
 #include <gst/app/gstappsink.h>
 
-#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -106,16 +105,10 @@ GstElement* makeAudioSink(const PipelineSetup& setup, GstElement*& gateQueue) {
     return bin;
 }
 
-bool isFromFactory(GstElement* element, const char* factoryName) {
-    GstElementFactory* factory = gst_element_get_factory(element);
-    return factory != nullptr &&
-           std::string_view(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory))) == factoryName;
-}
-
 // Caps the network buffer that uridecodebin puts after a network source. Its
 // buffering messages are not used: the start gate decides when to play.
 void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
-    if (isFromFactory(element, "queue2")) {
+    if (isFromFactory(GST_OBJECT_CAST(element), "queue2")) {
         g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
                      kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, nullptr);
     }
@@ -158,6 +151,15 @@ void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
 }
 
 }  // namespace
+
+bool isFromFactory(GstObject* object, std::string_view factoryName) {
+    if (object == nullptr || !GST_IS_ELEMENT(object)) {
+        return false;
+    }
+    GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(object));
+    return factory != nullptr &&
+           factoryName == gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
+}
 
 Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage)
     : progress_(std::make_shared<SourceProgress>()) {

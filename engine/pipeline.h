@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "bus_bridge.h"
 #include "engine_options.h"
@@ -31,6 +32,9 @@ struct SourceProgress {
     std::atomic<bool> finished{false};  // the source sent end-of-stream
 };
 
+
+// Whether the object is an element made by the named factory.
+bool isFromFactory(GstObject* object, std::string_view factoryName);
 
 // One playbin for one opening of one URI, with its bus bridged to the
 // user-interface thread. Nothing here waits for a state change: a state

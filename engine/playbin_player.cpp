@@ -34,15 +34,6 @@ bool startsWith(const char* text, const char* prefix) {
     return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-bool isFromFactory(GstObject* object, const char* factoryName) {
-    if (object == nullptr || !GST_IS_ELEMENT(object)) {
-        return false;
-    }
-    GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(object));
-    return factory != nullptr &&
-           std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), factoryName) == 0;
-}
-
 std::string headerValue(const GstStructure* headers, const char* name) {
     if (headers == nullptr) {
         return {};

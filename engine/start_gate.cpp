@@ -4,12 +4,17 @@
 #include <atomic>
 #include <mutex>
 
+#include <gst/audio/audio.h>
+
 #include "gst_handles.h"
+#include "leading_silence.h"
 
 namespace velmora::engine {
 
 // The gate posts its progress in steps of this many percent.
 constexpr int kProgressStepPercent = 5;
+// At most this much silence is cut from the start of the sound.
+constexpr std::int64_t kMaxLeadingSilenceNs = 100 * GST_MSECOND;
 
 struct StartGate::State {
     std::mutex mutex;
@@ -18,6 +23,8 @@ struct StartGate::State {
     bool allowed = false;
     bool ended = false;
     std::int64_t firstNs = -1;
+    bool soundFound = false;      // the leading silence is behind us
+    std::int64_t silenceCutNs = 0;
     int postedPercent = -1;
     std::uint64_t startNs = 0;
     GstElement* queue = nullptr;  // owned by the pipeline, which outlives the probes
@@ -26,6 +33,10 @@ struct StartGate::State {
     // Called with the mutex held.
     void openLocked() {
         if (blockProbe != 0) {
+            // The sound starts at the running time the silence would have taken.
+            if (silenceCutNs > 0) {
+                gst_pad_set_offset(output.get(), -silenceCutNs);
+            }
             gst_pad_remove_probe(output.get(), blockProbe);
             blockProbe = 0;
         }
@@ -56,7 +67,65 @@ struct StartGate::State {
 
 namespace {
 
-GstPadProbeReturn onQueueInput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+// Cuts the silence at the start of a shut gate's first buffers: drops silent
+// buffers and trims the silent head of the first audible one. Returns false
+// when the buffer is to be dropped. Called with the mutex held.
+bool cutLeadingSilence(StartGate::State& state, GstPad* pad, GstPadProbeInfo* info) {
+    if (state.soundFound || state.blockProbe == 0 || state.silenceCutNs >= kMaxLeadingSilenceNs) {
+        state.soundFound = true;
+        return true;
+    }
+    CapsPtr caps(gst_pad_get_current_caps(pad));
+    GstAudioInfo audio;
+    if (!caps || !gst_audio_info_from_caps(&audio, caps.get()) ||
+        GST_AUDIO_INFO_LAYOUT(&audio) != GST_AUDIO_LAYOUT_INTERLEAVED) {
+        state.soundFound = true;
+        return true;
+    }
+    SampleFormat format;
+    switch (GST_AUDIO_INFO_FORMAT(&audio)) {
+        case GST_AUDIO_FORMAT_S16:
+            format = SampleFormat::S16;
+            break;
+        case GST_AUDIO_FORMAT_S32:
+            format = SampleFormat::S32;
+            break;
+        case GST_AUDIO_FORMAT_F32:
+            format = SampleFormat::F32;
+            break;
+        default:
+            state.soundFound = true;
+            return true;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const std::size_t frames = gst_buffer_get_size(buffer) / GST_AUDIO_INFO_BPF(&audio);
+    std::optional<std::size_t> audible;
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        audible = firstAudibleFrame(map.data, frames, GST_AUDIO_INFO_CHANNELS(&audio), format);
+        gst_buffer_unmap(buffer, &map);
+    }
+    const auto cutNs = static_cast<std::int64_t>(
+        gst_util_uint64_scale(audible.value_or(frames), GST_SECOND, GST_AUDIO_INFO_RATE(&audio)));
+    if (!audible) {
+        state.silenceCutNs += cutNs;
+        return false;
+    }
+    state.soundFound = true;
+    if (*audible > 0) {
+        buffer = gst_buffer_make_writable(buffer);
+        gst_buffer_resize(buffer, static_cast<gssize>(*audible * GST_AUDIO_INFO_BPF(&audio)), -1);
+        GST_BUFFER_PTS(buffer) += cutNs;
+        if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
+            GST_BUFFER_DURATION(buffer) -= std::min<GstClockTime>(cutNs, GST_BUFFER_DURATION(buffer));
+        }
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+        state.silenceCutNs += cutNs;
+    }
+    return true;
+}
+
+GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& state = **static_cast<std::shared_ptr<StartGate::State>*>(data);
     if ((info->type & GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM) != 0) {
         // A serialized query (the decoder's allocation query) waits until the
@@ -68,14 +137,17 @@ GstPadProbeReturn onQueueInput(GstPad*, GstPadProbeInfo* info, gpointer data) {
                    : GST_PAD_PROBE_OK;
     }
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
-        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-        if (!GST_BUFFER_PTS_IS_VALID(buffer)) {
+        std::lock_guard lock(state.mutex);
+        if (!GST_BUFFER_PTS_IS_VALID(GST_PAD_PROBE_INFO_BUFFER(info))) {
             return GST_PAD_PROBE_OK;
         }
+        if (!cutLeadingSilence(state, pad, info)) {
+            return GST_PAD_PROBE_DROP;
+        }
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         const auto start = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
         const auto duration =
             GST_BUFFER_DURATION_IS_VALID(buffer) ? static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer)) : 0;
-        std::lock_guard lock(state.mutex);
         if (state.firstNs < 0) {
             state.firstNs = start;
             g_debug("velmora: first decoded sound at %lld ms", static_cast<long long>(start / GST_MSECOND));

@@ -6,6 +6,7 @@
 
 #include "engine/error_mapping.h"
 #include "engine/failure.h"
+#include "engine/leading_silence.h"
 #include "engine/media_address.h"
 #include "engine/reconnect_policy.h"
 #include "engine/status_texts.h"
@@ -173,6 +174,16 @@ TEST(StreamTitleTest, KeepsUtf8ReadsLatin1AndDropsControls) {
     EXPECT_EQ(streamTitleText("a\tb\x01"), "ab");
     EXPECT_EQ(streamTitleText("\xC0\xAF"), "\xC3\x80\xC2\xAF");  // overlong: not UTF-8
     EXPECT_EQ(streamTitleText("   "), "");
+}
+
+TEST(LeadingSilenceTest, FindsTheFirstFrameAboveTheEncodersLeadIn) {
+    // Stereo: an encoder's pre-echo (-50 dBFS) in the second channel, then sound.
+    const std::vector<std::int16_t> s16 = {0, 0, 0, 106, -3, 2, 0, -9000, 5000, 5000};
+    EXPECT_EQ(firstAudibleFrame(s16.data(), 5, 2, SampleFormat::S16), 3u);
+    const std::vector<float> f32 = {0.0f, 0.001f, 0.5f};
+    EXPECT_EQ(firstAudibleFrame(f32.data(), 3, 1, SampleFormat::F32), 2u);
+    const std::vector<std::int32_t> quiet = {0, 1000, -1000, 0};
+    EXPECT_EQ(firstAudibleFrame(quiet.data(), 4, 1, SampleFormat::S32), std::nullopt);
 }
 
 TEST(StatusTextTest, SaysWhatIsGoingOn) {
