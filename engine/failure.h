@@ -5,8 +5,9 @@
 namespace velmora::engine {
 
 // Why a media could not be played. The first group blames the address and
-// raises the Warning notice; the second blames the player and raises
-// MediaError.
+// raises the Warning notice (its warning type is the kind's number, its
+// parameter the HTTP status or 0, its description the status text); the
+// second blames the player and raises MediaError.
 enum class FailureKind {
     // The address is at fault.
     UnsupportedAddress = 1,  // not a URL, or a scheme other than http, https, file

@@ -181,18 +181,11 @@ std::vector<PlayerEvent> RecordingListener::notices() const {
     return notices;
 }
 
-bool RecordingListener::sawState(std::int32_t state) const {
-    const auto all = states();
-    return std::find(all.begin(), all.end(), state) != all.end();
-}
-
 bool RecordingListener::sawStatus(const std::string& status) const {
     return std::any_of(events_.begin(), events_.end(), [&](const PlayerEvent& event) {
         return event.kind == PlayerEvent::Kind::Status && event.status == status;
     });
 }
-
-std::size_t RecordingListener::statusChangeCount() const { return states().size(); }
 
 void SoundCapture::add(const PcmBlock& block) {
     std::lock_guard lock(mutex_);

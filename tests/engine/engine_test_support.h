@@ -65,9 +65,7 @@ public:
     const std::vector<PlayerEvent>& events() const { return events_; }
     std::vector<std::int32_t> states() const;  // one per StatusChange
     std::vector<PlayerEvent> notices() const;  // Warning and MediaError
-    bool sawState(std::int32_t state) const;
     bool sawStatus(const std::string& status) const;
-    std::size_t statusChangeCount() const;
 
 private:
     playback::Player& player_;
