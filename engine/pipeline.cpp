@@ -2,12 +2,22 @@
 
 #include <gst/app/gstappsink.h>
 
+#include <mutex>
+
 #include <string_view>
 #include <utility>
 
 #include "playback/player_error.h"
 
 namespace velmora::engine {
+
+// The pipeline is taken down on the state worker's thread, after its owner is
+// gone; the relay lets the owner cut the capture callback off first.
+struct PcmRelay {
+    std::mutex mutex;
+    std::function<void(const PcmBlock&)> onPcm;
+};
+
 namespace {
 
 // playbin's GstPlayFlags: audio only, volume in software.
@@ -36,7 +46,7 @@ GstElement* makeElement(const char* factory) {
 }
 
 GstFlowReturn onCapturedSample(GstAppSink* sink, gpointer data) {
-    auto& onPcm = *static_cast<std::function<void(const PcmBlock&)>*>(data);
+    PcmRelay& relay = **static_cast<std::shared_ptr<PcmRelay>*>(data);
     GstSample* sample = gst_app_sink_pull_sample(sink);
     if (sample == nullptr) {
         return GST_FLOW_EOS;
@@ -49,16 +59,20 @@ GstFlowReturn onCapturedSample(GstAppSink* sink, gpointer data) {
     gst_structure_get_int(caps, "channels", &channels);
     GstMapInfo map;
     if (buffer != nullptr && channels > 0 && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        onPcm(PcmBlock{reinterpret_cast<const std::int16_t*>(map.data),
-                       map.size / (sizeof(std::int16_t) * static_cast<std::size_t>(channels)),
-                       channels, rate});
+        std::lock_guard lock(relay.mutex);
+        if (relay.onPcm) {
+            relay.onPcm(
+                PcmBlock{reinterpret_cast<const std::int16_t*>(map.data),
+                         map.size / (sizeof(std::int16_t) * static_cast<std::size_t>(channels)),
+                         channels, rate});
+        }
         gst_buffer_unmap(buffer, &map);
     }
     gst_sample_unref(sample);
     return GST_FLOW_OK;
 }
 
-GstElement* makeCaptureSink(std::function<void(const PcmBlock&)> onPcm) {
+GstElement* makeCaptureSink(const std::shared_ptr<PcmRelay>& relay) {
     GstElement* bin = gst_bin_new(nullptr);
     GstElement* convert = makeElement("audioconvert");
     GstElement* sink = makeElement("appsink");
@@ -67,8 +81,8 @@ GstElement* makeCaptureSink(std::function<void(const PcmBlock&)> onPcm) {
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onCapturedSample;
     gst_app_sink_set_callbacks(
-        GST_APP_SINK(sink), &callbacks, new std::function<void(const PcmBlock&)>(std::move(onPcm)),
-        [](gpointer data) { delete static_cast<std::function<void(const PcmBlock&)>*>(data); });
+        GST_APP_SINK(sink), &callbacks, new std::shared_ptr<PcmRelay>(relay),
+        [](gpointer data) { delete static_cast<std::shared_ptr<PcmRelay>*>(data); });
     gst_bin_add_many(GST_BIN(bin), convert, sink, nullptr);
     gst_element_link(convert, sink);
     GstPtr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
@@ -76,7 +90,7 @@ GstElement* makeCaptureSink(std::function<void(const PcmBlock&)> onPcm) {
     return bin;
 }
 
-GstElement* makeOutput(const PipelineSetup& setup) {
+GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRelay>& relay) {
     switch (setup.audioOutput) {
         case AudioOutput::Null: {
             GstElement* sink = makeElement("fakesink");
@@ -84,7 +98,7 @@ GstElement* makeOutput(const PipelineSetup& setup) {
             return sink;
         }
         case AudioOutput::Capture:
-            return makeCaptureSink(setup.onPcm);
+            return makeCaptureSink(relay);
         case AudioOutput::System:
             break;
     }
@@ -92,12 +106,13 @@ GstElement* makeOutput(const PipelineSetup& setup) {
 }
 
 // The audio sink playbin gets: the start gate's queue, then the output.
-GstElement* makeAudioSink(const PipelineSetup& setup, GstElement*& gateQueue) {
+GstElement* makeAudioSink(const PipelineSetup& setup, GstElement*& gateQueue,
+                          const std::shared_ptr<PcmRelay>& relay) {
     GstElement* bin = gst_bin_new("velmora-audio-sink");
     gateQueue = makeElement("queue");
     g_object_set(gateQueue, "max-size-time", kDecodedBufferMs * GST_MSECOND, "max-size-bytes", 0u,
                  "max-size-buffers", 0u, nullptr);
-    GstElement* output = makeOutput(setup);
+    GstElement* output = makeOutput(setup, relay);
     gst_bin_add_many(GST_BIN(bin), gateQueue, output, nullptr);
     gst_element_link(gateQueue, output);
     GstPtr<GstPad> pad(gst_element_get_static_pad(gateQueue, "sink"));
@@ -162,23 +177,24 @@ bool isFromFactory(GstObject* object, std::string_view factoryName) {
 }
 
 Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage)
-    : progress_(std::make_shared<SourceProgress>()) {
+    : progress_(std::make_shared<SourceProgress>()), pcmRelay_(std::make_shared<PcmRelay>()) {
+    pcmRelay_->onPcm = setup.onPcm;
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
     GstElement* playbin = playbin_.get();
     GstElement* gateQueue = nullptr;
     g_object_set(playbin, "uri", setup.uri.c_str(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
                  "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
-                 makeAudioSink(setup, gateQueue), nullptr);
+                 makeAudioSink(setup, gateQueue, pcmRelay_), nullptr);
     startGate_ = std::make_unique<StartGate>(gateQueue, kStartBufferMs * GST_MSECOND);
     if (setup.balance != 0.0) {
         GstElement* panorama = makeElement("audiopanorama");
         g_object_set(panorama, "panorama", static_cast<gfloat>(setup.balance), nullptr);
         g_object_set(playbin, "audio-filter", panorama, nullptr);
     }
-    g_signal_connect_data(playbin, "source-setup", G_CALLBACK(onSourceSetup),
-                          new SourceSetup{progress_, setup.networkTimeoutS},
-                          [](gpointer data, GClosure*) { delete static_cast<SourceSetup*>(data); },
-                          GConnectFlags(0));
+    g_signal_connect_data(
+        playbin, "source-setup", G_CALLBACK(onSourceSetup),
+        new SourceSetup{progress_, setup.networkTimeoutS},
+        [](gpointer data, GClosure*) { delete static_cast<SourceSetup*>(data); }, GConnectFlags(0));
     g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
     GstPtr<GstBus> bus(gst_element_get_bus(playbin));
     bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post), std::move(onMessage));
@@ -186,6 +202,11 @@ Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler o
 }
 
 Pipeline::~Pipeline() {
+    {
+        // Waits for a capture call in progress; none starts after this.
+        std::lock_guard lock(pcmRelay_->mutex);
+        pcmRelay_->onPcm = nullptr;
+    }
     bridge_.reset();
     stateWorker_.reset();  // takes the pipeline to NULL on its thread
 }

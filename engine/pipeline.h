@@ -20,7 +20,7 @@ struct PipelineSetup {
     std::string uri;
     AudioOutput audioOutput = AudioOutput::System;
     std::function<void(const PcmBlock&)> onPcm;
-    double volume = 0.5;   // linear, 0..1
+    double volume = 0.5;  // linear, 0..1
     bool mute = false;
     double balance = 0.0;  // -1 (left) .. 1 (right)
     int networkTimeoutS = 15;
@@ -32,15 +32,16 @@ struct SourceProgress {
     std::atomic<bool> finished{false};  // the source sent end-of-stream
 };
 
-
 // Whether the object is an element made by the named factory.
 bool isFromFactory(GstObject* object, std::string_view factoryName);
+
+struct PcmRelay;
 
 // One playbin for one opening of one URI, with its bus bridged to the
 // user-interface thread. Nothing here waits for a state change: a state
 // worker changes it, and takes it to NULL and frees it when it is retired.
 class Pipeline {
-public:
+  public:
     Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage);
     ~Pipeline();
     Pipeline(const Pipeline&) = delete;
@@ -60,9 +61,10 @@ public:
     // The media's position, or -1 when the pipeline does not know it.
     std::int64_t positionNs() const;
 
-private:
+  private:
     GstPtr<GstElement> playbin_;
     std::shared_ptr<SourceProgress> progress_;
+    std::shared_ptr<PcmRelay> pcmRelay_;
     std::unique_ptr<StartGate> startGate_;
     std::unique_ptr<BusBridge> bridge_;
     std::unique_ptr<StateWorker> stateWorker_;
