@@ -68,7 +68,7 @@ class SoundServer:
         log = os.path.join(self.root, "pulse.log")
         self._proc = subprocess.Popen(
             ["pulseaudio", "-n", "-F", config, "--exit-idle-time=-1", "--disallow-exit",
-             "--realtime=no", "--high-priority=no", "--use-pid-file=no",
+             "--realtime=no", "--high-priority=no", "--use-pid-file=no", "--disable-shm=yes",
              f"--log-target=file:{log}"],
             env=env, stdin=subprocess.DEVNULL, start_new_session=True)
         deadline = time.monotonic() + SERVER_READY_TIMEOUT_S

@@ -51,6 +51,8 @@ class SoundServer:
         self._processes.start("pulseaudio", [
             "pulseaudio", "-n", "-F", script, "--exit-idle-time=-1", "--disallow-exit",
             "--realtime=no", "--high-priority=no", "--use-pid-file=no", "--daemonize=no",
+            # Shared-memory transport has a known crash under load; sockets are enough here.
+            "--disable-shm=yes",
             "--log-target=stderr"], env=server_env)
         self.env = dict(base_env, PULSE_SERVER=self.address)
         wait_until(self._answers, START_TIMEOUT_S, "the sound server")
