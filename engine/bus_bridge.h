@@ -10,12 +10,12 @@
 namespace velmora::engine {
 
 // Delivers a bus's messages on the user-interface thread, whatever the event
-// dispatcher: a sync handler, on the posting thread, leaves the message queued
-// on the bus and posts one wakeup; the wakeup pops every queued message, in
-// order, and hands each to the handler. Construct and destroy on the
+// dispatcher: a sync handler, on the posting thread, queues the message and
+// posts one wakeup; the wakeup takes every queued message, in order, and hands
+// each to the handler. Construct and destroy on the
 // user-interface thread; the handler may destroy the bridge.
 class BusBridge {
-public:
+  public:
     using Handler = std::function<void(GstMessage*)>;
 
     BusBridge(GstBus* bus, UiPost post, Handler handler);
@@ -27,7 +27,7 @@ public:
     struct Gate;   // what the sync handler needs, owned by the bus
     struct Drain;  // what the wakeup needs, owned by the bridge
 
-private:
+  private:
     std::shared_ptr<Gate> gate_;
     std::shared_ptr<Drain> drain_;
 };
