@@ -28,8 +28,8 @@ ACCENT_TOP = 17
 ACCENT_HEIGHT = 2
 
 
-def _font(spec):
-    name, size = spec
+def _font(choice):
+    name, size = choice
     return ImageFont.truetype(FONT_DIRECTORY + name, size)
 
 

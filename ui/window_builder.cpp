@@ -27,7 +27,7 @@ QRect toPixels(const TwipRect& rect) {
             twipsToPixels(rect.height)};
 }
 
-bool has(const ControlSpec& spec, unsigned flag) { return (spec.flags & flag) != 0; }
+bool has(const ControlSpec& row, unsigned flag) { return (row.flags & flag) != 0; }
 
 void paintBackground(QWidget& widget, Rgb rgb) {
     QPalette palette = widget.palette();
@@ -44,8 +44,8 @@ void paintForeground(QWidget& widget, Rgb rgb) {
     widget.setPalette(palette);
 }
 
-QWidget* makeLabel(const ControlSpec& spec) {
-    auto* label = new QLabel(qs(spec.text));
+QWidget* makeLabel(const ControlSpec& row) {
+    auto* label = new QLabel(qs(row.text));
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setWordWrap(true);
@@ -53,56 +53,56 @@ QWidget* makeLabel(const ControlSpec& spec) {
     return label;
 }
 
-QWidget* makePictureBox(const ControlSpec& spec) {
+QWidget* makePictureBox(const ControlSpec& row) {
     auto* box = new PictureBox;
-    box->setPicture(QPixmap(qs(spec.text)));
-    if (has(spec, control_flag::kSunkenBorder)) {
+    box->setPicture(QPixmap(qs(row.text)));
+    if (has(row, control_flag::kSunkenBorder)) {
         box->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     }
-    box->setFocusPolicy(has(spec, control_flag::kTakesFocus) ? Qt::StrongFocus : Qt::NoFocus);
+    box->setFocusPolicy(has(row, control_flag::kTakesFocus) ? Qt::StrongFocus : Qt::NoFocus);
     return box;
 }
 
-QWidget* makePushButton(const ControlSpec& spec) {
-    auto* button = new QPushButton(qs(spec.text));
+QWidget* makePushButton(const ControlSpec& row) {
+    auto* button = new QPushButton(qs(row.text));
     // Enter and Escape belong to the URL box's key rule, never to a button.
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;
 }
 
-QWidget* makeTextBox(const ControlSpec& spec) {
-    auto* box = new QLineEdit(qs(spec.text));
+QWidget* makeTextBox(const ControlSpec& row) {
+    auto* box = new QLineEdit(qs(row.text));
     // A long initial text shows its beginning, not its end.
     box->setCursorPosition(0);
     return box;
 }
 
-QWidget* makeControl(const ControlSpec& spec) {
-    switch (spec.kind) {
+QWidget* makeControl(const ControlSpec& row) {
+    switch (row.kind) {
         case ControlKind::Frame:
-            return new QGroupBox(qs(spec.text));
+            return new QGroupBox(qs(row.text));
         case ControlKind::PushButton:
-            return makePushButton(spec);
+            return makePushButton(row);
         case ControlKind::PictureBox:
-            return makePictureBox(spec);
+            return makePictureBox(row);
         case ControlKind::TextBox:
-            return makeTextBox(spec);
+            return makeTextBox(row);
         case ControlKind::Label:
-            return makeLabel(spec);
+            return makeLabel(row);
         case ControlKind::PlayerComponent:
             return new PlayerHost;
     }
-    throw std::invalid_argument("unknown control kind for " + spec.name);
+    throw std::invalid_argument("unknown control kind for " + row.name);
 }
 
 bool isWindowed(ControlKind kind) { return kind != ControlKind::Label; }
 
-void applyWindowProperties(QWidget& window, const WindowSpec& spec) {
-    window.setObjectName(qs(spec.name));
-    window.setWindowTitle(qs(spec.title));
-    window.setFont(toFont(spec.font));
-    switch (spec.icon) {
+void applyWindowProperties(QWidget& window, const WindowSpec& row) {
+    window.setObjectName(qs(row.name));
+    window.setWindowTitle(qs(row.title));
+    window.setFont(toFont(row.font));
+    switch (row.icon) {
         case WindowIcon::Application:
             window.setWindowIcon(applicationIcon());
             break;
@@ -136,15 +136,15 @@ void BuiltControls::throwWrongKind(const QString& name) {
     throw std::logic_error("control " + name.toStdString() + " is not of the kind asked for");
 }
 
-QFont toFont(const FontSpec& spec) {
+QFont toFont(const FontSpec& row) {
     QStringList families;
-    for (const std::string& family : spec.families) {
+    for (const std::string& family : row.families) {
         families.append(qs(family));
     }
     QFont font;
     font.setFamilies(families);
-    font.setPointSize(spec.pointSize);
-    font.setBold(spec.bold);
+    font.setPointSize(row.pointSize);
+    font.setBold(row.bold);
     return font;
 }
 
@@ -156,24 +156,24 @@ BuiltControls buildWindow(QWidget& window, QWidget& clientArea, const WindowDesi
 
     BuiltControls built;
     std::vector<std::pair<const ControlSpec*, QWidget*>> created;
-    for (const ControlSpec& spec : design.controls) {
-        QWidget* control = makeControl(spec);
+    for (const ControlSpec& row : design.controls) {
+        QWidget* control = makeControl(row);
         control->setParent(&clientArea);
-        control->setObjectName(qs(spec.name));
-        control->setGeometry(toPixels(spec.rect));
-        if (spec.font) {
-            control->setFont(toFont(*spec.font));
+        control->setObjectName(qs(row.name));
+        control->setGeometry(toPixels(row.rect));
+        if (row.font) {
+            control->setFont(toFont(*row.font));
         }
-        if (spec.background) {
-            paintBackground(*control, *spec.background);
+        if (row.background) {
+            paintBackground(*control, *row.background);
         }
-        if (spec.foreground) {
-            paintForeground(*control, *spec.foreground);
+        if (row.foreground) {
+            paintForeground(*control, *row.foreground);
         }
-        control->setEnabled(!has(spec, control_flag::kDisabled));
-        control->setVisible(!has(spec, control_flag::kHidden));
+        control->setEnabled(!has(row, control_flag::kDisabled));
+        control->setVisible(!has(row, control_flag::kHidden));
         built.add(control->objectName(), control);
-        created.emplace_back(&spec, control);
+        created.emplace_back(&row, control);
     }
 
     for (auto it = created.rbegin(); it != created.rend(); ++it) {

@@ -38,7 +38,7 @@ class BuiltControls {
 // design's size below it.
 BuiltControls buildWindow(QWidget& window, QWidget& clientArea, const WindowDesign& design);
 
-QFont toFont(const FontSpec& spec);
+QFont toFont(const FontSpec& row);
 
 template <typename Widget>
 Widget* BuiltControls::checkedCast(QWidget* control, const QString& name) {

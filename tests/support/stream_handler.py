@@ -382,10 +382,10 @@ class _LoopReader:
 
 def _parse_range(header: str, length: int):
     """(start, end exclusive) of a single bytes range, or None when it cannot be satisfied."""
-    unit, _, spec = header.partition("=")
-    if unit.strip() != "bytes" or "," in spec:
+    unit, _, ranges = header.partition("=")
+    if unit.strip() != "bytes" or "," in ranges:
         return None
-    first, _, last = spec.strip().partition("-")
+    first, _, last = ranges.strip().partition("-")
     try:
         if first == "":
             count = int(last)
