@@ -19,8 +19,8 @@ STREAM_SERVER_READY_TIMEOUT_S = 120  # the first start encodes the media
 
 def install_packages() -> None:
     """Installs the peers and the sound server from bench/packages.txt, only what is missing."""
-    script = os.path.join(BENCH_DIR, "install-packages.sh")
-    if subprocess.run([script]).returncode != 0:
+    script = os.path.join(REPO_DIR, "scripts", "install-deps.sh")
+    if subprocess.run([script, os.path.join(BENCH_DIR, "packages.txt")]).returncode != 0:
         print("note: could not install every package; missing players are skipped",
               file=sys.stderr)
 

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a purpose needs, only those that are missing.
-# Usage: scripts/install-deps.sh run|test
+# Usage: scripts/install-deps.sh run|test|LIST_FILE
+# (a list file holds one package a line; the benchmarks keep their own)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 case "${1:-}" in
-    run) lists=(build run) ;;
-    test) lists=(build run test) ;;
-    *) echo "usage: $0 run|test" >&2; exit 2 ;;
+    run) lists=("$here"/packages/{build,run}.txt) ;;
+    test) lists=("$here"/packages/{build,run,test}.txt) ;;
+    *)
+        [[ -f "${1:-}" ]] || { echo "usage: $0 run|test|LIST_FILE" >&2; exit 2; }
+        lists=("$1")
+        ;;
 esac
 
 wanted=()
@@ -15,7 +19,7 @@ for list in "${lists[@]}"; do
     while read -r pkg; do
         [[ -z "$pkg" || "$pkg" == \#* ]] && continue
         wanted+=("$pkg")
-    done <"$here/packages/$list.txt"
+    done <"$list"
 done
 
 missing=()
