@@ -8,7 +8,6 @@ while and the recording is searched for gaps.
 """
 
 import argparse
-import json
 import os
 import sys
 import time
@@ -16,7 +15,7 @@ from dataclasses import dataclass
 
 import harness
 import players
-from sound_server import Recorder, SoundServer, stop_process
+from sound_server import Recorder, stop_process
 
 POLL_S = 0.002
 QUIET_WINDOW_S = 0.1
@@ -156,13 +155,8 @@ def main() -> int:
         return 1
     probe_name = players.probe(args.build).name
 
-    sound = SoundServer()
-    sound.start()
-    stream = recorder = None
     report = {"cases": {}, "gaps": {}}
-    try:
-        stream = harness.StreamServer()
-        recorder = Recorder(sound, SILENCE_THRESHOLD)
+    with harness.rig(SILENCE_THRESHOLD) as (sound, stream, recorder):
         for case in cases:
             results = {player.name: [] for player in chosen}
             url = stream.base_url + case.path
@@ -195,15 +189,7 @@ def main() -> int:
                 else:
                     text = ", ".join(f"{length:.0f} ms at {at:.0f} ms" for at, length in gaps)
                 print(f"  {player.name:<10} {text}")
-    finally:
-        if recorder:
-            recorder.stop()
-        if stream:
-            stream.stop()
-        sound.stop()
-    if args.json:
-        with open(args.json, "w") as file:
-            json.dump(report, file, indent=2)
+    harness.write_json(args.json, report)
     return 0
 
 

@@ -1,5 +1,6 @@
 """What every benchmark here shares: packages, the loopback stream server, player launching."""
 
+import contextlib
 import json
 import os
 import pwd
@@ -9,7 +10,7 @@ import sys
 import time
 
 import players as player_table
-from sound_server import SoundServer, stop_process
+from sound_server import Recorder, SoundServer, stop_process
 
 BENCH_DIR = os.path.dirname(os.path.abspath(__file__))
 REPO_DIR = os.path.dirname(BENCH_DIR)
@@ -122,3 +123,29 @@ def ratio_text(value, best) -> str:
     if value is None or not best:
         return "-"
     return f"{value / best:.2f}x"
+
+
+@contextlib.contextmanager
+def rig(silence_threshold: int):
+    """A private sound server with a recorder on its monitor, and the stream server: what every
+    measurement at the sound server needs, stopped again however the measurement ends."""
+    sound = SoundServer()
+    sound.start()
+    stream = recorder = None
+    try:
+        stream = StreamServer()
+        recorder = Recorder(sound, silence_threshold)
+        yield sound, stream, recorder
+    finally:
+        if recorder:
+            recorder.stop()
+        if stream:
+            stream.stop()
+        sound.stop()
+
+
+def write_json(path: str, data) -> None:
+    """Writes a benchmark's figures to path, when one was asked for."""
+    if path:
+        with open(path, "w") as file:
+            json.dump(data, file, indent=2)

@@ -7,7 +7,6 @@ The recording confirms that each run really produced sound.
 """
 
 import argparse
-import json
 import os
 import signal
 import sys
@@ -15,7 +14,6 @@ import time
 
 import harness
 import players
-from sound_server import Recorder, SoundServer
 
 POLL_S = 0.05
 EXIT_GRACE_S = 5.0
@@ -100,13 +98,8 @@ def main() -> int:
     if not chosen:
         print("nothing to measure")
         return 1
-    sound = SoundServer()
-    sound.start()
-    stream = recorder = None
     results = {player.name: [] for player in chosen}
-    try:
-        stream = harness.StreamServer()
-        recorder = Recorder(sound, SILENCE_THRESHOLD)
+    with harness.rig(SILENCE_THRESHOLD) as (sound, stream, recorder):
         print(f"{args.seconds:.0f} s of {TONE_PATH} (320 kbit/s) over loopback HTTP, "
               f"median of {args.runs}")
         for player in chosen:
@@ -116,16 +109,8 @@ def main() -> int:
             for player in chosen:
                 results[player.name].append(
                     run_once(sound, recorder, player, stream.base_url + TONE_PATH, args.seconds))
-    finally:
-        if recorder:
-            recorder.stop()
-        if stream:
-            stream.stop()
-        sound.stop()
     figures = report(results, players.probe(args.build).name)
-    if args.json:
-        with open(args.json, "w") as file:
-            json.dump(figures, file, indent=2)
+    harness.write_json(args.json, figures)
     return 0
 
 
