@@ -71,7 +71,6 @@ PlaybinPlayer::~PlaybinPlayer() {
 // ---- the interface ---------------------------------------------------------
 
 void PlaybinPlayer::setURL(std::string_view url) {
-    url_ = std::string(url);
     closeSession();
     reconnectTimer_.cancel();
     reconnecting_ = false;

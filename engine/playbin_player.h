@@ -30,7 +30,6 @@ public:
     ~PlaybinPlayer() override;
 
     void setURL(std::string_view url) override;
-    std::string URL() const override { return url_; }
     playback::PlayerControls& controls() override { return *this; }
     std::int32_t playState() const override { return state_; }
     std::string status() const override { return status_; }
@@ -102,7 +101,6 @@ private:
     UiPost post_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
 
-    std::string url_;
     MediaAddress address_;
     Intent intent_ = Intent::Stop;
     int playsDone_ = 0;

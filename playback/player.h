@@ -52,7 +52,6 @@ class Player {
     // Opens the media and, with autoStart on, starts it by itself. An empty
     // URL stops whatever plays.
     virtual void setURL(std::string_view url) = 0;
-    virtual std::string URL() const = 0;
 
     // The transport commands; valid for the player's lifetime.
     virtual PlayerControls& controls() = 0;

@@ -33,9 +33,7 @@ class ScriptedPlayer : public Player, public PlayerControls {
 
     void setURL(std::string_view url) override {
         record("URL=" + std::string(url), "URL");
-        url_ = url;
     }
-    std::string URL() const override { return url_; }
     PlayerControls& controls() override { return *this; }
     std::int32_t playState() const override {
         ++reads_;
@@ -65,7 +63,6 @@ class ScriptedPlayer : public Player, public PlayerControls {
     CallLog& log_;
     mutable std::deque<std::int32_t> states_;
     std::string status_;
-    std::string url_;
     std::string failing_;
     int failOnRead_ = 1;
     mutable int reads_ = 0;

@@ -22,7 +22,6 @@ class ScriptedPlayer : public playback::Player, public playback::PlayerControls 
     }
 
     void setURL(std::string_view url) override { call("setURL", std::string(url)); }
-    std::string URL() const override { return {}; }
     PlayerControls& controls() override { return *this; }
     std::int32_t playState() const override { return state; }
     std::string status() const override { return statusText; }
