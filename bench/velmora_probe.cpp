@@ -66,8 +66,9 @@ void printEvent(const std::string& fields) {
 }
 
 class ProbeListener : public velmora::playback::PlayerListener {
-public:
-    ProbeListener(velmora::playback::Player& player, GMainLoop* loop) : player_(player), loop_(loop) {}
+  public:
+    ProbeListener(velmora::playback::Player& player, GMainLoop* loop)
+        : player_(player), loop_(loop) {}
 
     void onStatusChange() override {
         const std::int32_t state = player_.playState();
@@ -82,9 +83,8 @@ public:
     }
 
     void onWarning(std::int32_t type, std::int32_t param, const std::string& description) override {
-        printEvent("\"event\":\"warning\",\"type\":" + std::to_string(type) +
-                   ",\"param\":" + std::to_string(param) + ",\"description\":" +
-                   jsonString(description));
+        printEvent("\"event\":\"warning\",\"type\":" + std::to_string(type) + ",\"param\":" +
+                   std::to_string(param) + ",\"description\":" + jsonString(description));
         finish(kExitFailed);
     }
 
@@ -96,7 +96,7 @@ public:
     void timeUp() { finish(played_ ? kExitPlayed : kExitNeverPlayed); }
     int exitCode() const { return exitCode_; }
 
-private:
+  private:
     void finish(int code) {
         if (exitCode_ < 0) {
             exitCode_ = code;

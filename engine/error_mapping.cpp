@@ -39,8 +39,10 @@ ErrorVerdict classifyError(const ErrorFacts& facts) {
                                               : FailureKind::Internal);
             }
             if (facts.code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) {
-                return {Failure{FailureKind::HttpError, facts.httpStatus > 0 ? facts.httpStatus : 401, {}},
-                        false};
+                return {
+                    Failure{
+                        FailureKind::HttpError, facts.httpStatus > 0 ? facts.httpStatus : 401, {}},
+                    false};
             }
             if (facts.code == GST_RESOURCE_ERROR_SEEK && facts.networkSource) {
                 // A server that drops mid-file and ignores Range: souphttpsrc

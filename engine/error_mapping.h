@@ -13,11 +13,11 @@ namespace velmora::engine {
 struct ErrorFacts {
     enum class Domain { Core, Library, Resource, Stream, Other };
     Domain domain = Domain::Other;
-    int code = 0;               // the code within its GStreamer domain
-    bool fromSource = false;    // posted by the source element (souphttpsrc, filesrc)
-    bool networkSource = false; // the media is http or https
-    int httpStatus = 0;         // the server's last answer; 0 when none came
-    std::string debug;          // GStreamer's debug text, for the log only
+    int code = 0;                  // the code within its GStreamer domain
+    bool fromSource = false;       // posted by the source element (souphttpsrc, filesrc)
+    bool networkSource = false;    // the media is http or https
+    int httpStatus = 0;            // the server's last answer; 0 when none came
+    std::string debug;             // GStreamer's debug text, for the log only
     bool contentNotAudio = false;  // a decoder was missing for non-audio content
     bool decoderMissing = false;   // a decoder was missing for audio content
     bool audioOutputMissing = false;

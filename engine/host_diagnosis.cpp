@@ -29,7 +29,8 @@ Failure probe(const std::string& uri, int timeoutMs, GCancellable* cancellable) 
 
     GObjectPtr<GResolver> resolver(g_resolver_get_default());
     rawError = nullptr;
-    GList* addresses = g_resolver_lookup_by_name(resolver.get(), host.c_str(), cancellable, &rawError);
+    GList* addresses =
+        g_resolver_lookup_by_name(resolver.get(), host.c_str(), cancellable, &rawError);
     ErrorPtr lookupError(rawError);
     if (addresses == nullptr) {
         return {FailureKind::HostNotFound, 0, host};
@@ -86,18 +87,18 @@ HostDiagnosis::HostDiagnosis(const std::string& uri, int timeoutMs, UiPost post,
     : job_(std::make_shared<Job>()) {
     std::weak_ptr<Job> weak = job_;
     GCancellable* cancellable = job_->cancellable.get();
-    job_->worker = std::thread([uri, timeoutMs, cancellable, weak, post = std::move(post),
-                                verdict = std::move(verdict)] {
-        Failure failure = probe(uri, timeoutMs, cancellable);
-        if (g_cancellable_is_cancelled(cancellable)) {
-            return;
-        }
-        post([weak, verdict, failure] {
-            if (weak.lock()) {
-                verdict(failure);
+    job_->worker = std::thread(
+        [uri, timeoutMs, cancellable, weak, post = std::move(post), verdict = std::move(verdict)] {
+            Failure failure = probe(uri, timeoutMs, cancellable);
+            if (g_cancellable_is_cancelled(cancellable)) {
+                return;
             }
+            post([weak, verdict, failure] {
+                if (weak.lock()) {
+                    verdict(failure);
+                }
+            });
         });
-    });
 }
 
 HostDiagnosis::~HostDiagnosis() {

@@ -15,7 +15,7 @@ namespace velmora::engine {
 // thread of its own (GIO's resolver and socket client, cancellable); the
 // verdict comes back on the user-interface thread through the post.
 class HostDiagnosis {
-public:
+  public:
     using Verdict = std::function<void(Failure)>;
 
     // uri is the http(s) URI that failed; the verdict is HostNotFound,
@@ -29,7 +29,7 @@ public:
 
     struct Job;
 
-private:
+  private:
     std::shared_ptr<Job> job_;
 };
 

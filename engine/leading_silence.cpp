@@ -35,7 +35,8 @@ std::optional<std::size_t> firstAudibleFrame(const void* samples, std::size_t fr
     }
     switch (format) {
         case SampleFormat::S16:
-            return firstAbove<std::int16_t>(samples, frameCount, channelCount, kSilenceFullScale * 32768);
+            return firstAbove<std::int16_t>(samples, frameCount, channelCount,
+                                            kSilenceFullScale * 32768);
         case SampleFormat::S32:
             return firstAbove<std::int32_t>(samples, frameCount, channelCount,
                                             kSilenceFullScale * 2147483648.0);

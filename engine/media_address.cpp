@@ -13,7 +13,12 @@ namespace {
 
 // White space a copy from a web page or chat may carry around a URL, as UTF-8.
 constexpr std::array<std::string_view, 10> kTrimmed = {
-    " ", "\t", "\r", "\n", "\v", "\f",
+    " ",
+    "\t",
+    "\r",
+    "\n",
+    "\v",
+    "\f",
     "\xC2\xA0",      // no-break space
     "\xE3\x80\x80",  // ideographic space
     "\xE2\x80\x8B",  // zero-width space
@@ -128,8 +133,8 @@ MediaAddress network(std::string_view scheme, std::string_view afterSlashes) {
     if (host.empty()) {
         return refused();
     }
-    return {MediaAddress::Kind::Network,
-            std::string(scheme) + "://" + encodeForUri(afterSlashes), host};
+    return {MediaAddress::Kind::Network, std::string(scheme) + "://" + encodeForUri(afterSlashes),
+            host};
 }
 
 bool hasWhiteSpace(std::string_view text) {

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <thread>
 
-#include "playback/player_error.h"
 #include "gst_handles.h"
+#include "playback/player_error.h"
 #include "playbin_player.h"
 
 namespace velmora::engine {
@@ -16,8 +16,8 @@ namespace {
 // needs them. Loading them on a thread of their own, while the player starts
 // and the server answers, keeps the loading off the way to the first sound.
 constexpr const char* kPluginsToPreload[] = {
-    "playback", "coreelements", "autodetect", "pulseaudio", "soup", "typefindfunctions", "icydemux", "audioparsers",
-    "mpg123",     "volume", "audioconvert",      "audioresample",
+    "playback", "coreelements", "autodetect", "pulseaudio", "soup",         "typefindfunctions",
+    "icydemux", "audioparsers", "mpg123",     "volume",     "audioconvert", "audioresample",
 };
 
 void preloadPlugins() {

@@ -118,7 +118,8 @@ void PlaybinPlayer::play() {
     }
     const bool resuming = intent_ == Intent::Pause;
     intent_ = Intent::Play;
-    if (session_ && resuming && isLive() && Clock::now() - session_->pausedAt > kLivePauseKeepsBuffer) {
+    if (session_ && resuming && isLive() &&
+        Clock::now() - session_->pausedAt > kLivePauseKeepsBuffer) {
         closeSession();
     }
     if (!session_) {
@@ -188,8 +189,8 @@ void PlaybinPlayer::openSession() {
     setup.networkTimeoutS = (options_.stallTimeoutMs + 999) / 1000 + kSourceTimeoutMarginS;
     auto session = std::make_unique<Session>();
     try {
-        session->pipeline =
-            std::make_unique<Pipeline>(setup, post_, [this](GstMessage* message) { onMessage(message); });
+        session->pipeline = std::make_unique<Pipeline>(
+            setup, post_, [this](GstMessage* message) { onMessage(message); });
     } catch (const playback::PlayerError& error) {
         g_warning("velmora: %s", error.what());
         fail(Failure{FailureKind::Internal, 0, {}});
@@ -330,7 +331,8 @@ void PlaybinPlayer::onEndOfStream() {
     }
     ++playsDone_;
     if (playsDone_ < std::max(1, settings_.playCount)) {
-        gst_element_seek_simple(session_->pipeline->playbin(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
+        gst_element_seek_simple(session_->pipeline->playbin(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH,
+                                0);
         return;
     }
     closeSession();
@@ -359,10 +361,10 @@ void PlaybinPlayer::onError(GstMessage* message) {
     g_debug("velmora: pipeline error: %s", facts.debug.c_str());
     const ErrorVerdict verdict = classifyError(facts);
     const FailureKind kind = verdict.failure.kind;
-    const bool streamLost =
-        facts.networkSource &&
-        (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost || kind == FailureKind::TimedOut ||
-         (kind == FailureKind::HttpError && verdict.failure.httpStatus >= 500));
+    const bool streamLost = facts.networkSource &&
+                            (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
+                             kind == FailureKind::TimedOut ||
+                             (kind == FailureKind::HttpError && verdict.failure.httpStatus >= 500));
     // Once data flowed, a loss is the network's doing: try again. Before
     // that, the address itself is at fault.
     const bool hadData = session_->pipeline->progress().bytes > 0;
@@ -381,11 +383,11 @@ void PlaybinPlayer::onError(GstMessage* message) {
         const std::string failedUri =
             session_->redirectedTo.empty() ? address_.uri : session_->redirectedTo;
         closeSession();
-        diagnosis_ = std::make_unique<HostDiagnosis>(
-            failedUri, kDiagnosisTimeoutMs, post_, [this](Failure failure) {
-                fail(failure);
-                deliverEvents();
-            });
+        diagnosis_ = std::make_unique<HostDiagnosis>(failedUri, kDiagnosisTimeoutMs, post_,
+                                                     [this](Failure failure) {
+                                                         fail(failure);
+                                                         deliverEvents();
+                                                     });
         return;
     }
     fail(verdict.failure);
@@ -539,8 +541,8 @@ void PlaybinPlayer::checkStarvation() {
         }
         // The sound ran out: pause until a longer buffer is there than last time.
         session_->rebuffering = true;
-        session_->rebufferTargetNs =
-            std::clamp<std::int64_t>(session_->rebufferTargetNs * 2, kFirstRebufferNs, kMaxRebufferNs);
+        session_->rebufferTargetNs = std::clamp<std::int64_t>(session_->rebufferTargetNs * 2,
+                                                              kFirstRebufferNs, kMaxRebufferNs);
         g_debug("velmora: sound ran out, buffering %lld ms",
                 static_cast<long long>(session_->rebufferTargetNs / GST_MSECOND));
         setStatus(ps::Buffering, status_text::buffering(0));
@@ -552,8 +554,9 @@ void PlaybinPlayer::checkStarvation() {
         applyPipelineState();  // "playing" comes with the pipeline's PLAYING
         return;
     }
-    setStatus(ps::Buffering, status_text::buffering(static_cast<int>(
-                                 std::max<std::int64_t>(0, aheadNs) * 100 / session_->rebufferTargetNs)));
+    setStatus(ps::Buffering,
+              status_text::buffering(static_cast<int>(std::max<std::int64_t>(0, aheadNs) * 100 /
+                                                      session_->rebufferTargetNs)));
 }
 
 void PlaybinPlayer::loseConnection() {
@@ -596,7 +599,7 @@ void PlaybinPlayer::fail(const Failure& failure) {
     intent_ = Intent::Stop;
     setStatus(ps::Stopped, failureStatusText(failure));
     queueEvent({noticeFor(failure.kind) == Notice::Warning ? Event::Kind::Warning
-                                                            : Event::Kind::MediaError,
+                                                           : Event::Kind::MediaError,
                 failure});
 }
 
@@ -648,7 +651,8 @@ void PlaybinPlayer::deliverEvents() {
             case Event::Kind::Warning:
                 if (listener_ != nullptr) {
                     listener_->onWarning(static_cast<std::int32_t>(event.failure.kind),
-                                         event.failure.httpStatus, failureStatusText(event.failure));
+                                         event.failure.httpStatus,
+                                         failureStatusText(event.failure));
                 }
                 break;
             case Event::Kind::MediaError:

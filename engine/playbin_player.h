@@ -25,7 +25,7 @@ namespace velmora::engine {
 // the network or a state change; pipeline events arrive through the bus
 // bridge on the user-interface thread, where the listener is called.
 class PlaybinPlayer final : public playback::Player, private playback::PlayerControls {
-public:
+  public:
     PlaybinPlayer(const playback::PlayerSettings& settings, EngineOptions options);
     ~PlaybinPlayer() override;
 
@@ -35,7 +35,7 @@ public:
     std::string status() const override { return status_; }
     void setListener(playback::PlayerListener* listener) override { listener_ = listener; }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     enum class Intent { Stop, Pause, Play };
 
@@ -44,7 +44,7 @@ private:
         std::unique_ptr<Pipeline> pipeline;
         bool prerolled = false;
         bool reachedPlaying = false;
-        bool failed = false;  // the first ERROR was taken; the rest follow from it
+        bool failed = false;            // the first ERROR was taken; the rest follow from it
         std::optional<bool> hasLength;  // false: a live stream with no end
         int httpStatus = 0;
         std::string redirectedTo;  // the last redirect's target

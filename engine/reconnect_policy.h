@@ -15,7 +15,7 @@ struct ReconnectLimits {
 // When to try again after a stream was lost: about 1, 2, 4, 8 s, capped,
 // until the time since the loss has run out.
 class ReconnectPolicy {
-public:
+  public:
     explicit ReconnectPolicy(ReconnectLimits limits) : limits_(limits) {}
 
     // The delay before the next attempt, given the time since the connection
@@ -28,7 +28,7 @@ public:
     // A stream plays again: the next loss starts from the first delay.
     void reset() { attempt_ = 0; }
 
-private:
+  private:
     ReconnectLimits limits_;
     int attempt_ = 0;
 };

@@ -23,7 +23,7 @@ struct StartGate::State {
     bool allowed = false;
     bool ended = false;
     std::int64_t firstNs = -1;
-    bool soundFound = false;      // the leading silence is behind us
+    bool soundFound = false;  // the leading silence is behind us
     std::int64_t silenceCutNs = 0;
     int postedPercent = -1;
     std::uint64_t startNs = 0;
@@ -50,18 +50,19 @@ struct StartGate::State {
     // Called with the mutex held, on the streaming thread.
     void postProgressLocked() {
         const std::int64_t end = queuedEndNs;
-        const int percent = firstNs < 0 || startNs == 0
-                                ? 0
-                                : static_cast<int>(std::min<std::int64_t>(
-                                      100, (end - firstNs) * 100 / static_cast<std::int64_t>(startNs)));
+        const int percent =
+            firstNs < 0 || startNs == 0
+                ? 0
+                : static_cast<int>(std::min<std::int64_t>(
+                      100, (end - firstNs) * 100 / static_cast<std::int64_t>(startNs)));
         if (percent < postedPercent + kProgressStepPercent && percent != 100) {
             return;
         }
         postedPercent = percent;
         gst_element_post_message(
-            queue, gst_message_new_element(
-                       GST_OBJECT_CAST(queue),
-                       gst_structure_new(kProgressMessage, "percent", G_TYPE_INT, percent, nullptr)));
+            queue, gst_message_new_element(GST_OBJECT_CAST(queue),
+                                           gst_structure_new(kProgressMessage, "percent",
+                                                             G_TYPE_INT, percent, nullptr)));
     }
 };
 
@@ -117,7 +118,8 @@ bool cutLeadingSilence(StartGate::State& state, GstPad* pad, GstPadProbeInfo* in
         gst_buffer_resize(buffer, static_cast<gssize>(*audible * GST_AUDIO_INFO_BPF(&audio)), -1);
         GST_BUFFER_PTS(buffer) += cutNs;
         if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
-            GST_BUFFER_DURATION(buffer) -= std::min<GstClockTime>(cutNs, GST_BUFFER_DURATION(buffer));
+            GST_BUFFER_DURATION(buffer) -=
+                std::min<GstClockTime>(cutNs, GST_BUFFER_DURATION(buffer));
         }
         GST_PAD_PROBE_INFO_DATA(info) = buffer;
         state.silenceCutNs += cutNs;
@@ -146,11 +148,13 @@ GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data
         }
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         const auto start = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
-        const auto duration =
-            GST_BUFFER_DURATION_IS_VALID(buffer) ? static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer)) : 0;
+        const auto duration = GST_BUFFER_DURATION_IS_VALID(buffer)
+                                  ? static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer))
+                                  : 0;
         if (state.firstNs < 0) {
             state.firstNs = start;
-            g_debug("velmora: first decoded sound at %lld ms", static_cast<long long>(start / GST_MSECOND));
+            g_debug("velmora: first decoded sound at %lld ms",
+                    static_cast<long long>(start / GST_MSECOND));
         }
         state.queuedEndNs = start + duration;
         if (state.blockProbe != 0) {
@@ -189,12 +193,12 @@ StartGate::StartGate(GstElement* queue, std::uint64_t startNs) : state_(std::mak
         static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM),
         [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
     GstPtr<GstPad> input(gst_element_get_static_pad(queue, "sink"));
-    gst_pad_add_probe(
-        input.get(),
-        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
-                                     GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM),
-        onQueueInput, new std::shared_ptr<State>(state_),
-        [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
+    gst_pad_add_probe(input.get(),
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                   GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM),
+                      onQueueInput, new std::shared_ptr<State>(state_),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
 }
 
 void StartGate::allow(bool allowed) {

@@ -18,7 +18,7 @@ namespace velmora::engine {
 //
 // Every member may be called from any thread.
 class StartGate {
-public:
+  public:
     // The element message the gate posts, from the queue, while it fills:
     // a structure of this name with an int field "percent".
     static constexpr char kProgressMessage[] = "velmora-start-buffer";
@@ -44,7 +44,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 

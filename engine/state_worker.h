@@ -13,7 +13,7 @@ namespace velmora::engine {
 // streaming threads that may sit in a network call. Requests are applied in
 // order; only the latest one that is still pending counts.
 class StateWorker {
-public:
+  public:
     explicit StateWorker(GstElement* pipeline);
     // Retires the pipeline: the thread takes it to NULL, drops its reference
     // and ends; a request not yet applied is never applied.
@@ -25,7 +25,7 @@ public:
 
     struct Shared;
 
-private:
+  private:
     std::shared_ptr<Shared> shared_;
 };
 

@@ -18,7 +18,7 @@ UiPost defaultUiPost();
 // the dispatcher but the post. Used only on the user-interface thread; a timer
 // that is cancelled, restarted or destroyed never calls its old callback.
 class UiTimer {
-public:
+  public:
     explicit UiTimer(UiPost post);
     ~UiTimer();
     UiTimer(const UiTimer&) = delete;
@@ -30,7 +30,7 @@ public:
 
     struct Shot;  // one start's callback and clock wait
 
-private:
+  private:
     UiPost post_;
     std::shared_ptr<Shot> shot_;
 };

@@ -35,25 +35,32 @@ TEST_P(MediaAddressTest, ReadsTheUrlAsPasted) {
 INSTANTIATE_TEST_SUITE_P(
     Table, MediaAddressTest,
     ::testing::Values(
-        AddressCase{"Http", "http://example.com/a.mp3",
+        AddressCase{"Http",
+                    "http://example.com/a.mp3",
                     {Kind::Network, "http://example.com/a.mp3", "example.com"}},
-        AddressCase{"HttpsAnyCase", "HTTPS://Example.com:8443/live",
+        AddressCase{"HttpsAnyCase",
+                    "HTTPS://Example.com:8443/live",
                     {Kind::Network, "https://Example.com:8443/live", "Example.com"}},
-        AddressCase{"CopyPasteBlanks", " \t\xE3\x80\x80http://example.com/a.mp3\xC2\xA0\r\n",
+        AddressCase{"CopyPasteBlanks",
+                    " \t\xE3\x80\x80http://example.com/a.mp3\xC2\xA0\r\n",
                     {Kind::Network, "http://example.com/a.mp3", "example.com"}},
-        AddressCase{"BareDottedHost", "radio.example.com:8000/stream",
+        AddressCase{"BareDottedHost",
+                    "radio.example.com:8000/stream",
                     {Kind::Network, "http://radio.example.com:8000/stream", "radio.example.com"}},
-        AddressCase{"SpacesInPathEncoded", "http://example.com/my song.mp3",
+        AddressCase{"SpacesInPathEncoded",
+                    "http://example.com/my song.mp3",
                     {Kind::Network, "http://example.com/my%20song.mp3", "example.com"}},
-        AddressCase{"ChineseInPathEncoded", "http://example.com/\xE6\xAD\x8C.mp3",
+        AddressCase{"ChineseInPathEncoded",
+                    "http://example.com/\xE6\xAD\x8C.mp3",
                     {Kind::Network, "http://example.com/%E6%AD%8C.mp3", "example.com"}},
-        AddressCase{"UserInfoIsNotTheHost", "http://user:pw@example.com/a",
+        AddressCase{"UserInfoIsNotTheHost",
+                    "http://user:pw@example.com/a",
                     {Kind::Network, "http://user:pw@example.com/a", "example.com"}},
-        AddressCase{"Ipv6Literal", "http://[::1]:8000/a", {Kind::Network, "http://[::1]:8000/a", "::1"}},
+        AddressCase{
+            "Ipv6Literal", "http://[::1]:8000/a", {Kind::Network, "http://[::1]:8000/a", "::1"}},
         AddressCase{"AbsolutePath", "/music/a b.mp3", {Kind::File, "file:///music/a%20b.mp3", ""}},
         AddressCase{"FileUri", "file:///music/a.mp3", {Kind::File, "file:///music/a.mp3", ""}},
-        AddressCase{"Empty", "", {}},
-        AddressCase{"OnlyBlanks", "  \n", {}},
+        AddressCase{"Empty", "", {}}, AddressCase{"OnlyBlanks", "  \n", {}},
         AddressCase{"ThePrompt", playback::urlPrompt(), {Kind::Refused, "", ""}},
         AddressCase{"Ftp", "ftp://example.com/a.mp3", {Kind::Refused, "", ""}},
         AddressCase{"Descriptor", "fd://0", {Kind::Refused, "", ""}},
@@ -76,7 +83,8 @@ struct ErrorCase {
 
 void PrintTo(const ErrorCase& row, std::ostream* out) { *out << row.name; }
 
-ErrorFacts facts(ErrorFacts::Domain domain, int code, bool fromSource, bool network, int httpStatus = 0) {
+ErrorFacts facts(ErrorFacts::Domain domain, int code, bool fromSource, bool network,
+                 int httpStatus = 0) {
     ErrorFacts f;
     f.domain = domain;
     f.code = code;
@@ -109,26 +117,31 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"Http500", facts(D::Resource, GST_RESOURCE_ERROR_READ, true, true, 500),
                   FailureKind::HttpError, false},
         ErrorCase{"InvalidUriIsCode3WithoutStatus",
-                  facts(D::Resource, GST_RESOURCE_ERROR_NOT_FOUND, true, true), FailureKind::UnsupportedAddress,
-                  false},
-        ErrorCase{"RedirectLeftOver", facts(D::Resource, GST_RESOURCE_ERROR_OPEN_READ, true, true, 302),
+                  facts(D::Resource, GST_RESOURCE_ERROR_NOT_FOUND, true, true),
+                  FailureKind::UnsupportedAddress, false},
+        ErrorCase{"RedirectLeftOver",
+                  facts(D::Resource, GST_RESOURCE_ERROR_OPEN_READ, true, true, 302),
                   FailureKind::TooManyRedirects, false},
-        ErrorCase{"BareStreamErrorFromSource", facts(D::Stream, GST_STREAM_ERROR_FAILED, true, true),
+        ErrorCase{"BareStreamErrorFromSource",
+                  facts(D::Stream, GST_STREAM_ERROR_FAILED, true, true),
                   FailureKind::ConnectionLost, true},
         ErrorCase{"SeekRefusedAfterDrop", facts(D::Resource, GST_RESOURCE_ERROR_SEEK, true, true),
                   FailureKind::ConnectionLost, false},
         ErrorCase{"MissingFile", facts(D::Resource, GST_RESOURCE_ERROR_NOT_FOUND, true, false),
                   FailureKind::FileNotFound, false},
-        ErrorCase{"HtmlPage", with(facts(D::Core, GST_CORE_ERROR_MISSING_PLUGIN, false, true),
-                                   &ErrorFacts::contentNotAudio),
+        ErrorCase{"HtmlPage",
+                  with(facts(D::Core, GST_CORE_ERROR_MISSING_PLUGIN, false, true),
+                       &ErrorFacts::contentNotAudio),
                   FailureKind::NotAudio, false},
-        ErrorCase{"NoAudioDecoder", with(facts(D::Core, GST_CORE_ERROR_MISSING_PLUGIN, false, true),
-                                         &ErrorFacts::decoderMissing),
+        ErrorCase{"NoAudioDecoder",
+                  with(facts(D::Core, GST_CORE_ERROR_MISSING_PLUGIN, false, true),
+                       &ErrorFacts::decoderMissing),
                   FailureKind::NoDecoder, false},
         ErrorCase{"Garbage", facts(D::Stream, GST_STREAM_ERROR_TYPE_NOT_FOUND, false, true),
                   FailureKind::NotAudio, false},
-        ErrorCase{"NoSoundServer", with(facts(D::Resource, GST_RESOURCE_ERROR_OPEN_WRITE, false, true),
-                                        &ErrorFacts::audioOutputMissing),
+        ErrorCase{"NoSoundServer",
+                  with(facts(D::Resource, GST_RESOURCE_ERROR_OPEN_WRITE, false, true),
+                       &ErrorFacts::audioOutputMissing),
                   FailureKind::NoAudioOutput, false},
         ErrorCase{"Negotiation", facts(D::Core, GST_CORE_ERROR_NEGOTIATION, false, false),
                   FailureKind::Internal, false}),
@@ -139,18 +152,19 @@ TEST(FailureTest, EveryKindHasItsOwnTextAndTheRightNotice) {
                                                 FailureKind::Internal};
     std::set<std::string> texts;
     for (const FailureKind kind :
-         {FailureKind::UnsupportedAddress, FailureKind::HostNotFound, FailureKind::ConnectionRefused,
-          FailureKind::TimedOut, FailureKind::HttpError, FailureKind::NotAudio, FailureKind::TlsFailure,
-          FailureKind::TooManyRedirects, FailureKind::FileNotFound, FailureKind::ReconnectsExhausted,
-          FailureKind::ConnectionLost, FailureKind::NoDecoder, FailureKind::NoAudioOutput,
-          FailureKind::Internal}) {
+         {FailureKind::UnsupportedAddress, FailureKind::HostNotFound,
+          FailureKind::ConnectionRefused, FailureKind::TimedOut, FailureKind::HttpError,
+          FailureKind::NotAudio, FailureKind::TlsFailure, FailureKind::TooManyRedirects,
+          FailureKind::FileNotFound, FailureKind::ReconnectsExhausted, FailureKind::ConnectionLost,
+          FailureKind::NoDecoder, FailureKind::NoAudioOutput, FailureKind::Internal}) {
         const std::string text = failureStatusText(Failure{kind, 404, {}});
         EXPECT_FALSE(text.empty());
         EXPECT_TRUE(texts.insert(text).second) << text;
         EXPECT_EQ(noticeFor(kind), playerFaults.count(kind) ? Notice::MediaError : Notice::Warning);
     }
     EXPECT_EQ(failureStatusText(Failure{FailureKind::HttpError, 503, {}}), "服务器错误：HTTP 503");
-    EXPECT_EQ(failureStatusText(Failure{FailureKind::HostNotFound, 0, "a.example"}), "找不到主机：a.example");
+    EXPECT_EQ(failureStatusText(Failure{FailureKind::HostNotFound, 0, "a.example"}),
+              "找不到主机：a.example");
 }
 
 TEST(ReconnectPolicyTest, DoublesFromOneSecondCapsAndGivesUpWhenTheTimeIsSpent) {
@@ -161,7 +175,8 @@ TEST(ReconnectPolicyTest, DoublesFromOneSecondCapsAndGivesUpWhenTheTimeIsSpent) 
         delays.push_back(*delay);
         sinceLossMs += *delay;
     }
-    EXPECT_EQ(delays, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000, 30000}));
+    EXPECT_EQ(delays,
+              (std::vector<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000, 30000}));
     EXPECT_EQ(policy.attempt(), 9);
     policy.reset();
     EXPECT_EQ(policy.nextDelayMs(0), 1000);
@@ -169,7 +184,8 @@ TEST(ReconnectPolicyTest, DoublesFromOneSecondCapsAndGivesUpWhenTheTimeIsSpent) 
 }
 
 TEST(StreamTitleTest, KeepsUtf8ReadsLatin1AndDropsControls) {
-    EXPECT_EQ(streamTitleText("  \xE6\xAD\x8C\xE6\x9B\xB2 - Artist "), "\xE6\xAD\x8C\xE6\x9B\xB2 - Artist");
+    EXPECT_EQ(streamTitleText("  \xE6\xAD\x8C\xE6\x9B\xB2 - Artist "),
+              "\xE6\xAD\x8C\xE6\x9B\xB2 - Artist");
     EXPECT_EQ(streamTitleText("Caf\xE9 M\xFCller"), "Caf\xC3\xA9 M\xC3\xBCller");
     EXPECT_EQ(streamTitleText("a\tb\x01"), "ab");
     EXPECT_EQ(streamTitleText("\xC0\xAF"), "\xC3\x80\xC2\xAF");  // overlong: not UTF-8

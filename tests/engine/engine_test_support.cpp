@@ -60,8 +60,8 @@ void StreamServer::start() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {python, script, "--port", "0", "--tls-port", "0",
-                                     "--media-dir", media};
+    std::vector<std::string> args = {python,       script, "--port",      "0",
+                                     "--tls-port", "0",    "--media-dir", media};
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
@@ -123,8 +123,8 @@ std::string StreamServer::tlsUrl(const std::string& path) const {
 }
 
 int StreamServer::closedPort() {
-    const std::string command = std::string(VELMORA_PYTHON) + " " +
-                                std::string(VELMORA_STREAM_SERVER) + " --closed-port";
+    const std::string command =
+        std::string(VELMORA_PYTHON) + " " + std::string(VELMORA_STREAM_SERVER) + " --closed-port";
     FILE* output = popen(command.c_str(), "r");
     int port = 0;
     if (output != nullptr) {
@@ -137,7 +137,8 @@ int StreamServer::closedPort() {
 }
 
 std::string StreamServer::mediaFile(const std::string& prefix) {
-    for (const auto& entry : std::filesystem::directory_iterator(std::string(VELMORA_TEST_MEDIA_DIR))) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(VELMORA_TEST_MEDIA_DIR))) {
         if (entry.path().filename().string().starts_with(prefix)) {
             return entry.path().string();
         }
@@ -147,8 +148,8 @@ std::string StreamServer::mediaFile(const std::string& prefix) {
 }
 
 void RecordingListener::onStatusChange() {
-    events_.push_back({PlayerEvent::Kind::Status, player_.playState(), player_.status(), 0, 0,
-                       Clock::now()});
+    events_.push_back(
+        {PlayerEvent::Kind::Status, player_.playState(), player_.status(), 0, 0, Clock::now()});
 }
 
 void RecordingListener::onWarning(std::int32_t warningType, std::int32_t param,
@@ -217,8 +218,8 @@ double SoundCapture::toneShare(double frequencyHz, double seconds) const {
         beforePrevious = previous;
         previous = current;
     }
-    const double binPower =
-        previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    const double binPower = previous * previous + beforePrevious * beforePrevious -
+                            coefficient * previous * beforePrevious;
     return energy == 0 ? 0 : binPower / (energy * static_cast<double>(count) / 2);
 }
 

@@ -4,12 +4,12 @@
 // listener that records the player's events, a capture of the decoded sound,
 // and waiting on the main loop.
 
+#include <sys/types.h>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "engine/engine_options.h"
@@ -22,19 +22,19 @@ using namespace std::chrono_literals;
 
 // The loopback HTTP server of tests/support, started for one test process.
 class StreamServer {
-public:
+  public:
     StreamServer();  // waits until it listens; fails the test when it cannot start
     ~StreamServer();
     StreamServer(const StreamServer&) = delete;
     StreamServer& operator=(const StreamServer&) = delete;
 
-    std::string url(const std::string& path) const;       // http://127.0.0.1:PORT/path
-    std::string tlsUrl(const std::string& path) const;    // behind a certificate no one trusts
-    static int closedPort();                               // a port nothing listens on
+    std::string url(const std::string& path) const;           // http://127.0.0.1:PORT/path
+    std::string tlsUrl(const std::string& path) const;        // behind a certificate no one trusts
+    static int closedPort();                                  // a port nothing listens on
     static std::string mediaFile(const std::string& prefix);  // a cached MP3 by name prefix
-    void kill();                                           // stops the server at once
+    void kill();                                              // stops the server at once
 
-private:
+  private:
     void start();
 
     pid_t pid_ = -1;
@@ -54,7 +54,7 @@ struct PlayerEvent {
 };
 
 class RecordingListener : public playback::PlayerListener {
-public:
+  public:
     explicit RecordingListener(playback::Player& player) : player_(player) {}
 
     void onStatusChange() override;
@@ -67,14 +67,14 @@ public:
     std::vector<PlayerEvent> notices() const;  // Warning and MediaError
     bool sawStatus(const std::string& status) const;
 
-private:
+  private:
     playback::Player& player_;
     std::vector<PlayerEvent> events_;
 };
 
 // Decoded sound as the capturing sink plays it (first channel only).
 class SoundCapture {
-public:
+  public:
     // For EngineOptions::onPcm; called on a streaming thread.
     void add(const PcmBlock& block);
     std::size_t frameCount() const;
@@ -82,7 +82,7 @@ public:
     // `frequencyHz` (Goertzel), 0..1; 0 when less was captured.
     double toneShare(double frequencyHz, double seconds) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::int16_t> samples_;
     int rateHz_ = 0;

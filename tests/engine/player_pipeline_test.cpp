@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <utility>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "engine/failure.h"
 #include "engine/media_player_factory.h"
@@ -19,7 +19,7 @@ namespace ps = playback::play_state;
 
 constexpr auto kMaxCall = 20ms;  // no call may hold the user-interface thread longer
 constexpr auto kStartTimeout = 5s;
-constexpr auto kFailTimeout = 20s;  // an offline resolver may take its time
+constexpr auto kFailTimeout = 20s;         // an offline resolver may take its time
 constexpr auto kQuietAfterNotice = 500ms;  // a second notice would come within this
 constexpr double kToneHz = 440;
 constexpr double kOtherHz = 1000;
@@ -29,7 +29,7 @@ constexpr int kStallTimeoutMs = 1500;
 const std::string kConnecting = "正在连接 127.0.0.1…";
 
 class PlayerPipelineTest : public ::testing::Test {
-protected:
+  protected:
     // The first pipeline of a process loads plugins; that happens before any
     // call is timed.
     static void warmUp() {
@@ -38,7 +38,8 @@ protected:
             return;
         }
         // A GLib critical (a wrong unref, a bad cast) is a bug: stop there.
-        g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
+        g_log_set_always_fatal(
+            static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
         auto player = createMediaPlayer({}, EngineOptions{AudioOutput::Null, {}, {}, 15000, {}});
         player->setURL(StreamServer::mediaFile("tone-440hz-128k"));
         ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
@@ -76,11 +77,21 @@ protected:
         } check{start};
         return call();
     }
-    void setUrl(const std::string& url) { timed([&] { player->setURL(url); }); }
-    void play() { timed([&] { player->controls().play(); }); }
-    void pause() { timed([&] { player->controls().pause(); }); }
-    void stop() { timed([&] { player->controls().stop(); }); }
-    std::int32_t state() { return timed([&] { return player->playState(); }); }
+    void setUrl(const std::string& url) {
+        timed([&] { player->setURL(url); });
+    }
+    void play() {
+        timed([&] { player->controls().play(); });
+    }
+    void pause() {
+        timed([&] { player->controls().pause(); });
+    }
+    void stop() {
+        timed([&] { player->controls().stop(); });
+    }
+    std::int32_t state() {
+        return timed([&] { return player->playState(); });
+    }
 
     bool waitForState(std::int32_t wanted, Clock::duration timeout = kStartTimeout) {
         return runUntil([&] { return state() == wanted; }, timeout);
@@ -89,10 +100,12 @@ protected:
         return runUntil([&] { return !listener->notices().empty(); }, timeout);
     }
     bool hearsTone() {
-        return runUntil([&] {
-            return sound.toneShare(kToneHz, kToneSeconds) > 0.9 &&
-                   sound.toneShare(kOtherHz, kToneSeconds) < 0.01;
-        }, kStartTimeout);
+        return runUntil(
+            [&] {
+                return sound.toneShare(kToneHz, kToneSeconds) > 0.9 &&
+                       sound.toneShare(kOtherHz, kToneSeconds) < 0.01;
+            },
+            kStartTimeout);
     }
 
     StreamServer server;
@@ -153,10 +166,11 @@ TEST_F(PlayerPipelineTest, PlaysALocalFileByItsPath) {
 
 TEST_F(PlayerPipelineTest, ShowsTheIcyTitleAndReadsLatin1) {
     setUrl(server.url("/live?title=Velmora%20Song&metaint=4000"));
-    EXPECT_TRUE(runUntil([&] { return player->status() == "正在播放：Velmora Song"; }, kStartTimeout));
+    EXPECT_TRUE(
+        runUntil([&] { return player->status() == "正在播放：Velmora Song"; }, kStartTimeout));
     setUrl(server.url("/live?charset=latin1&metaint=4000"));
-    EXPECT_TRUE(runUntil([&] { return player->status() == "正在播放：Café Müller - Größe à l'été"; },
-                         kStartTimeout))
+    EXPECT_TRUE(runUntil(
+        [&] { return player->status() == "正在播放：Café Müller - Größe à l'été"; }, kStartTimeout))
         << player->status();
 }
 
@@ -288,7 +302,8 @@ TEST_F(PlayerPipelineTest, ReconnectsAfterTheStreamStalls) {
 }
 
 TEST_F(PlayerPipelineTest, GivesUpOnAServerThatIsGoneWithOneWarning) {
-    makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, ReconnectLimits{200, 400, 2000}});
+    makePlayer(EngineOptions{
+        AudioOutput::Capture, {}, {}, kStallTimeoutMs, ReconnectLimits{200, 400, 2000}});
     setUrl(server.url("/live"));
     ASSERT_TRUE(waitForState(ps::Playing));
     server.kill();
@@ -296,7 +311,8 @@ TEST_F(PlayerPipelineTest, GivesUpOnAServerThatIsGoneWithOneWarning) {
     ASSERT_TRUE(waitForNotice());
     runFor(kQuietAfterNotice);
     ASSERT_EQ(listener->notices().size(), 1u);
-    EXPECT_EQ(listener->notices()[0].warningType, static_cast<int>(FailureKind::ReconnectsExhausted));
+    EXPECT_EQ(listener->notices()[0].warningType,
+              static_cast<int>(FailureKind::ReconnectsExhausted));
     EXPECT_EQ(state(), ps::Stopped);
 }
 
@@ -316,7 +332,8 @@ struct FailureCase {
 
 void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
 
-class PlayerFailureTest : public PlayerPipelineTest, public ::testing::WithParamInterface<FailureCase> {};
+class PlayerFailureTest : public PlayerPipelineTest,
+                          public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
     setUrl(GetParam().url(server));
@@ -325,7 +342,8 @@ TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
     const auto notices = listener->notices();
     ASSERT_EQ(notices.size(), 1u);
     const bool playerAtFault = noticeFor(GetParam().kind) == Notice::MediaError;
-    EXPECT_EQ(notices[0].kind, playerAtFault ? PlayerEvent::Kind::MediaError : PlayerEvent::Kind::Warning);
+    EXPECT_EQ(notices[0].kind,
+              playerAtFault ? PlayerEvent::Kind::MediaError : PlayerEvent::Kind::Warning);
     if (!playerAtFault) {
         EXPECT_EQ(notices[0].warningType, static_cast<int>(GetParam().kind));
     }
@@ -333,8 +351,9 @@ TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
     EXPECT_EQ(player->status(), GetParam().status);
     // The status change that settles it comes before the notice.
     const auto& events = listener->events();
-    const auto notice = std::find_if(events.begin(), events.end(),
-                                     [](const PlayerEvent& e) { return e.kind != PlayerEvent::Kind::Status; });
+    const auto notice = std::find_if(events.begin(), events.end(), [](const PlayerEvent& e) {
+        return e.kind != PlayerEvent::Kind::Status;
+    });
     ASSERT_NE(notice, events.begin());
     EXPECT_EQ(std::prev(notice)->state, ps::Stopped);
     EXPECT_EQ(std::prev(notice)->status, GetParam().status);
@@ -355,22 +374,29 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureKind::TooManyRedirects, "重定向次数过多"},
         FailureCase{"Refused",
                     [](const StreamServer&) {
-                        return "http://127.0.0.1:" + std::to_string(StreamServer::closedPort()) + "/a.mp3";
+                        return "http://127.0.0.1:" + std::to_string(StreamServer::closedPort()) +
+                               "/a.mp3";
                     },
                     FailureKind::ConnectionRefused, "连接被拒绝"},
         FailureCase{"RedirectToRefused", [](const StreamServer& s) { return s.url("/refused"); },
                     FailureKind::ConnectionRefused, "连接被拒绝"},
-        FailureCase{"UnknownHost", [](const StreamServer&) { return std::string("http://no-such-host.invalid/a.mp3"); },
-                    FailureKind::HostNotFound, "找不到主机：no-such-host.invalid"},
-        FailureCase{"UntrustedCertificate", [](const StreamServer& s) { return s.tlsUrl("/tone.mp3"); },
+        FailureCase{
+            "UnknownHost",
+            [](const StreamServer&) { return std::string("http://no-such-host.invalid/a.mp3"); },
+            FailureKind::HostNotFound, "找不到主机：no-such-host.invalid"},
+        FailureCase{"UntrustedCertificate",
+                    [](const StreamServer& s) { return s.tlsUrl("/tone.mp3"); },
                     FailureKind::TlsFailure, "安全连接失败（证书无效）"},
-        FailureCase{"StallBeforeTheFirstByte", [](const StreamServer& s) { return s.url("/stall"); },
-                    FailureKind::TimedOut, "连接超时"},
-        FailureCase{"OtherScheme", [](const StreamServer&) { return std::string("ftp://127.0.0.1/a.mp3"); },
+        FailureCase{"StallBeforeTheFirstByte",
+                    [](const StreamServer& s) { return s.url("/stall"); }, FailureKind::TimedOut,
+                    "连接超时"},
+        FailureCase{"OtherScheme",
+                    [](const StreamServer&) { return std::string("ftp://127.0.0.1/a.mp3"); },
                     FailureKind::UnsupportedAddress, "不支持的地址"},
         FailureCase{"Descriptor", [](const StreamServer&) { return std::string("fd://0"); },
                     FailureKind::UnsupportedAddress, "不支持的地址"},
-        FailureCase{"MissingFile", [](const StreamServer&) { return std::string("/no/such/file.mp3"); },
+        FailureCase{"MissingFile",
+                    [](const StreamServer&) { return std::string("/no/such/file.mp3"); },
                     FailureKind::FileNotFound, "找不到文件"},
         FailureCase{"Device", [](const StreamServer&) { return std::string("file:///dev/zero"); },
                     FailureKind::UnsupportedAddress, "不支持的地址"},

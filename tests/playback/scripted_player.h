@@ -31,9 +31,7 @@ class ScriptedPlayer : public Player, public PlayerControls {
         failOnRead_ = failOnRead;
     }
 
-    void setURL(std::string_view url) override {
-        record("URL=" + std::string(url), "URL");
-    }
+    void setURL(std::string_view url) override { record("URL=" + std::string(url), "URL"); }
     PlayerControls& controls() override { return *this; }
     std::int32_t playState() const override {
         ++reads_;
