@@ -63,22 +63,49 @@ std::string latin1ToUtf8(std::string_view text) {
     return out;
 }
 
+// Characters that change the direction of the text around them: a title
+// holding one could reverse the rest of the status line.
+bool isDirectionalFormatting(unsigned int codePoint) {
+    return (codePoint >= 0x202A && codePoint <= 0x202E) ||
+           (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
+// Decodes the well-formed UTF-8 sequence at text[i] of the given length.
+unsigned int codePointAt(std::string_view text, std::size_t i, std::size_t length) {
+    static constexpr unsigned int kLeadMasks[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    unsigned int codePoint = static_cast<unsigned char>(text[i]) & kLeadMasks[length];
+    for (std::size_t k = 1; k < length; ++k) {
+        codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    return codePoint;
+}
+
 }  // namespace
 
 std::string streamTitleText(std::string_view bytes) {
-    std::string text = isUtf8(bytes) ? std::string(bytes) : latin1ToUtf8(bytes);
+    const std::string text = isUtf8(bytes) ? std::string(bytes) : latin1ToUtf8(bytes);
     std::string clean;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            clean += c;
+    std::size_t kept = 0;
+    bool cut = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, i);
+        const unsigned int codePoint = codePointAt(text, i, length);
+        const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
+        if (!control && !isDirectionalFormatting(codePoint) && !(kept == 0 && codePoint == ' ')) {
+            if (kept == kMaxTitleCharacters) {
+                cut = true;
+                break;
+            }
+            clean.append(text, i, length);
+            ++kept;
         }
+        i += length;
     }
-    const std::size_t first = clean.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return {};
+    clean.erase(clean.find_last_not_of(' ') + 1);
+    if (cut) {
+        clean += "\xE2\x80\xA6";  // …
     }
-    return clean.substr(first, clean.find_last_not_of(' ') - first + 1);
+    return clean;
 }
 
 }  // namespace velmora::engine

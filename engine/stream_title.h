@@ -1,13 +1,19 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace velmora::engine {
 
-// A stream title fit for the status line: the bytes as UTF-8 when they are
-// valid UTF-8, otherwise read as Latin-1 (what old radio servers send);
-// control characters dropped, surrounding spaces trimmed.
+// Titles longer than this many characters are cut, and end in an ellipsis.
+inline constexpr std::size_t kMaxTitleCharacters = 120;
+
+// A title fit for the status line, from a stream or from a playlist: the
+// bytes as UTF-8 when they are valid UTF-8, otherwise read as Latin-1 (what
+// old radio servers send); control characters and bidirectional embedding,
+// override and isolate characters dropped, surrounding spaces trimmed, cut to
+// kMaxTitleCharacters.
 std::string streamTitleText(std::string_view bytes);
 
 }  // namespace velmora::engine

@@ -190,6 +190,19 @@ TEST(StreamTitleTest, KeepsUtf8ReadsLatin1AndDropsControls) {
     EXPECT_EQ(streamTitleText("a\tb\x01"), "ab");
     EXPECT_EQ(streamTitleText("\xC0\xAF"), "\xC3\x80\xC2\xAF");  // overlong: not UTF-8
     EXPECT_EQ(streamTitleText("   "), "");
+    // U+202E, U+2066 and U+202A would turn the status line around; C1 controls are controls.
+    EXPECT_EQ(streamTitleText("a\xE2\x80\xAE"
+                              "b\xE2\x81\xA6"
+                              "c\xE2\x80\xAA"
+                              "d\xC2\x85"),
+              "abcd");
+    const std::string longTitle = streamTitleText(std::string(4000, 'x'));
+    EXPECT_EQ(longTitle, std::string(kMaxTitleCharacters, 'x') + "\xE2\x80\xA6");
+    std::string song;  // cut by characters, never inside one
+    for (int i = 0; i < 200; ++i) {
+        song += "\xE6\xAD\x8C";
+    }
+    EXPECT_EQ(streamTitleText(song), song.substr(0, 3 * kMaxTitleCharacters) + "\xE2\x80\xA6");
 }
 
 TEST(LeadingSilenceTest, FindsTheFirstFrameAboveTheEncodersLeadIn) {

@@ -1,0 +1,118 @@
+// Playlist bodies as stations publish them, quirks included, read in memory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/playlist_parser.h"
+
+namespace velmora::engine {
+namespace {
+
+using Kind = Playlist::Kind;
+const std::string kBase = "http://radio.example/lists/station.pls";
+
+struct ParseCase {
+    const char* name;
+    std::string body;
+    Kind kind;
+    std::vector<PlaylistEntry> entries;
+    int refused = 0;
+};
+
+void PrintTo(const ParseCase& row, std::ostream* out) { *out << row.name; }
+
+class PlaylistParserTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(PlaylistParserTest, FindsTheStations) {
+    const Playlist playlist = parsePlaylist(GetParam().body, kBase);
+    EXPECT_EQ(playlist.kind, GetParam().kind);
+    EXPECT_EQ(playlist.entries, GetParam().entries);
+    EXPECT_EQ(playlist.refusedEntries, GetParam().refused);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PlaylistParserTest,
+    ::testing::Values(
+        ParseCase{"PlsCrlfBomAnyCaseWrongCountOutOfOrder",
+                  "\xEF\xBB\xBF[Playlist]\r\nnumberofentries=1\r\nFILE2=http://b.example/s\r\n"
+                  "Title2=Two\r\nfile1=http://a.example/s\r\ntitle1=One\r\nVersion=2\r\n",
+                  Kind::Stations,
+                  {{"http://a.example/s", "One"}, {"http://b.example/s", "Two"}}},
+        ParseCase{"PlsRelativeEntryAndDuplicate",
+                  "[playlist]\nFile1=../live.mp3\nFile2=http://radio.example/live.mp3\n",
+                  Kind::Stations,
+                  {{"http://radio.example/live.mp3", ""}}},
+        ParseCase{"PlsOfLocalFilesDevicesAndDescriptors",
+                  "[playlist]\nFile1=/home/me/a.mp3\nFile2=C:\\Music\\b.mp3\nFile3=file:///dev/"
+                  "dsp\nFile4=fd://0\nFile5=mms://old.example/s\n",
+                  Kind::Stations,
+                  {},
+                  5},
+        ParseCase{"EmptyPls", "[playlist]\nNumberOfEntries=0\n", Kind::Stations, {}},
+        ParseCase{"ExtendedM3uLatin1WithCommentsAndBlankLines",
+                  "#EXTM3U\n\n# a comment\n#EXTINF:-1,Caf\xE9 Radio\nstream.mp3\n\n"
+                  "#EXTINF:-1,\nhttps://c.example/x?a=1&b=2\n",
+                  Kind::Stations,
+                  {{"http://radio.example/lists/stream.mp3", "Caf\xC3\xA9 Radio"},
+                   {"https://c.example/x?a=1&b=2", ""}}},
+        ParseCase{"PlainM3uAndUriList",
+                  "# text/uri-list\r\nhttp://a.example/1\r\nrelative/2.mp3\r\n",
+                  Kind::Stations,
+                  {{"http://a.example/1", ""}, {"http://radio.example/lists/relative/2.mp3", ""}}},
+        ParseCase{"HlsStaysWithThePipeline",
+                  "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nseg00000.ts\n",
+                  Kind::Hls,
+                  {}},
+        ParseCase{
+            "XspfWithXmlBaseEntitiesAndTitles",
+            "<?xml version=\"1.0\"?>\n<playlist version=\"1\" "
+            "xmlns=\"http://xspf.org/ns/0/\" xml:base=\"http://x.example/dir/\">"
+            "<title>Station &amp; Co</title><trackList>"
+            "<track><location> a.mp3 </location><title>First</title></track>"
+            "<track xml:base=\"https://y.example/\"><location>b.mp3</location></track>"
+            "<track><title>no location</title></track>"
+            "</trackList></playlist>",
+            Kind::Stations,
+            {{"http://x.example/dir/a.mp3", "First"}, {"https://y.example/b.mp3", "Station & Co"}}},
+        ParseCase{"AsxAnyCaseBareAmpersandAlternativesAndNesting",
+                  "<ASX version=\"3.0\"><Title>List</Title>\n<Entry><REF HREF=\"http://a.example/"
+                  "s?x=1&y=2\"/><ref href='http://b.example/s' /><TITLE>Main</TITLE></Entry>"
+                  "<entry><ref href=mms://old.example/s></entry>"
+                  "<EntryRef HREF=\"more.asx\"/></ASX>",
+                  Kind::Stations,
+                  {{"http://a.example/s?x=1&y=2", "Main"},
+                   {"http://b.example/s", "Main"},
+                   {"http://radio.example/lists/more.asx", "List"}},
+                  1},
+        ParseCase{"AsxIni",
+                  "[Reference]\r\nRef1=http://a.example/s?MSWMExt=.asf\r\nRef2=http://b.example/"
+                  "s\r\n",
+                  Kind::Stations,
+                  {{"http://a.example/s?MSWMExt=.asf", ""}, {"http://b.example/s", ""}}},
+        ParseCase{"TitlesArePlainText",
+                  "[playlist]\nFile1=http://a.example/s\nTitle1=\xE2\x80\xAE"
+                  "evil\x07\n",
+                  Kind::Stations,
+                  {{"http://a.example/s", "evil"}}},
+        ParseCase{"HtmlPage",
+                  "<!DOCTYPE html><html><body><a href=\"x.mp3\">x</a></body></html>",
+                  Kind::NotPlaylist,
+                  {}},
+        ParseCase{"ATextSentence", "not found\n", Kind::NotPlaylist, {}},
+        ParseCase{"BinaryGarbage",
+                  std::string("\xFF\xFB\x90\x00\x01\x02 ID3\x03", 11),
+                  Kind::NotPlaylist,
+                  {}},
+        ParseCase{"EmptyBody", "", Kind::NotPlaylist, {}}));
+
+TEST(PlaylistAddressTest, JudgesByTheExtensionOfThePathOnly) {
+    EXPECT_TRUE(looksLikePlaylistAddress("http://a.example/listen.PLS?sid=1"));
+    EXPECT_TRUE(looksLikePlaylistAddress("https://a.example/x.xspf#top"));
+    EXPECT_FALSE(looksLikePlaylistAddress("http://a.example/live.m3u8"));
+    EXPECT_FALSE(looksLikePlaylistAddress("http://a.example/stream?format=.pls.mp3"));
+    EXPECT_FALSE(looksLikePlaylistAddress("http://a.example/get?file=a.pls"));
+}
+
+}  // namespace
+}  // namespace velmora::engine
