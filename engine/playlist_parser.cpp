@@ -104,6 +104,9 @@ Playlist stations(const std::vector<RawEntry>& raw, std::string_view baseUri, bo
     playlist.kind = Playlist::Kind::Stations;
     std::set<std::string> seen;
     for (const RawEntry& entry : raw) {
+        if (trim(entry.reference).empty()) {
+            continue;  // an XSPF track may name no location at all
+        }
         const auto uri =
             resolve(trim(entry.reference), entry.base.empty() ? std::string(baseUri) : entry.base,
                     pathsAreLocal);
