@@ -8,6 +8,7 @@
 #include "gst_handles.h"
 #include "playback/player_error.h"
 #include "playbin_player.h"
+#include "playlist_player.h"
 
 namespace velmora::engine {
 namespace {
@@ -48,7 +49,8 @@ std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettin
                                     (error ? error->message : ""));
     }
     preloadPlugins();
-    return std::make_unique<PlaybinPlayer>(settings, std::move(options));
+    auto streamPlayer = std::make_unique<PlaybinPlayer>(settings, options);
+    return std::make_unique<PlaylistPlayer>(std::move(streamPlayer), settings, options);
 }
 
 }  // namespace velmora::engine

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "http_source.h"
 #include "playback/player_error.h"
 
 namespace velmora::engine {
@@ -23,10 +24,6 @@ namespace {
 // playbin's GstPlayFlags: audio only, volume in software.
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
-constexpr char kUserAgent[] = "Velmora/2.3.3";
-// souphttpsrc retries a broken connection itself before it fails, resuming a
-// file with Range where the server allows it.
-constexpr int kSourceRetries = 1;
 
 // Playing starts once this much decoded sound is buffered: enough to ride
 // out the jitter of a stream that arrives just in time, short enough that a
@@ -149,11 +146,7 @@ GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer dat
 
 void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);
-    GObjectClass* type = G_OBJECT_GET_CLASS(source);
-    if (g_object_class_find_property(type, "ssl-strict") != nullptr) {  // souphttpsrc
-        g_object_set(source, "timeout", static_cast<guint>(setup.networkTimeoutS), "retries",
-                     kSourceRetries, "ssl-strict", TRUE, "user-agent", kUserAgent, nullptr);
-    }
+    configureHttpSource(source, setup.networkTimeoutS);
     if (GstPtr<GstPad> pad(gst_element_get_static_pad(source, "src")); pad) {
         gst_pad_add_probe(
             pad.get(),

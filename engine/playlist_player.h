@@ -1,0 +1,135 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine_options.h"
+#include "failure.h"
+#include "media_address.h"
+#include "playback/player.h"
+#include "playback/player_settings.h"
+#include "playlist_fetch.h"
+#include "ui_thread.h"
+
+namespace velmora::engine {
+
+// Plays the stations a playlist address names, through a player that plays
+// one stream (the stream player). A network address is resolved up front
+// only when its name says playlist; otherwise the stream player opens it,
+// and only a reply it cannot play is fetched again and read as a playlist.
+// An entry that fails gives way to the next one without a notice; after the
+// last, the playlist is fetched once more (stations rotate tokenised
+// addresses), and only then one Warning names the last cause. Same threading
+// contract as every player: called on the user-interface thread only, the
+// listener called from the main loop, never from inside a call.
+class PlaylistPlayer final : public playback::Player,
+                             private playback::PlayerControls,
+                             private playback::PlayerListener {
+  public:
+    // Nested playlists are followed this many levels deep, the first included.
+    static constexpr int kMaxPlaylistDepth = 3;
+    // Entries tried from one fetch of the playlist before it is fetched again
+    // or given up: a list of thousands of dead entries ends like one.
+    static constexpr int kMaxTriesPerPass = 10;
+
+    PlaylistPlayer(std::unique_ptr<playback::Player> streamPlayer,
+                   const playback::PlayerSettings& settings, const EngineOptions& options);
+    ~PlaylistPlayer() override;
+
+    void setURL(std::string_view url) override;
+    playback::PlayerControls& controls() override { return *this; }
+    std::int32_t playState() const override { return state_; }
+    std::string status() const override { return status_; }
+    void setListener(playback::PlayerListener* listener) override { listener_ = listener; }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    // An address to try: the user's own, or a playlist's entry.
+    struct Candidate {
+        std::string uri;
+        std::string title;  // the playlist's title for it; empty for the user's own
+        int depth = 0;      // playlists passed through to reach it
+    };
+    struct Cause {
+        std::int32_t warningType = 0;
+        std::int32_t param = 0;
+        std::string description;
+    };
+    enum class Phase {
+        Idle,       // nothing under way: stopped, paused before resolving, or given up
+        Fetching,   // reading a candidate as a playlist
+        Streaming,  // the stream player has the candidate
+    };
+    struct Event {
+        enum class Kind { StatusChange, Warning, MediaError } kind;
+        Cause cause;
+    };
+
+    // PlayerControls
+    void play() override;
+    void stop() override;
+    void pause() override;
+    // PlayerListener: the stream player's events
+    void onStatusChange() override;
+    void onWarning(std::int32_t warningType, std::int32_t param,
+                   const std::string& description) override;
+    void onMediaError() override;
+
+    static Cause causeOf(FailureKind kind);
+    void begin();
+    void fetch(Candidate candidate, bool fromStream);
+    void onFetched(const Candidate& candidate, bool fromStream, FetchedBody fetched);
+    void stream(Candidate candidate);
+    void tryNext();
+    void giveUp();
+    bool canExpand(const Candidate& candidate) const;
+    void mirrorStreamPlayer();
+
+    void setStatus(std::int32_t state, std::string text);
+    void queueEvent(Event event);
+    void postDelivery();
+    void deliverEvents();
+
+    std::unique_ptr<playback::Player> streamPlayer_;
+    playback::PlayerSettings settings_;
+    UiPost post_;
+    std::chrono::milliseconds budget_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
+
+    MediaAddress address_;
+    std::string url_;
+    Phase phase_ = Phase::Idle;
+    bool failover_ = false;  // a network request: failures go to the next candidate
+    std::unique_ptr<PlaylistFetch> fetch_;
+    Candidate current_;
+    std::vector<Candidate> queue_;
+    std::size_t next_ = 0;
+    std::set<std::string> fetched_;  // playlists read during this request: no cycles
+    int triesInPass_ = 0;
+    bool refetched_ = false;
+    bool topIsPlaylist_ = false;
+    Clock::time_point deadline_;
+    std::optional<Cause> lastCause_;
+    // The stream player stopped by itself: its notice follows in the same delivery.
+    bool awaitingNotice_ = false;
+    bool stopRequested_ = false;
+    std::int32_t streamState_ = playback::play_state::Undefined;
+
+    std::int32_t state_ = playback::play_state::Undefined;
+    std::string status_;
+    std::int32_t notifiedState_ = playback::play_state::Undefined;
+    std::string notifiedStatus_;
+    playback::PlayerListener* listener_ = nullptr;
+    std::deque<Event> events_;
+    bool deliveryPosted_ = false;
+};
+
+}  // namespace velmora::engine
