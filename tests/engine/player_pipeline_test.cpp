@@ -172,6 +172,9 @@ TEST_F(PlayerPipelineTest, ShowsTheIcyTitleAndReadsLatin1) {
     EXPECT_TRUE(runUntil(
         [&] { return player->status() == "正在播放：Café Müller - Größe à l'été"; }, kStartTimeout))
         << player->status();
+    setUrl(server.url("/live?charset=utf-8&metaint=4000&title=%E2%80%AEevil%E2%80%AC"));
+    EXPECT_TRUE(runUntil([&] { return player->status() == "正在播放：evil"; }, kStartTimeout))
+        << player->status();
 }
 
 TEST_F(PlayerPipelineTest, PauseHoldsTheSoundAndPlayResumesWithoutReconnecting) {
@@ -401,8 +404,82 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"Device", [](const StreamServer&) { return std::string("file:///dev/zero"); },
                     FailureKind::UnsupportedAddress, "不支持的地址"},
         FailureCase{"Directory", [](const StreamServer&) { return std::string("/tmp"); },
-                    FailureKind::UnsupportedAddress, "不支持的地址"}),
+                    FailureKind::UnsupportedAddress, "不支持的地址"},
+        FailureCase{"PlaylistOfLocalPaths",
+                    [](const StreamServer& s) { return s.url("/list/local.m3u"); },
+                    FailureKind::UnsupportedAddress, "不支持的地址"},
+        FailureCase{"PlaylistNamingItself",
+                    [](const StreamServer& s) { return s.url("/list/self"); },
+                    FailureKind::NotAudio, "不是音频流"},
+        FailureCase{"EmptyPlaylist", [](const StreamServer& s) { return s.url("/list/empty"); },
+                    FailureKind::NotAudio, "不是音频流"},
+        FailureCase{"GarbageNamedPls",
+                    [](const StreamServer& s) { return s.url("/list/garbage.pls"); },
+                    FailureKind::NotAudio, "不是音频流"},
+        FailureCase{"TenMegabytePlaylist",
+                    [](const StreamServer& s) { return s.url("/list/huge.pls"); },
+                    FailureKind::NotAudio, "不是音频流"},
+        // One try each would take minutes: the failover is bounded like one dead stream.
+        FailureCase{"TenThousandDeadEntries",
+                    [](const StreamServer& s) { return s.url("/list/dead.m3u?count=10000"); },
+                    FailureKind::HttpError, "服务器错误：HTTP 404"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- playlist addresses ----------------------------------------------------------------
+
+struct PlaylistCase {
+    const char* name;
+    std::string path;    // served as text/plain unless the path asks for another type
+    std::string status;  // once playing: the playlist's title for the station
+};
+
+void PrintTo(const PlaylistCase& row, std::ostream* out) { *out << row.name; }
+
+class PlaylistPlayTest : public PlayerPipelineTest,
+                         public ::testing::WithParamInterface<PlaylistCase> {};
+
+TEST_P(PlaylistPlayTest, PlaysAnEntryWithoutANotice) {
+    setUrl(server.url(GetParam().path));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_EQ(player->status(), GetParam().status);
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+const std::string kStation = "正在播放：Loopback Radio";
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, PlaylistPlayTest,
+    ::testing::Values(
+        // The first entry is refused: the second plays, with no notice.
+        PlaylistCase{"PlsByItsName", "/list/pls.pls", kStation},
+        PlaylistCase{"PlsWithNoExtension", "/list/pls", kStation},
+        PlaylistCase{"PlsAsHtml", "/list/pls?mime=text/html", kStation},
+        PlaylistCase{"M3uWithARelativeEntry", "/list/m3u", kStation},
+        PlaylistCase{"M3uAsAudio", "/list/m3u.m3u?mime=audio/mpeg", kStation},
+        PlaylistCase{"Xspf", "/list/xspf?mime=application/octet-stream", kStation},
+        PlaylistCase{"Asx", "/list/asx", kStation},
+        PlaylistCase{"AsxIni", "/list/asxini.asx", "正在播放"},
+        PlaylistCase{"UriList", "/list/urilist?mime=text/uri-list", "正在播放"},
+        PlaylistCase{"Nested", "/list/nested.pls", kStation},
+        PlaylistCase{"RelativeToWhereARedirectLed", "/redirect?to=/list/relative", kStation},
+        // HLS goes to the pipeline as it is: no list of stations.
+        PlaylistCase{"Hls", "/hls/live.m3u8", "正在播放"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PlayerPipelineTest, StopANewUrlOrClosingCancelAPlaylistFetchAtOnce) {
+    const std::string slowList = server.url("/list/pls.pls?delay_ms=3000");
+    setUrl(slowList);
+    stop();
+    EXPECT_EQ(state(), ps::Stopped);
+    setUrl(slowList);
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    setUrl(slowList);
+    timed([&] { player.reset(); });
+    runFor(kQuietAfterNotice);
+    EXPECT_TRUE(listener->notices().empty());
+}
 
 }  // namespace
 }  // namespace velmora::engine::testing

@@ -9,6 +9,7 @@ from http.server import BaseHTTPRequestHandler
 from urllib.parse import parse_qs, quote, urlsplit
 
 import icy
+import playlists
 
 LOOPBACK = "127.0.0.1"
 ROUTES_HELP = """\
@@ -179,7 +180,9 @@ class StreamHandler(BaseHTTPRequestHandler):
         elif path == "/refused":
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
         elif path == "/":
-            self._plain(200, ROUTES_HELP, head)
+            self._plain(200, ROUTES_HELP + playlists.ROUTES_HELP, head)
+        elif playlists.serve(self, path, query, head, find_closed_port()):
+            pass
         else:
             self._plain(404, "not found\n", head)
 

@@ -22,6 +22,7 @@ from http.server import ThreadingHTTPServer
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import certificate  # noqa: E402
 import media_cache  # noqa: E402
+import playlists  # noqa: E402
 from stream_handler import LOOPBACK, ROUTES_HELP, StreamHandler, find_closed_port  # noqa: E402
 
 
@@ -65,6 +66,7 @@ class StreamServer(ThreadingHTTPServer):
         self.sessions = SessionBook(limits.max_sessions)
         self.slots = threading.BoundedSemaphore(limits.max_connections)
         self.scheme = "http"
+        playlists.prepare(self)
         if tls_context is not None:
             # The handshake happens in the connection's own thread: a client that never
             # completes it must not hold up the accepting loop.

@@ -1,0 +1,103 @@
+"""Playlist routes of the loopback stream server, as radio stations publish them.
+
+Every kind is served under a name with no extension and, unless mime= says otherwise, with a
+wrong type (text/plain): a player has to know a playlist by its content. /hls/ serves an HLS
+stream made once per server with hlssink2.
+"""
+
+import os
+import random
+import threading
+import tempfile
+
+import media_cache
+
+ROUTES_HELP = """\
+  /list/KIND             a playlist, text/plain unless mime=TYPE; KIND is one of
+                         pls (first entry refused, then /tone.mp3), m3u (a relative entry),
+                         xspf, asx (a bare & in an href), asxini, urilist, local (only local
+                         paths, devices and fd://), nested (a PLS naming /list/m3u), relative
+                         (an M3U naming m3u: right only against /list/), self (a PLS
+                         naming itself), empty, dead (count=N entries, all 404), huge
+                         (a 10 MiB PLS), garbage (random bytes); any extension may follow KIND
+  /hls/live.m3u8         HLS of a 440 Hz tone (MP3 in MPEG-TS segments), made with hlssink2
+"""
+
+STATION_TITLE = "Loopback Radio"
+MAX_DEAD_ENTRIES = 100_000
+HLS_SECONDS = 8
+HUGE_BYTES = 10 << 20
+
+_FIXTURES = {
+    "pls": "[playlist]\r\nNumberOfEntries=2\r\nFile1={dead}\r\nTitle1=Dead\r\n"
+           "File2={base}/tone.mp3\r\nTitle2=" + STATION_TITLE + "\r\n",
+    "m3u": "#EXTM3U\n# a comment, then a blank line\n\n#EXTINF:-1," + STATION_TITLE +
+           "\n../tone.mp3\n",
+    "xspf": '<?xml version="1.0" encoding="UTF-8"?>\n<playlist version="1" '
+            'xmlns="http://xspf.org/ns/0/"><trackList><track><title>' + STATION_TITLE +
+            "</title><location>{base}/tone.mp3</location></track></trackList></playlist>\n",
+    "asx": '<ASX VERSION="3.0"><ENTRY><TITLE>' + STATION_TITLE +
+           '</TITLE><REF HREF="{base}/tone.mp3?station=1&listener=2"/></ENTRY></ASX>\n',
+    "asxini": "[Reference]\r\nRef1={base}/tone.mp3\r\n",
+    "urilist": "# from a text/uri-list\r\n{base}/tone.mp3\r\n",
+    "local": "#EXTM3U\n/etc/passwd\nfile:///dev/zero\nfd://0\nC:\\Music\\a.mp3\n",
+    "nested": "[playlist]\nFile1={base}/list/m3u\n",
+    "relative": "#EXTM3U\nm3u\n",
+    "self": "[playlist]\nFile1={base}/list/self\n",
+    "empty": "[playlist]\nNumberOfEntries=0\n",
+}
+
+
+def serve(handler, path: str, query, head: bool, closed_port: int) -> bool:
+    """Answers a playlist route; False when the path is none of them."""
+    base = f"{handler.server.scheme}://127.0.0.1:{handler.server.port}"
+    if path.startswith("/list/"):
+        kind = path[len("/list/"):].split(".")[0]  # any extension, or none
+        mime = query.text("mime", "text/plain")
+        if kind == "dead":
+            count = query.number("count", 10, low=1, high=MAX_DEAD_ENTRIES)
+            # Short relative names, so that 10,000 of them stay under a player's size limit.
+            body = "#EXTM3U\n" + "".join(f"x{i}.mp3\n" for i in range(count))
+        elif kind == "huge":
+            body = "[playlist]\n" + "Title1=" + "x" * HUGE_BYTES + "\n"
+        elif kind == "garbage":
+            body = bytes(random.Random(7).randrange(256) for _ in range(4096)).decode("latin-1")
+        elif kind in _FIXTURES:
+            dead = f"http://127.0.0.1:{closed_port}/tone.mp3"
+            body = _FIXTURES[kind].replace("{base}", base).replace("{dead}", dead)
+        else:
+            return False
+        handler._body(200, mime, body.encode("latin-1" if kind == "garbage" else "utf-8"), head)
+        return True
+    if path.startswith("/hls/"):
+        name = os.path.basename(path)
+        folder = _hls_folder(handler.server)
+        file = os.path.join(folder, name)
+        if name != path[len("/hls/"):] or not os.path.isfile(file):
+            return False
+        with open(file, "rb") as data:
+            mime = "application/vnd.apple.mpegurl" if name.endswith(".m3u8") else "video/mp2t"
+            handler._body(200, mime, data.read(), head)
+        return True
+    return False
+
+
+def _hls_folder(server) -> str:
+    # Made on first use, once per server; the folder goes with the server process.
+    with server.hls_lock:
+        if server.hls_dir is None:
+            server.hls_dir = tempfile.TemporaryDirectory(prefix="velmora-hls-")
+            folder = server.hls_dir.name
+            media_cache._run_encoder([
+                "audiotestsrc", "wave=sine", "freq=440", "volume=0.5",
+                f"num-buffers={HLS_SECONDS * 100}", "samplesperbuffer=441", "!",
+                "audioconvert", "!", "lamemp3enc", "!", "mpegaudioparse", "!", "hlssink2",
+                f"location={folder}/seg%05d.ts", f"playlist-location={folder}/live.m3u8",
+                "target-duration=2", "playlist-length=0", "max-files=0"])
+        return server.hls_dir.name
+
+
+def prepare(server) -> None:
+    """Gives a server what these routes keep: the HLS folder, made on first use."""
+    server.hls_lock = threading.Lock()
+    server.hls_dir = None
