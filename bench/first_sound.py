@@ -11,6 +11,7 @@ import argparse
 import os
 import sys
 import time
+import urllib.request
 from dataclasses import dataclass
 
 import harness
@@ -39,7 +40,12 @@ CASES = (
     Case("paced", "paced at 128 kbit/s, no burst (live)", "/live", 350),
     Case("burst", "paced after a 64 KB burst, as Icecast sends (live)", "/live?burst=65536", 60),
     Case("delay", "paced, 200 ms before the first byte (live)", "/live?delay_ms=200"),
+    Case("pls", "the file through a station's PLS naming it", "/list/station.pls"),
 )
+# What reading a playlist first may add to the direct file's first sound, besides the round
+# trip of fetching it.
+PLAYLIST_ALLOWANCE_MS = 30
+ROUND_TRIPS = 20
 
 
 def wait_quiet(recorder: Recorder) -> None:
@@ -121,6 +127,34 @@ def report_case(case, results, probe_name):
     return {"path": case.path, "runs_ms": results, "median_ms": medians, "best_peer_ms": best}
 
 
+def round_trip_ms(url):
+    """The median time of fetching a small body from the stream server over loopback."""
+    times = []
+    for _ in range(ROUND_TRIPS):
+        start = time.monotonic()
+        with urllib.request.urlopen(url, timeout=5) as answer:
+            answer.read()
+        times.append((time.monotonic() - start) * 1000)
+    return harness.median(times)
+
+
+def report_playlist_cost(cases, probe_name, playlist_url):
+    """What going through the PLS adds to the direct file, for every player that played both."""
+    rtt = round_trip_ms(playlist_url)
+    print(f"\nthrough the PLS vs the direct file (one loopback fetch of it: {rtt:.1f} ms):")
+    added = {}
+    for name, direct in cases["full"]["median_ms"].items():
+        through = cases["pls"]["median_ms"].get(name)
+        added[name] = None if through is None else through - direct
+        print(f"  {name:<10} " + ("could not play the PLS" if through is None
+                                  else f"+{added[name]:.0f} ms"))
+    if added.get(probe_name) is not None:
+        goal = rtt + PLAYLIST_ALLOWANCE_MS
+        verdict = "met" if added[probe_name] <= goal else "missed"
+        print(f"  goal for {probe_name}: <= +{goal:.0f} ms: {verdict}")
+    return {"round_trip_ms": rtt, "added_ms": added}
+
+
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -189,6 +223,9 @@ def main() -> int:
                 else:
                     text = ", ".join(f"{length:.0f} ms at {at:.0f} ms" for at, length in gaps)
                 print(f"  {player.name:<10} {text}")
+        if {"full", "pls"} <= report["cases"].keys():
+            report["playlist"] = report_playlist_cost(report["cases"], probe_name,
+                                                      stream.base_url + "/list/station.pls")
     harness.write_json(args.json, report)
     return 0
 

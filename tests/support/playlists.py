@@ -16,7 +16,8 @@ ROUTES_HELP = """\
   /list/KIND             a playlist, text/plain unless mime=TYPE; KIND is one of
                          pls (first entry refused, then /tone.mp3), m3u (a relative entry),
                          xspf, asx (a bare & in an href), asxini, urilist, local (only local
-                         paths, devices and fd://), nested (a PLS naming /list/m3u), relative
+                         paths, devices and fd://), station (a PLS naming
+                         /tone.mp3 alone), nested (a PLS naming /list/m3u), relative
                          (an M3U naming m3u: right only against /list/), self (a PLS
                          naming itself), empty, dead (count=N entries, all 404), huge
                          (a 10 MiB PLS), garbage (random bytes); any extension may follow KIND
@@ -38,6 +39,8 @@ _FIXTURES = {
             "</title><location>{base}/tone.mp3</location></track></trackList></playlist>\n",
     "asx": '<ASX VERSION="3.0"><ENTRY><TITLE>' + STATION_TITLE +
            '</TITLE><REF HREF="{base}/tone.mp3?station=1&listener=2"/></ENTRY></ASX>\n',
+    "station": "[playlist]\nNumberOfEntries=1\nFile1={base}/tone.mp3\nTitle1=" + STATION_TITLE +
+               "\n",
     "asxini": "[Reference]\r\nRef1={base}/tone.mp3\r\n",
     "urilist": "# from a text/uri-list\r\n{base}/tone.mp3\r\n",
     "local": "#EXTM3U\n/etc/passwd\nfile:///dev/zero\nfd://0\nC:\\Music\\a.mp3\n",
