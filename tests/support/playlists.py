@@ -2,12 +2,11 @@
 
 Every kind is served under a name with no extension and, unless mime= says otherwise, with a
 wrong type (text/plain): a player has to know a playlist by its content. /hls/ serves an HLS
-stream made once per server with hlssink2.
+stream made with hlssink2 and kept in the media folder.
 """
 
 import os
 import random
-import threading
 import tempfile
 
 import media_cache
@@ -74,7 +73,7 @@ def serve(handler, path: str, query, head: bool, closed_port: int) -> bool:
         return True
     if path.startswith("/hls/"):
         name = os.path.basename(path)
-        folder = _hls_folder(handler.server)
+        folder = handler.server.hls_dir
         file = os.path.join(folder, name)
         if name != path[len("/hls/"):] or not os.path.isfile(file):
             return False
@@ -85,22 +84,25 @@ def serve(handler, path: str, query, head: bool, closed_port: int) -> bool:
     return False
 
 
-def _hls_folder(server) -> str:
-    # Made on first use, once per server; the folder goes with the server process.
-    with server.hls_lock:
-        if server.hls_dir is None:
-            server.hls_dir = tempfile.TemporaryDirectory(prefix="velmora-hls-")
-            folder = server.hls_dir.name
-            media_cache._run_encoder([
-                "audiotestsrc", "wave=sine", "freq=440", "volume=0.5",
-                f"num-buffers={HLS_SECONDS * 100}", "samplesperbuffer=441", "!",
-                "audioconvert", "!", "lamemp3enc", "!", "mpegaudioparse", "!", "hlssink2",
-                f"location={folder}/seg%05d.ts", f"playlist-location={folder}/live.m3u8",
-                "target-duration=2", "playlist-length=0", "max-files=0"])
-        return server.hls_dir.name
-
-
-def prepare(server) -> None:
-    """Gives a server what these routes keep: the HLS folder, made on first use."""
-    server.hls_lock = threading.Lock()
-    server.hls_dir = None
+def ensure_hls(media_dir: str) -> str:
+    """The folder of the HLS stream in media_dir, made first if it is missing (atomically, as
+    media_cache makes its files)."""
+    final = os.path.join(media_dir, f"hls-440hz-{HLS_SECONDS}s-v{media_cache.RECIPE_VERSION}")
+    if os.path.isfile(os.path.join(final, "live.m3u8")):
+        return final
+    os.makedirs(media_dir, exist_ok=True)
+    with tempfile.TemporaryDirectory(dir=media_dir, prefix=".making-") as work:
+        folder = os.path.join(work, "hls")
+        os.mkdir(folder)
+        media_cache._run_encoder([
+            "audiotestsrc", "wave=sine", "freq=440", "volume=0.5",
+            f"num-buffers={HLS_SECONDS * 100}", "samplesperbuffer=441", "!",
+            "audioconvert", "!", "lamemp3enc", "!", "mpegaudioparse", "!", "hlssink2",
+            f"location={folder}/seg%05d.ts", f"playlist-location={folder}/live.m3u8",
+            "target-duration=2", "playlist-length=0", "max-files=0"])
+        try:
+            os.replace(folder, final)
+        except OSError:
+            if not os.path.isdir(final):  # else another server made it first
+                raise
+    return final

@@ -66,7 +66,7 @@ class StreamServer(ThreadingHTTPServer):
         self.sessions = SessionBook(limits.max_sessions)
         self.slots = threading.BoundedSemaphore(limits.max_connections)
         self.scheme = "http"
-        playlists.prepare(self)
+        self.hls_dir = None  # set before serving
         if tls_context is not None:
             # The handshake happens in the connection's own thread: a client that never
             # completes it must not hold up the accepting loop.
@@ -141,6 +141,7 @@ def main(argv=None) -> int:
         return 0
     try:
         media = load_media(args.media_dir)
+        hls_dir = playlists.ensure_hls(args.media_dir)
     except (media_cache.MediaError, OSError) as exc:
         print(f"stream_server: cannot make the media: {exc}", file=sys.stderr)
         return 1
@@ -166,6 +167,8 @@ def main(argv=None) -> int:
             server.server_close()
         return 1
 
+    for server in servers:
+        server.hls_dir = hls_dir
     stop_requested = threading.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):
         signal.signal(signum, lambda *_: stop_requested.set())
