@@ -206,7 +206,9 @@ void PlaylistPlayer::tryNext() {
         }
         return;
     }
-    if (topIsPlaylist_ && !refetched_ && !overBudget) {
+    // Fetched again only when entries were read and tried: a list that could
+    // not be read, or named nothing playable, will not do better a second time.
+    if (topIsPlaylist_ && !refetched_ && triesInPass_ > 0 && !overBudget) {
         refetched_ = true;
         queue_.clear();
         next_ = 0;

@@ -462,6 +462,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlaylistCase{"AsxIni", "/list/asxini.asx", "正在播放"},
         PlaylistCase{"UriList", "/list/urilist?mime=text/uri-list", "正在播放"},
         PlaylistCase{"Nested", "/list/nested.pls", kStation},
+        // Its only entry is refused: fetched once more, it names one that plays.
+        PlaylistCase{"FetchedAgainAfterTheLastEntry", "/list/rotating.pls?session=a", kStation},
         PlaylistCase{"RelativeToWhereARedirectLed", "/redirect?to=/list/relative", kStation},
         // HLS goes to the pipeline as it is: no list of stations.
         PlaylistCase{"Hls", "/hls/live.m3u8", "正在播放"}),

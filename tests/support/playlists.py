@@ -19,7 +19,9 @@ ROUTES_HELP = """\
                          /tone.mp3 alone), nested (a PLS naming /list/m3u), relative
                          (an M3U naming m3u: right only against /list/), self (a PLS
                          naming itself), empty, dead (count=N entries, all 404), huge
-                         (a 10 MiB PLS), garbage (random bytes); any extension may follow KIND
+                         (a 10 MiB PLS), garbage (random bytes), rotating (a PLS
+                         whose entry is refused on the first fetch of session=K only);
+                         any extension may follow KIND
   /hls/live.m3u8         HLS of a 440 Hz tone (MP3 in MPEG-TS segments), made with hlssink2
 """
 
@@ -64,6 +66,11 @@ def serve(handler, path: str, query, head: bool, closed_port: int) -> bool:
             body = "[playlist]\n" + "Title1=" + "x" * HUGE_BYTES + "\n"
         elif kind == "garbage":
             body = bytes(random.Random(7).randrange(256) for _ in range(4096)).decode("latin-1")
+        elif kind == "rotating":
+            # As stations hand out tokenised entries: the first answer's entry has expired.
+            first = handler.server.sessions.visit("rotating:" + query.text("session", "")) == 1
+            entry = f"http://127.0.0.1:{closed_port}/tone.mp3" if first else f"{base}/tone.mp3"
+            body = f"[playlist]\nFile1={entry}\nTitle1={STATION_TITLE}\n"
         elif kind in _FIXTURES:
             dead = f"http://127.0.0.1:{closed_port}/tone.mp3"
             body = _FIXTURES[kind].replace("{base}", base).replace("{dead}", dead)
