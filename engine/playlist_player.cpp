@@ -21,12 +21,13 @@ PlaylistPlayer::PlaylistPlayer(std::unique_ptr<playback::Player> streamPlayer,
       settings_(settings),
       post_(options.postToUiThread ? options.postToUiThread : defaultUiPost()),
       // The whole failover gets the time one dead stream takes to be given up.
-      budget_(options.stallTimeoutMs) {
+      budget_(options.stallTimeoutMs),
+      events_(post_) {
     streamPlayer_->setListener(this);
 }
 
 PlaylistPlayer::~PlaylistPlayer() {
-    listener_ = nullptr;
+    events_.setListener(nullptr);
     alive_.reset();
     fetch_.reset();
     streamPlayer_->setListener(nullptr);
@@ -50,9 +51,9 @@ void PlaylistPlayer::setURL(std::string_view url) {
     } else {
         phase_ = Phase::Idle;
         streamPlayer_->setURL({});
-        setStatus(ps::Stopped, status_text::stopped());
+        events_.setStatus(ps::Stopped, status_text::stopped());
     }
-    postDelivery();
+    events_.postDelivery();
 }
 
 void PlaylistPlayer::play() {
@@ -70,7 +71,7 @@ void PlaylistPlayer::play() {
         case Phase::Fetching:
             break;
     }
-    postDelivery();
+    events_.postDelivery();
 }
 
 void PlaylistPlayer::stop() {
@@ -78,28 +79,28 @@ void PlaylistPlayer::stop() {
         stopRequested_ = true;
         streamPlayer_->controls().stop();
         mirrorStreamPlayer();
-        postDelivery();
+        events_.postDelivery();
         return;
     }
     fetch_.reset();
     phase_ = Phase::Idle;
-    if (state_ != ps::Undefined) {
-        setStatus(ps::Stopped, status_text::stopped());
+    if (events_.state() != ps::Undefined) {
+        events_.setStatus(ps::Stopped, status_text::stopped());
     }
-    postDelivery();
+    events_.postDelivery();
 }
 
 void PlaylistPlayer::pause() {
     if (phase_ == Phase::Streaming) {
         streamPlayer_->controls().pause();
         mirrorStreamPlayer();
-        postDelivery();
+        events_.postDelivery();
     } else if (phase_ == Phase::Fetching) {
         // Nothing plays yet: play() starts the request over.
         fetch_.reset();
         phase_ = Phase::Idle;
-        setStatus(ps::Paused, status_text::paused());
-        postDelivery();
+        events_.setStatus(ps::Paused, status_text::paused());
+        events_.postDelivery();
     }
 }
 
@@ -135,12 +136,12 @@ void PlaylistPlayer::fetch(Candidate candidate, bool fromStream) {
     streamPlayer_->setURL({});
     phase_ = Phase::Fetching;
     fetched_.insert(candidate.uri);
-    setStatus(ps::Transitioning, status_text::connecting(hostOf(candidate.uri)));
+    events_.setStatus(ps::Transitioning, status_text::connecting(hostOf(candidate.uri)));
     const std::string uri = candidate.uri;
     fetch_ = std::make_unique<PlaylistFetch>(
         uri, post_, [this, candidate = std::move(candidate), fromStream](FetchedBody fetched) {
             onFetched(candidate, fromStream, std::move(fetched));
-            deliverEvents();
+            events_.deliver();
         });
 }
 
@@ -223,8 +224,8 @@ void PlaylistPlayer::tryNext() {
 void PlaylistPlayer::giveUp() {
     phase_ = Phase::Idle;
     const Cause cause = lastCause_.value_or(causeOf(FailureKind::NotAudio));
-    setStatus(ps::Stopped, cause.description);
-    queueEvent({Event::Kind::Warning, cause});
+    events_.setStatus(ps::Stopped, cause.description);
+    events_.queueWarning(cause.warningType, cause.param, cause.description);
 }
 
 // ---- the stream player's events --------------------------------------------------------
@@ -244,13 +245,13 @@ void PlaylistPlayer::onStatusChange() {
         post_([alive = std::weak_ptr<int>(alive_), this] {
             if (alive.lock() && std::exchange(awaitingNotice_, false)) {
                 mirrorStreamPlayer();
-                deliverEvents();
+                events_.deliver();
             }
         });
         return;
     }
     mirrorStreamPlayer();
-    deliverEvents();
+    events_.deliver();
 }
 
 void PlaylistPlayer::onWarning(std::int32_t warningType, std::int32_t param,
@@ -262,7 +263,7 @@ void PlaylistPlayer::onWarning(std::int32_t warningType, std::int32_t param,
     const Cause cause{warningType, param, description};
     if (!failover_) {
         mirrorStreamPlayer();
-        queueEvent({Event::Kind::Warning, cause});
+        events_.queueWarning(cause.warningType, cause.param, cause.description);
     } else {
         lastCause_ = cause;
         if (warningType == static_cast<std::int32_t>(FailureKind::NotAudio) &&
@@ -272,7 +273,7 @@ void PlaylistPlayer::onWarning(std::int32_t warningType, std::int32_t param,
             tryNext();
         }
     }
-    deliverEvents();
+    events_.deliver();
 }
 
 void PlaylistPlayer::onMediaError() {
@@ -282,8 +283,8 @@ void PlaylistPlayer::onMediaError() {
     // The player itself is at fault: another entry would fail the same way.
     awaitingNotice_ = false;
     mirrorStreamPlayer();
-    queueEvent({Event::Kind::MediaError, {}});
-    deliverEvents();
+    events_.queueMediaError();
+    events_.deliver();
 }
 
 void PlaylistPlayer::mirrorStreamPlayer() {
@@ -294,64 +295,7 @@ void PlaylistPlayer::mirrorStreamPlayer() {
     if (state == ps::Playing && !current_.title.empty() && status == status_text::playing({})) {
         status = status_text::playing(current_.title);
     }
-    setStatus(state, std::move(status));
-}
-
-// ---- events to the listener ------------------------------------------------------------
-
-void PlaylistPlayer::setStatus(std::int32_t state, std::string text) {
-    if (state == state_ && text == status_) {
-        return;
-    }
-    state_ = state;
-    status_ = std::move(text);
-    queueEvent({Event::Kind::StatusChange, {}});
-}
-
-void PlaylistPlayer::queueEvent(Event event) { events_.push_back(std::move(event)); }
-
-void PlaylistPlayer::postDelivery() {
-    if (deliveryPosted_ || events_.empty()) {
-        return;
-    }
-    deliveryPosted_ = true;
-    post_([alive = std::weak_ptr<int>(alive_), this] {
-        if (alive.lock()) {
-            deliveryPosted_ = false;
-            deliverEvents();
-        }
-    });
-}
-
-void PlaylistPlayer::deliverEvents() {
-    // One at a time from the front: a listener may call back into the player.
-    while (!events_.empty()) {
-        const Event event = events_.front();
-        events_.pop_front();
-        switch (event.kind) {
-            case Event::Kind::StatusChange:
-                if (state_ == notifiedState_ && status_ == notifiedStatus_) {
-                    break;
-                }
-                notifiedState_ = state_;
-                notifiedStatus_ = status_;
-                if (listener_ != nullptr) {
-                    listener_->onStatusChange();
-                }
-                break;
-            case Event::Kind::Warning:
-                if (listener_ != nullptr) {
-                    listener_->onWarning(event.cause.warningType, event.cause.param,
-                                         event.cause.description);
-                }
-                break;
-            case Event::Kind::MediaError:
-                if (listener_ != nullptr) {
-                    listener_->onMediaError();
-                }
-                break;
-        }
-    }
+    events_.setStatus(state, std::move(status));
 }
 
 }  // namespace velmora::engine

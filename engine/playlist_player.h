@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <set>
@@ -12,6 +11,7 @@
 
 #include "engine_options.h"
 #include "failure.h"
+#include "listener_queue.h"
 #include "media_address.h"
 #include "playback/player.h"
 #include "playback/player_settings.h"
@@ -45,9 +45,9 @@ class PlaylistPlayer final : public playback::Player,
 
     void setURL(std::string_view url) override;
     playback::PlayerControls& controls() override { return *this; }
-    std::int32_t playState() const override { return state_; }
-    std::string status() const override { return status_; }
-    void setListener(playback::PlayerListener* listener) override { listener_ = listener; }
+    std::int32_t playState() const override { return events_.state(); }
+    std::string status() const override { return events_.status(); }
+    void setListener(playback::PlayerListener* listener) override { events_.setListener(listener); }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -67,10 +67,6 @@ class PlaylistPlayer final : public playback::Player,
         Idle,       // nothing under way: stopped, paused before resolving, or given up
         Fetching,   // reading a candidate as a playlist
         Streaming,  // the stream player has the candidate
-    };
-    struct Event {
-        enum class Kind { StatusChange, Warning, MediaError } kind;
-        Cause cause;
     };
 
     // PlayerControls
@@ -92,11 +88,6 @@ class PlaylistPlayer final : public playback::Player,
     void giveUp();
     bool canExpand(const Candidate& candidate) const;
     void mirrorStreamPlayer();
-
-    void setStatus(std::int32_t state, std::string text);
-    void queueEvent(Event event);
-    void postDelivery();
-    void deliverEvents();
 
     std::unique_ptr<playback::Player> streamPlayer_;
     playback::PlayerSettings settings_;
@@ -122,14 +113,7 @@ class PlaylistPlayer final : public playback::Player,
     bool awaitingNotice_ = false;
     bool stopRequested_ = false;
     std::int32_t streamState_ = playback::play_state::Undefined;
-
-    std::int32_t state_ = playback::play_state::Undefined;
-    std::string status_;
-    std::int32_t notifiedState_ = playback::play_state::Undefined;
-    std::string notifiedStatus_;
-    playback::PlayerListener* listener_ = nullptr;
-    std::deque<Event> events_;
-    bool deliveryPosted_ = false;
+    ListenerQueue events_;
 };
 
 }  // namespace velmora::engine
