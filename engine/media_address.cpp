@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
+#include <cstring>
+#include <memory>
+
+#include "gst_handles.h"
 
 namespace velmora::engine {
 namespace {
@@ -43,98 +46,56 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-// The scheme of "scheme:rest", or empty when the text does not start with one.
-std::string_view schemeOf(std::string_view text) {
-    if (text.empty() || !isAsciiAlpha(text[0])) {
-        return {};
-    }
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == ':') {
-            // "host:8000/..." is a host and a port, not a scheme.
-            const bool port = i + 1 < text.size() && isAsciiDigit(text[i + 1]);
-            return port ? std::string_view{} : text.substr(0, i);
-        }
-        if (!isAsciiAlpha(c) && !isAsciiDigit(c) && c != '+' && c != '-' && c != '.') {
-            return {};
-        }
-    }
-    return {};
-}
-
-// Percent-encodes what may not stand in a URI; '%' stays, so that an already
-// encoded URL is not encoded twice.
+// Percent-encodes what may not stand in a URI (spaces, controls, non-ASCII,
+// the characters RFC 3986 leaves out); '%' stays, so that an already encoded
+// URL is not encoded twice.
 std::string encodeForUri(std::string_view text) {
-    static constexpr std::string_view kUnsafe = "\"<>\\^`{|}";
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || kUnsafe.find(c) != std::string_view::npos) {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    const std::string raw(text);
+    const GCharPtr encoded(g_uri_escape_string(raw.c_str(), "!$&'()*+,;=:@/?#[]%", FALSE));
+    return encoded.get();
 }
 
-bool isHostChar(char c) {
-    return isAsciiAlpha(c) || isAsciiDigit(c) || c == '-' || c == '.' || c == '_';
-}
-
-// The host of an authority "user@host:port", or empty when it is not one.
-std::string hostOfAuthority(std::string_view authority) {
-    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
-        authority.remove_prefix(at + 1);
-    }
-    if (authority.starts_with('[')) {  // IPv6 literal
-        const std::size_t close = authority.find(']');
-        if (close == std::string_view::npos || close == 1) {
-            return {};
-        }
-        return std::string(authority.substr(1, close - 1));
-    }
-    std::string_view host = authority.substr(0, authority.find(':'));
-    if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-        const std::string_view port = authority.substr(colon + 1);
-        if (!std::all_of(port.begin(), port.end(), isAsciiDigit)) {
-            return {};
-        }
-    }
-    if (host.empty() || host.front() == '.' || host.back() == '.' ||
-        !std::all_of(host.begin(), host.end(), isHostChar)) {
+// The scheme of "scheme:rest", lower-cased, or empty when the text does not
+// start with one. "host:8000/..." is a host and a port, not a scheme.
+std::string schemeOf(std::string_view text) {
+    const std::string raw(text);
+    const char* scheme = g_uri_peek_scheme(raw.c_str());  // interned: not ours to free
+    if (scheme == nullptr) {
         return {};
     }
-    return std::string(host);
+    const std::size_t colon = std::strlen(scheme);
+    const bool port = colon + 1 < text.size() && g_ascii_isdigit(text[colon + 1]);
+    return port ? std::string{} : std::string(scheme);
 }
 
-std::string_view authorityOf(std::string_view afterSlashes) {
-    return afterSlashes.substr(0, afterSlashes.find_first_of("/?#"));
+// GLib's reading of an already encoded URI, which must name a server (even an
+// empty one, as file:/// does): "scheme:path" is no address the player opens.
+struct UriUnref {
+    void operator()(GUri* uri) const { g_uri_unref(uri); }
+};
+using UriPtr = std::unique_ptr<GUri, UriUnref>;
+
+UriPtr parseWithAuthority(const std::string& encoded) {
+    UriPtr uri(g_uri_parse(encoded.c_str(), G_URI_FLAGS_ENCODED, nullptr));
+    if (uri && g_uri_get_host(uri.get()) == nullptr) {
+        uri.reset();
+    }
+    return uri;
 }
 
 MediaAddress refused() { return {MediaAddress::Kind::Refused, {}, {}}; }
 
-MediaAddress network(std::string_view scheme, std::string_view afterSlashes) {
-    const std::string host = hostOfAuthority(authorityOf(afterSlashes));
-    if (host.empty()) {
+MediaAddress network(const std::string& encoded, bool bare) {
+    const UriPtr uri = parseWithAuthority(encoded);
+    const char* host = uri ? g_uri_get_host(uri.get()) : nullptr;
+    if (host == nullptr || *host == '\0') {
         return refused();
     }
-    return {MediaAddress::Kind::Network, std::string(scheme) + "://" + encodeForUri(afterSlashes),
-            host};
+    // A bare "host.name/path" must look like one: a dotted host, no user.
+    if (bare && (std::strchr(host, '.') == nullptr || g_uri_get_userinfo(uri.get()) != nullptr)) {
+        return refused();
+    }
+    return {MediaAddress::Kind::Network, encoded, host};
 }
 
 bool hasWhiteSpace(std::string_view text) {
@@ -150,44 +111,37 @@ MediaAddress readMediaAddress(std::string_view text) {
         return {};
     }
 #ifdef _WIN32
-    if (text.size() > 2 && isAsciiAlpha(text[0]) && text[1] == ':' &&
+    if (text.size() > 2 && g_ascii_isalpha(text[0]) && text[1] == ':' &&
         (text[2] == '\\' || text[2] == '/')) {
         std::string path(text);
         std::replace(path.begin(), path.end(), '\\', '/');
         return {MediaAddress::Kind::File, "file:///" + encodeForUri(path), {}};
     }
 #endif
-    const std::string scheme = lower(schemeOf(text));
-    if (!scheme.empty()) {
-        std::string_view rest = text.substr(scheme.size() + 1);
-        if (!rest.starts_with("//")) {
+    const std::string scheme = schemeOf(text);
+    if (scheme == "http" || scheme == "https") {
+        // Only the scheme is lower-cased: the rest goes to the server as typed.
+        return network(scheme + encodeForUri(text.substr(scheme.size())), false);
+    }
+    if (scheme == "file") {
+        const UriPtr uri = parseWithAuthority(encodeForUri(text));
+        const char* host = uri ? g_uri_get_host(uri.get()) : nullptr;
+        if (host == nullptr || (*host != '\0' && std::strcmp(host, "localhost") != 0) ||
+            std::strlen(g_uri_get_path(uri.get())) < 2) {
             return refused();
         }
-        rest.remove_prefix(2);
-        if (scheme == "http" || scheme == "https") {
-            return network(scheme, rest);
-        }
-        if (scheme == "file") {
-            if (rest.starts_with("localhost/")) {
-                rest.remove_prefix(std::string_view("localhost").size());
-            }
-            if (!rest.starts_with('/') || rest.size() < 2) {
-                return refused();
-            }
-            return {MediaAddress::Kind::File, "file://" + encodeForUri(rest), {}};
-        }
+        return {MediaAddress::Kind::File, std::string("file://") + g_uri_get_path(uri.get()), {}};
+    }
+    if (!scheme.empty()) {
         return refused();
     }
     if (text.starts_with('/')) {
         return {MediaAddress::Kind::File, "file://" + encodeForUri(text), {}};
     }
-    // A bare "host.name/path": a dotted host, nothing that makes it prose.
-    const std::string_view authority = authorityOf(text);
-    if (hasWhiteSpace(text) || authority.find('.') == std::string_view::npos ||
-        authority.find('@') != std::string_view::npos) {
+    if (hasWhiteSpace(text)) {
         return refused();
     }
-    return network("http", text);
+    return network("http://" + encodeForUri(text), true);
 }
 
 std::optional<FailureKind> localFileProblem(const MediaAddress& address) {

@@ -27,8 +27,9 @@ constexpr guint kPlayFlagSoftVolume = 1u << 4;
 
 // Playing starts once this much decoded sound is buffered: enough to ride
 // out the jitter of a stream that arrives just in time, short enough that a
-// stream paced at its bitrate starts at once.
-constexpr guint64 kStartBufferMs = 200;
+// stream paced at its bitrate starts at once. With less, the sound server
+// starts no sooner; the buffer grows past it whenever the network runs ahead.
+constexpr guint64 kStartBufferMs = 100;
 // Decoded sound buffered in front of the sink at most; more waits, compressed,
 // in the network buffer, which is capped in bytes for endless streams.
 constexpr guint64 kDecodedBufferMs = 4000;

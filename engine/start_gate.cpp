@@ -6,6 +6,7 @@
 
 #include <gst/audio/audio.h>
 
+#include "debug_category.h"
 #include "gst_handles.h"
 #include "leading_silence.h"
 
@@ -153,8 +154,8 @@ GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data
                                   : 0;
         if (state.firstNs < 0) {
             state.firstNs = start;
-            g_debug("velmora: first decoded sound at %lld ms",
-                    static_cast<long long>(start / GST_MSECOND));
+            GST_CAT_DEBUG_OBJECT(debugCategory(), state.queue,
+                                 "first decoded sound at %" GST_TIME_FORMAT, GST_TIME_ARGS(start));
         }
         state.queuedEndNs = start + duration;
         if (state.blockProbe != 0) {
