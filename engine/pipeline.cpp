@@ -24,6 +24,10 @@ namespace {
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
 constexpr char kUserAgent[] = "Velmora/2.3.3";
+// How the sound server lists our stream; the icon is the one the desktop
+// entry installs.
+constexpr char kSoundClientName[] = "Velmora";
+constexpr char kSoundIconName[] = "example.telvaro.Velmora";
 // souphttpsrc retries a broken connection itself before it fails, resuming a
 // file with Range where the server allows it.
 constexpr int kSourceRetries = 1;
@@ -102,7 +106,18 @@ GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRela
         case AudioOutput::System:
             break;
     }
-    return makeElement("autoaudiosink");
+    // pulsesink made by hand, so that mixers show our name and, from the tags
+    // it forwards, the title; autoaudiosink would make one nobody can name.
+    GstElement* pulse = gst_element_factory_make("pulsesink", nullptr);
+    if (pulse == nullptr) {
+        return makeElement("autoaudiosink");
+    }
+    StructurePtr properties(gst_structure_new("props", "media.role", G_TYPE_STRING, "music",
+                                              "application.icon_name", G_TYPE_STRING,
+                                              kSoundIconName, nullptr));
+    g_object_set(pulse, "client-name", kSoundClientName, "stream-properties", properties.get(),
+                 nullptr);
+    return pulse;
 }
 
 // The audio sink playbin gets: the start gate's queue, then the output.

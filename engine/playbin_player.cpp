@@ -173,6 +173,30 @@ void PlaybinPlayer::stop() {
     postDelivery();
 }
 
+playback::MediaDetails PlaybinPlayer::mediaDetails() const {
+    playback::MediaDetails details;
+    details.url = address_.uri;
+    if (session_) {
+        details.title = session_->title;
+        details.stationName = session_->stationName;
+        gint64 durationNs = -1;
+        if (!isLive() &&
+            gst_element_query_duration(session_->pipeline->playbin(), GST_FORMAT_TIME,
+                                       &durationNs) &&
+            durationNs > 0) {
+            details.lengthUs = durationNs / 1000;
+        }
+    }
+    return details;
+}
+
+void PlaybinPlayer::setVolume(int percent) {
+    settings_.volume = std::clamp(percent, 0, 100);
+    if (session_) {
+        g_object_set(session_->pipeline->playbin(), "volume", settings_.volume / 100.0, nullptr);
+    }
+}
+
 // ---- sessions ----------------------------------------------------------------
 
 void PlaybinPlayer::openSession() {
@@ -458,6 +482,7 @@ void PlaybinPlayer::onElementMessage(GstMessage* message) {
         const bool icy = !headerValue(response, "icy-metaint").empty() ||
                          !headerValue(response, "icy-name").empty();
         session_->hasLength = !icy && !headerValue(response, "Content-Length").empty();
+        session_->stationName = streamTitleText(headerValue(response, "icy-name"));
         gst_structure_free(const_cast<GstStructure*>(response));
     }
 }
