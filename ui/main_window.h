@@ -56,6 +56,22 @@ class MainWindow : public QMainWindow,
 
     const BuiltControls& controls() const { return controls_; }
 
+    // The desktop's media controls act through these: each runs its button's
+    // rule inside the same boundary as a click (Play with the URL box's text),
+    // whether or not the button is enabled.
+    enum class TransportAction { Play, Pause, Continue, Stop };
+    void perform(TransportAction action);
+    // Puts `url` into the URL box, then Play.
+    void playAddress(const std::string& url);
+    bool isPauseEnabled() const;
+    playback::Player& player();
+    // Called on the user-interface thread after every change of the status
+    // caption or of a transport button's flag, possibly several times for
+    // one event.
+    void setTransportObserver(std::function<void()> observer) {
+        transportObserver_ = std::move(observer);
+    }
+
   private:
     void buildMenu();
     void wireControls();
@@ -70,6 +86,7 @@ class MainWindow : public QMainWindow,
     std::optional<playback::TransportRules> transport_;
     std::optional<playback::UrlBoxRules> urlRules_;
     std::optional<playback::ErrorNotices> notices_;
+    std::function<void()> transportObserver_;
 };
 
 // Creates the main window as the program shows it at start: shown, and

@@ -100,6 +100,20 @@ QImage screenshot(QWidget& window, const QString& name) {
     return shot;
 }
 
+// A label's text is whole when no ink touches its top, bottom or right edge:
+// what reaches an edge has been cut there. The label is drawn on its own, so
+// that controls stacked above it do not count.
+void expectInkInsideEdges(const QString& what, QLabel& label) {
+    const QImage drawn = label.grab().toImage();
+    const QRect edges[] = {{0, 0, drawn.width(), 1},
+                           {0, drawn.height() - 1, drawn.width(), 1},
+                           {drawn.width() - 1, 0, 1, drawn.height()}};
+    for (const QRect& edge : edges) {
+        EXPECT_EQ(inkPixels(drawn, edge), 0)
+            << what.toStdString() << " is cut at the edge " << edge.x() << "," << edge.y();
+    }
+}
+
 void expectEveryTextShown(QWidget& window, const QImage& shot) {
     for (QWidget* control : window.findChildren<QWidget*>()) {
         const QString text = shownText(*control);
@@ -113,6 +127,9 @@ void expectEveryTextShown(QWidget& window, const QImage& shot) {
         const int visibleCharacters = static_cast<int>(text.trimmed().size());
         EXPECT_GE(inkPixels(shot, area), std::min(visibleCharacters, 40) * kInkPixelsPerCharacter)
             << what.toStdString() << " shows no text";
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            expectInkInsideEdges(what, *label);
+        }
     }
 }
 
