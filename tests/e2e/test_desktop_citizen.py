@@ -1,0 +1,185 @@
+"""The player as the desktop sees it: media keys and widgets over MPRIS2, the mixer's stream
+properties, the suspend inhibit, the status line for screen readers; and, with no session bus,
+the player as it always was."""
+
+import subprocess
+import unittest
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, GLib  # noqa: E402
+
+from velmora_e2e import accessibility as a11y, tone  # noqa: E402
+from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase  # noqa: E402
+from velmora_e2e.mpris import PLAYER, ROOT, InhibitStandIn, MediaPlayer  # noqa: E402
+from velmora_e2e.program import MAIN_TITLE, READY_STATUS  # noqa: E402
+from velmora_e2e.session import Paths, Session  # noqa: E402
+from velmora_e2e.waiting import wait_until  # noqa: E402
+
+SIGNAL_TIMEOUT_S = 8.0
+# The issue's promise: no inhibit left this long after playing ends.
+RELEASE_WITHIN_S = 2.0
+TITLES = ["Artist One - First Song", "Second Song"]
+STATION = "Velmora test radio"
+VOLUME_LISTEN_S = 0.5
+
+
+def kde_play_pause(player):
+    """Plasma's play/pause key: Pause when Playing and CanPause, else Play."""
+    if player.get("PlaybackStatus") == "Playing" and player.get("CanPause"):
+        player.call("Pause")
+    else:
+        player.call("Play")
+
+
+class DesktopCitizen(ProgramCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.portal = InhibitStandIn(cls.session, "portal")
+        cls.player = MediaPlayer(cls.session.desktop.session_bus)
+        cls.names = []
+        cls.listener = Atspi.EventListener.new(
+            lambda e: cls.names.append((e.source.get_role_name(), e.source.get_name())))
+        cls.listener.register("object:property-change:accessible-name")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.player.close()
+        super().tearDownClass()
+
+    def wait_record(self, *lines, timeout_s=SIGNAL_TIMEOUT_S):
+        wait_until(lambda: [line.split(" ")[0] for line in self.portal.record()] == list(lines),
+                   timeout_s, f"the inhibit record {lines}", describe=self.portal.record)
+
+    def test_1_the_desktop_finds_the_player(self):
+        node = self.player.introspect()
+        self.assertTrue({ROOT, PLAYER} <= {i.name for i in node.interfaces})
+        methods = {m.name for i in node.interfaces for m in i.methods}
+        self.assertTrue({"Raise", "Quit", "Play", "Pause", "PlayPause", "Stop", "OpenUri"}
+                        <= methods)
+        self.assertEqual(self.player.name, "org.mpris.MediaPlayer2.velmora")
+        facts = {p: self.player.get(p, ROOT) for p in ("Identity", "CanRaise", "CanQuit",
+                                                       "HasTrackList", "SupportedUriSchemes")}
+        self.assertEqual(facts, {"Identity": "Velmora", "CanRaise": True, "CanQuit": True,
+                                 "HasTrackList": False, "SupportedUriSchemes": ["http", "https"]})
+        controls = {p: self.player.get(p) for p in ("PlaybackStatus", "CanPlay", "CanControl",
+                                                     "CanSeek", "CanGoNext", "CanGoPrevious")}
+        self.assertEqual(controls, {"PlaybackStatus": "Stopped", "CanPlay": True,
+                                    "CanControl": True, "CanSeek": False, "CanGoNext": False,
+                                    "CanGoPrevious": False})
+        # Screen readers: the status line is a status bar, the box is named by its caption.
+        self.assertEqual(self.program.status_label.get_role_name(), "status bar")
+        self.assertEqual(self.program.url_box.get_name(), "网络音乐地址：")
+
+    def test_2_open_uri_plays_and_titles_are_announced_once(self):
+        p = self.program
+        query = "&".join("title=" + t.replace(" ", "%20") for t in TITLES)
+        url = self.session.streams.url(f"/live?{query}&title_every=2&meta_repeat=1")
+        before = self.sound.position()
+        self.player.call("OpenUri", GLib.Variant("(s)", (url,)))
+        self.assert_tone_starts(before)
+        p.wait_for_buttons(PLAYING_ROW)
+        self.assertEqual(p.url_text(), url)
+        self.player.wait_status("Playing", SIGNAL_TIMEOUT_S)
+        wait_until(lambda: self._titles()[-3:] == ["First Song", "Second Song", "First Song"],
+                   3 * SIGNAL_TIMEOUT_S, "three title changes announced", describe=self._titles)
+        self.assertTrue(all(a != b for a, b in zip(self._titles(), self._titles()[1:])),
+                        f"a title was announced twice in a row: {self._titles()}")
+        first = next(m for m in self.player.changed("Metadata")
+                     if m.get("xesam:title") == "First Song")
+        self.assertEqual((first["xesam:artist"], first["xesam:album"], first["xesam:url"]),
+                         (["Artist One"], STATION, url))
+        self.assertNotIn("mpris:length", first, "a live stream has no length")
+        self.wait_record("ready", "inhibit")
+        self.assertIn("4", self.portal.record()[0], "only suspend is inhibited")
+
+        sink_inputs = subprocess.run(["pactl", "list", "sink-inputs"], env=self.session.env,
+                                     capture_output=True, text=True, timeout=10).stdout
+        for line in ('application.name = "Velmora"', 'media.role = "music"',
+                     'media.title = "Artist One - '):
+            self.assertIn(line, sink_inputs)
+        self.player.pump()
+        status_names = [n for role, n in self.names if role == "status bar"]
+        self.assertTrue(any("正在播放：" in n for n in status_names), status_names)
+
+    def _titles(self):
+        return [m["xesam:title"] for m in self.player.changed("Metadata") if "xesam:title" in m]
+
+    def test_3_gnome_and_kde_keys_act_as_the_buttons(self):
+        p = self.program
+        steps = [
+            ("GNOME pauses", lambda: self.player.call("PlayPause"), PAUSED_ROW, "Paused"),
+            ("KDE continues", lambda: kde_play_pause(self.player), PLAYING_ROW, "Playing"),
+            ("KDE pauses", lambda: kde_play_pause(self.player), PAUSED_ROW, "Paused"),
+            ("GNOME continues", lambda: self.player.call("PlayPause"), PLAYING_ROW, "Playing"),
+            ("Stop", lambda: self.player.call("Stop"), STOPPED_ROW, "Stopped"),
+        ]
+        for name, press, row, status in steps:
+            with self.subTest(name):
+                at = self.sound.position()
+                press()
+                p.wait_for_buttons(row)
+                self.player.wait_status(status, SIGNAL_TIMEOUT_S)
+                if status == "Playing":
+                    self.assert_tone_starts(at)
+                    p.wait_for_status("播放")
+                    wait_until(lambda: self.portal.record()[-1].startswith("inhibit"),
+                               SIGNAL_TIMEOUT_S, "the inhibit", describe=self.portal.record)
+                else:
+                    self.assert_silence_within(at)
+                    wait_until(lambda: self.portal.record()[-1] == "release", RELEASE_WITHIN_S,
+                               "the release", describe=self.portal.record)
+        self.assertEqual(p.status().strip(), "已停止")
+
+    def test_4_volume_sets_the_loudness(self):
+        self.assertEqual(self.player.get("Volume"), 0.5)
+        before = self.sound.position()
+        self.player.call("Play")
+        self.assert_tone_starts(before)
+        at_half = self._loudness()
+        self.player.set("Volume", GLib.Variant("d", 0.25))
+        wait_until(lambda: self.player.changed("Volume")[-1:] == [0.25], SIGNAL_TIMEOUT_S,
+                   "Volume 0.25 announced")
+        self.assertEqual(self.player.get("Volume"), 0.25)
+        self.assertAlmostEqual(self._loudness(self.sound.position() + 0.5) / at_half, 0.5,
+                               delta=0.1)
+
+    def _loudness(self, start=None):
+        start = self.sound.position() if start is None else start
+        self.sound.wait_position(start + VOLUME_LISTEN_S)
+        return tone.rms(self.sound.samples(start, start + VOLUME_LISTEN_S))
+
+    def test_5_closing_while_playing_releases_the_inhibit(self):
+        wait_until(lambda: self.portal.record()[-1].startswith("inhibit"), SIGNAL_TIMEOUT_S,
+                   "the inhibit", describe=self.portal.record)
+        self.program.close_window(MAIN_TITLE)
+        wait_until(lambda: self.portal.record()[-1] == "release", RELEASE_WITHIN_S,
+                   "the release at exit", describe=self.portal.record)
+        self.assertEqual(self.program.wait_exit(), 0)
+
+
+class WithoutASessionBus(unittest.TestCase):
+    def test_the_player_plays_as_always(self):
+        with Session(Paths.from_environment()) as session:
+            env = dict(session.env, QT_QPA_PLATFORM="xcb")
+            env.pop("DBUS_SESSION_BUS_ADDRESS")
+            process = session.processes.start("velmora", [session.paths.program], env=env)
+            x = session.x
+            xid = wait_until(lambda: next((w for w, n in x.windows_of(process.pid).items()
+                                           if n == MAIN_TITLE and x.is_viewable(w)), None),
+                             SIGNAL_TIMEOUT_S, "the main window")
+            x.focus(xid)  # the URL box has the focus at start
+            x.key("ctrl+a", "BackSpace")
+            x.type_text(session.streams.url("/tone.mp3"))
+            before = session.sound.position()
+            x.key("Return")
+            session.sound.wait_for_tone(before, SIGNAL_TIMEOUT_S)
+            shown = [n for w, n in x.windows_of(process.pid).items() if x.is_viewable(w)]
+            self.assertEqual(shown, [MAIN_TITLE], "a message box or another window opened")
+            self.assertIsNone(process.poll())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
