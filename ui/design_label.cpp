@@ -53,7 +53,7 @@ void DesignLabel::paintEvent(QPaintEvent* event) {
     const qreal roomAboveInk = metrics.ascent() + ink.top();
     const qreal spare = std::max<qreal>(0, box.height() - ink.height());
     const int lift =
-        static_cast<int>(std::ceil(std::clamp(roomAboveInk - spare / 2, qreal(0), overflow)));
+        static_cast<int>(std::lround(std::clamp(roomAboveInk - spare / 2, qreal(0), overflow)));
     QPainter painter(this);
     style()->drawItemText(&painter, box.adjusted(0, -lift, 0, 0), flags, palette(), isEnabled(),
                           text(), foregroundRole());
@@ -64,6 +64,12 @@ void exposeAsStatusBar(QLabel& label) {
     // Installed once, however many windows ask.
     QAccessible::removeFactory(statusBarFactory);
     QAccessible::installFactory(statusBarFactory);
+    // Setting the label's text made a plain label's interface already: the
+    // next look-up must go through the factory.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&label);
+        made != nullptr && made->role() != QAccessible::StatusBar) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    }
 }
 
 }  // namespace velmora::ui

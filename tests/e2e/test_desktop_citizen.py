@@ -92,7 +92,7 @@ class DesktopCitizen(ProgramCase):
         self.assertEqual((first["xesam:artist"], first["xesam:album"], first["xesam:url"]),
                          (["Artist One"], STATION, url))
         self.assertNotIn("mpris:length", first, "a live stream has no length")
-        self.wait_record("ready", "inhibit")
+        self.wait_record("inhibit")
         self.assertIn("4", self.portal.record()[0], "only suspend is inhibited")
 
         sink_inputs = subprocess.run(["pactl", "list", "sink-inputs"], env=self.session.env,

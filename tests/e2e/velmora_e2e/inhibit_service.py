@@ -2,6 +2,7 @@
 bus. Run as `inhibit_service.py portal|power-management`; prints "ready", then one line per
 inhibit and per release."""
 
+import itertools
 import sys
 
 from gi.repository import Gio, GLib
@@ -28,6 +29,7 @@ def _serve(kind):
     name, path, xml = _SERVICES[kind]
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     held = {}  # handle or cookie -> client
+    issued = itertools.count(1)
 
     def report(line):
         print(line, flush=True)
@@ -42,7 +44,8 @@ def _serve(kind):
 
     def on_call(_bus, sender, _path, _iface, method, args, invocation):
         if method == "Inhibit":
-            token = f"{path}/request{len(held) + 1}" if kind == "portal" else len(held) + 1
+            number = next(issued)
+            token = f"{path}/request{number}" if kind == "portal" else number
             held[token] = sender
             report(f"inhibit {list(args.unpack())}")
             if kind == "portal":
