@@ -10,10 +10,10 @@ import gi
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
-from velmora_e2e import accessibility as a11y, tone  # noqa: E402
+from velmora_e2e import tone  # noqa: E402
 from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase  # noqa: E402
 from velmora_e2e.mpris import PLAYER, ROOT, InhibitStandIn, MediaPlayer  # noqa: E402
-from velmora_e2e.program import MAIN_TITLE, READY_STATUS  # noqa: E402
+from velmora_e2e.program import MAIN_TITLE  # noqa: E402
 from velmora_e2e.session import Paths, Session  # noqa: E402
 from velmora_e2e.waiting import wait_until  # noqa: E402
 
@@ -23,6 +23,9 @@ RELEASE_WITHIN_S = 2.0
 TITLES = ["Artist One - First Song", "Second Song"]
 STATION = "Velmora test radio"
 VOLUME_LISTEN_S = 0.5
+TONE_FILE_US = 30_000_000
+# Suspend (4) only: not logout, user switch or idle.
+PORTAL_INHIBIT = "inhibit ['', 4, {'reason': 'Playing audio'}]"
 
 
 def kde_play_pause(player):
@@ -48,10 +51,6 @@ class DesktopCitizen(ProgramCase):
     def tearDownClass(cls):
         cls.player.close()
         super().tearDownClass()
-
-    def wait_record(self, *lines, timeout_s=SIGNAL_TIMEOUT_S):
-        wait_until(lambda: [line.split(" ")[0] for line in self.portal.record()] == list(lines),
-                   timeout_s, f"the inhibit record {lines}", describe=self.portal.record)
 
     def test_1_the_desktop_finds_the_player(self):
         node = self.player.introspect()
@@ -92,8 +91,7 @@ class DesktopCitizen(ProgramCase):
         self.assertEqual((first["xesam:artist"], first["xesam:album"], first["xesam:url"]),
                          (["Artist One"], STATION, url))
         self.assertNotIn("mpris:length", first, "a live stream has no length")
-        self.wait_record("inhibit")
-        self.assertIn("4", self.portal.record()[0], "only suspend is inhibited")
+        self.wait_last(self.portal, PORTAL_INHIBIT, SIGNAL_TIMEOUT_S)
 
         sink_inputs = subprocess.run(["pactl", "list", "sink-inputs"], env=self.session.env,
                                      capture_output=True, text=True, timeout=10).stdout
@@ -125,19 +123,19 @@ class DesktopCitizen(ProgramCase):
                 if status == "Playing":
                     self.assert_tone_starts(at)
                     p.wait_for_status("播放")
-                    wait_until(lambda: self.portal.record()[-1].startswith("inhibit"),
-                               SIGNAL_TIMEOUT_S, "the inhibit", describe=self.portal.record)
+                    self.wait_last(self.portal, PORTAL_INHIBIT, SIGNAL_TIMEOUT_S)
                 else:
                     self.assert_silence_within(at)
-                    wait_until(lambda: self.portal.record()[-1] == "release", RELEASE_WITHIN_S,
-                               "the release", describe=self.portal.record)
+                    self.wait_last(self.portal, "release", RELEASE_WITHIN_S)
         self.assertEqual(p.status().strip(), "已停止")
 
-    def test_4_volume_sets_the_loudness(self):
+    def test_4_a_file_has_a_length_and_volume_sets_the_loudness(self):
         self.assertEqual(self.player.get("Volume"), 0.5)
         before = self.sound.position()
-        self.player.call("Play")
+        self.open(self.session.streams.url("/tone.mp3"))
         self.assert_tone_starts(before)
+        self.assertAlmostEqual(self.player.get("Metadata")["mpris:length"], TONE_FILE_US,
+                               delta=TONE_FILE_US / 20)
         at_half = self._loudness()
         self.player.set("Volume", GLib.Variant("d", 0.25))
         wait_until(lambda: self.player.changed("Volume")[-1:] == [0.25], SIGNAL_TIMEOUT_S,
@@ -146,18 +144,35 @@ class DesktopCitizen(ProgramCase):
         self.assertAlmostEqual(self._loudness(self.sound.position() + 0.5) / at_half, 0.5,
                                delta=0.1)
 
+    def open(self, url):
+        self.player.call("OpenUri", GLib.Variant("(s)", (url,)))
+
     def _loudness(self, start=None):
         start = self.sound.position() if start is None else start
         self.sound.wait_position(start + VOLUME_LISTEN_S)
         return tone.rms(self.sound.samples(start, start + VOLUME_LISTEN_S))
 
-    def test_5_closing_while_playing_releases_the_inhibit(self):
-        wait_until(lambda: self.portal.record()[-1].startswith("inhibit"), SIGNAL_TIMEOUT_S,
-                   "the inhibit", describe=self.portal.record)
-        self.program.close_window(MAIN_TITLE)
-        wait_until(lambda: self.portal.record()[-1] == "release", RELEASE_WITHIN_S,
-                   "the release at exit", describe=self.portal.record)
+    def test_5_power_management_stands_in_and_quit_ends_the_program(self):
+        self.player.call("Stop")
+        self.wait_last(self.portal, "release", RELEASE_WITHIN_S)
+        self.portal.stop()
+        power = InhibitStandIn(self.session, "power-management")
+        self.player.call("Play")
+        self.wait_last(power, "inhibit ['Velmora', 'Playing audio']", SIGNAL_TIMEOUT_S)
+        self.open(self.session.streams.closed_port_url())
+        wait_until(self.program.alerts, SIGNAL_TIMEOUT_S, "the notice of the failure")
+        self.wait_last(power, "release", RELEASE_WITHIN_S)
+        self.program.close_alert()
+
+        self.open(self.session.streams.url("/tone.mp3"))
+        self.wait_last(power, "inhibit ['Velmora', 'Playing audio']", SIGNAL_TIMEOUT_S)
+        self.player.call("Quit", interface=ROOT)
+        self.wait_last(power, "release", RELEASE_WITHIN_S)
         self.assertEqual(self.program.wait_exit(), 0)
+
+    def wait_last(self, stand_in, line, timeout_s):
+        wait_until(lambda: stand_in.record()[-1:] == [line], timeout_s, f"{line!r} recorded",
+                   describe=stand_in.record)
 
 
 class WithoutASessionBus(unittest.TestCase):
