@@ -28,6 +28,10 @@ TONE_FILE_US = 30_000_000
 PORTAL_INHIBIT = "inhibit ['', 4, {'reason': 'Playing audio'}]"
 
 
+def shown_windows(x, pid):
+    return [name for xid, name in x.windows_of(pid).items() if x.is_viewable(xid)]
+
+
 def kde_play_pause(player):
     """Plasma's play/pause key: Pause when Playing and CanPause, else Play."""
     if player.get("PlaybackStatus") == "Playing" and player.get("CanPause"):
@@ -71,6 +75,18 @@ class DesktopCitizen(ProgramCase):
         # Screen readers: the status line is a status bar, the box is named by its caption.
         self.assertEqual(self.program.status_label.get_role_name(), "status bar")
         self.assertEqual(self.program.url_box.get_name(), "网络音乐地址：")
+
+    def test_1b_a_second_player_takes_an_instance_name(self):
+        env = dict(self.session.env, QT_QPA_PLATFORM="xcb")
+        second = self.session.processes.start("velmora-2", [self.session.paths.program], env=env)
+        try:
+            instance = f"org.mpris.MediaPlayer2.velmora.instance{second.pid}"
+            wait_until(lambda: instance in self.player.names(), SIGNAL_TIMEOUT_S, instance)
+            self.assertEqual(self.player.name, "org.mpris.MediaPlayer2.velmora")
+            wait_until(lambda: shown_windows(self.session.x, second.pid) == [MAIN_TITLE],
+                       SIGNAL_TIMEOUT_S, "only its main window")
+        finally:
+            self.session.processes.stop(second)
 
     def test_2_open_uri_plays_and_titles_are_announced_once(self):
         p = self.program
@@ -191,8 +207,8 @@ class WithoutASessionBus(unittest.TestCase):
             before = session.sound.position()
             x.key("Return")
             session.sound.wait_for_tone(before, SIGNAL_TIMEOUT_S)
-            shown = [n for w, n in x.windows_of(process.pid).items() if x.is_viewable(w)]
-            self.assertEqual(shown, [MAIN_TITLE], "a message box or another window opened")
+            self.assertEqual(shown_windows(x, process.pid), [MAIN_TITLE],
+                             "a message box or another window opened")
             self.assertIsNone(process.poll())
 
 

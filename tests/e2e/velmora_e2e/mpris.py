@@ -41,10 +41,13 @@ class MediaPlayer:
         while context.pending():
             context.iteration(False)
 
+    def names(self):
+        """Every name on the bus."""
+        return self._call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                          "ListNames", None)[0]
+
     def _find_name(self):
-        names = self._call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "ListNames", None)[0]
-        return next((n for n in names if n.startswith(NAME_PREFIX)), None)
+        return next((n for n in self.names() if n.startswith(NAME_PREFIX)), None)
 
     def _call(self, dest, path, interface, method, args):
         return self.bus.call_sync(dest, path, interface, method, args, None,
