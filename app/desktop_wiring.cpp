@@ -15,26 +15,11 @@ class MainWindowControls : public desktop::ControlledWindow {
 
     playback::Player& player() override { return window_.player(); }
     bool isPauseEnabled() const override { return window_.isPauseEnabled(); }
-    void perform(Action action) override {
-        using Window = ui::MainWindow::TransportAction;
-        switch (action) {
-            case Action::Play:
-                window_.perform(Window::Play);
-                break;
-            case Action::Pause:
-                window_.perform(Window::Pause);
-                break;
-            case Action::Continue:
-                window_.perform(Window::Continue);
-                break;
-            case Action::Stop:
-                window_.perform(Window::Stop);
-                break;
-        }
-    }
+    void perform(playback::TransportAction action) override { window_.perform(action); }
     void playAddress(const std::string& url) override { window_.playAddress(url); }
     void raise() override {
-        window_.showNormal();
+        window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
+        window_.show();
         window_.raise();
         window_.activateWindow();
     }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "playback/player.h"
+#include "playback/transport_rules.h"
 
 namespace velmora::desktop {
 
@@ -11,14 +12,12 @@ namespace velmora::desktop {
 // come on the user-interface thread.
 class ControlledWindow {
   public:
-    enum class Action { Play, Pause, Continue, Stop };
-
     virtual ~ControlledWindow() = default;
 
     virtual playback::Player& player() = 0;
     virtual bool isPauseEnabled() const = 0;
     // Play takes the URL box's text, as the Play button does.
-    virtual void perform(Action action) = 0;
+    virtual void perform(playback::TransportAction action) = 0;
     // Puts the address into the URL box, then Play.
     virtual void playAddress(const std::string& url) = 0;
     // Shows and activates the window.

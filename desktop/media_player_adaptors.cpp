@@ -10,7 +10,7 @@
 namespace velmora::desktop {
 namespace {
 
-using Action = ControlledWindow::Action;
+using Action = playback::TransportAction;
 namespace ps = playback::play_state;
 
 bool isGoing(std::int32_t playState) {

@@ -71,14 +71,14 @@ void MainWindow::buildMenu() {
 }
 
 void MainWindow::wireControls() {
-    const auto onClick = [this](const QString& name, TransportAction action) {
+    const auto onClick = [this](const QString& name, playback::TransportAction action) {
         connect(controls_.get<QPushButton>(name), &QPushButton::clicked, this,
                 [this, action] { perform(action); });
     };
-    onClick("Command1", TransportAction::Play);
-    onClick("C2", TransportAction::Pause);
-    onClick("Command2", TransportAction::Continue);
-    onClick("Command3", TransportAction::Stop);
+    onClick("Command1", playback::TransportAction::Play);
+    onClick("C2", playback::TransportAction::Pause);
+    onClick("Command2", playback::TransportAction::Continue);
+    onClick("Command3", playback::TransportAction::Stop);
 
     new UrlBoxEvents(
         *urlBox_,
@@ -95,19 +95,19 @@ void MainWindow::wireControls() {
             [this] { boundary_.run(openHomePage); });
 }
 
-void MainWindow::perform(TransportAction action) {
+void MainWindow::perform(playback::TransportAction action) {
     boundary_.run([this, action] {
         switch (action) {
-            case TransportAction::Play:
+            case playback::TransportAction::Play:
                 transport_->play(urlBox_->text().toStdString());
                 break;
-            case TransportAction::Pause:
+            case playback::TransportAction::Pause:
                 transport_->pause();
                 break;
-            case TransportAction::Continue:
+            case playback::TransportAction::Continue:
                 transport_->continuePlayback();
                 break;
-            case TransportAction::Stop:
+            case playback::TransportAction::Stop:
                 transport_->stop();
                 break;
         }
@@ -116,7 +116,7 @@ void MainWindow::perform(TransportAction action) {
 
 void MainWindow::playAddress(const std::string& url) {
     setText(url);
-    perform(TransportAction::Play);
+    perform(playback::TransportAction::Play);
 }
 
 bool MainWindow::isPauseEnabled() const {

@@ -59,8 +59,7 @@ class MainWindow : public QMainWindow,
     // The desktop's media controls act through these: each runs its button's
     // rule inside the same boundary as a click (Play with the URL box's text),
     // whether or not the button is enabled.
-    enum class TransportAction { Play, Pause, Continue, Stop };
-    void perform(TransportAction action);
+    void perform(playback::TransportAction action);
     // Puts `url` into the URL box, then Play.
     void playAddress(const std::string& url);
     bool isPauseEnabled() const;
