@@ -35,9 +35,8 @@ struct ErrorVerdict {
 ErrorVerdict classifyError(const ErrorFacts& facts);
 
 // Fills domain, code, fromSource, audioOutputMissing and debug from an ERROR
-// message; the other
-// facts come from the session. The http status is taken from the error's
-// details when souphttpsrc put it there.
+// message; the other facts come from the session. The http status is taken
+// from the error's details when souphttpsrc put it there.
 ErrorFacts readErrorFacts(GstMessage* error);
 
 }  // namespace velmora::engine
