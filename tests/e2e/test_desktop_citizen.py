@@ -2,6 +2,7 @@
 properties, the suspend inhibit, the status line for screen readers; and, with no session bus,
 the player as it always was."""
 
+import os
 import subprocess
 import unittest
 
@@ -17,6 +18,7 @@ from velmora_e2e.program import MAIN_TITLE  # noqa: E402
 from velmora_e2e.session import Paths, Session  # noqa: E402
 from velmora_e2e.waiting import wait_until  # noqa: E402
 
+DESKTOP_ENTRIES = os.path.join(os.path.dirname(__file__), "..", "..", "app", "identity")
 SIGNAL_TIMEOUT_S = 8.0
 # The issue's promise: no inhibit left this long after playing ends.
 RELEASE_WITHIN_S = 2.0
@@ -65,6 +67,8 @@ class DesktopCitizen(ProgramCase):
         self.assertEqual(self.player.name, "org.mpris.MediaPlayer2.velmora")
         facts = {p: self.player.get(p, ROOT) for p in ("Identity", "CanRaise", "CanQuit",
                                                        "HasTrackList", "SupportedUriSchemes")}
+        entry = self.player.get("DesktopEntry", ROOT) + ".desktop"
+        self.assertTrue(os.path.exists(os.path.join(DESKTOP_ENTRIES, entry)), entry)
         self.assertEqual(facts, {"Identity": "Velmora", "CanRaise": True, "CanQuit": True,
                                  "HasTrackList": False, "SupportedUriSchemes": ["http", "https"]})
         controls = {p: self.player.get(p) for p in ("PlaybackStatus", "CanPlay", "CanControl",
@@ -168,7 +172,7 @@ class DesktopCitizen(ProgramCase):
         self.sound.wait_position(start + VOLUME_LISTEN_S)
         return tone.rms(self.sound.samples(start, start + VOLUME_LISTEN_S))
 
-    def test_5_power_management_stands_in_and_quit_ends_the_program(self):
+    def test_5_fallbacks_inhibit_and_release_on_failure_and_quit(self):
         self.player.call("Stop")
         self.wait_last(self.portal, "release", RELEASE_WITHIN_S)
         self.portal.stop()
@@ -179,11 +183,13 @@ class DesktopCitizen(ProgramCase):
         wait_until(self.program.alerts, SIGNAL_TIMEOUT_S, "the notice of the failure")
         self.wait_last(power, "release", RELEASE_WITHIN_S)
         self.program.close_alert()
+        power.stop()
 
+        gnome = InhibitStandIn(self.session, "gnome-session")
         self.open(self.session.streams.url("/tone.mp3"))
-        self.wait_last(power, "inhibit ['Velmora', 'Playing audio']", SIGNAL_TIMEOUT_S)
+        self.wait_last(gnome, "inhibit ['Velmora', 0, 'Playing audio', 4]", SIGNAL_TIMEOUT_S)
         self.player.call("Quit", interface=ROOT)
-        self.wait_last(power, "release", RELEASE_WITHIN_S)
+        self.wait_last(gnome, "release", RELEASE_WITHIN_S)
         self.assertEqual(self.program.wait_exit(), 0)
 
     def wait_last(self, stand_in, line, timeout_s):

@@ -1,5 +1,5 @@
-"""A stand-in for the desktop portal's or PowerManagement's suspend inhibit on a private session
-bus. Run as `inhibit_service.py portal|power-management`; prints "ready", then one line per
+"""A stand-in for the suspend inhibit of the desktop portal, PowerManagement or GNOME on a private session
+bus. Run as `inhibit_service.py portal|power-management|gnome-session`; prints "ready", then one line per
 inhibit and per release."""
 
 import itertools
@@ -18,6 +18,11 @@ _SERVICES = {
 <method name="Inhibit"><arg type="s" direction="in"/><arg type="s" direction="in"/>
 <arg type="u" direction="out"/></method>
 <method name="UnInhibit"><arg type="u" direction="in"/></method></interface></node>"""),
+    "gnome-session": ("org.gnome.SessionManager", "/org/gnome/SessionManager", """
+<node><interface name="org.gnome.SessionManager">
+<method name="Inhibit"><arg type="s" direction="in"/><arg type="u" direction="in"/>
+<arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="u" direction="out"/>
+</method><method name="Uninhibit"><arg type="u" direction="in"/></method></interface></node>"""),
 }
 _REQUEST = """<node><interface name="org.freedesktop.portal.Request">
 <method name="Close"/></interface></node>"""
