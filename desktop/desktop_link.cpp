@@ -132,13 +132,16 @@ void DesktopLink::refresh() {
     });
 }
 
+bool DesktopLink::canPause() const {
+    return window_->isPauseEnabled() || player().playState() == ps::Paused;
+}
+
 QVariantMap DesktopLink::changingProperties() const {
     return {
         {QStringLiteral("PlaybackStatus"), playbackStatusOf(player().playState())},
         {QStringLiteral("Metadata"), metadata_},
         {QStringLiteral("Volume"), player().volume() / 100.0},
-        {QStringLiteral("CanPause"),
-         window_->isPauseEnabled() || player().playState() == ps::Paused},
+        {QStringLiteral("CanPause"), canPause()},
     };
 }
 

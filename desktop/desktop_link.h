@@ -43,6 +43,8 @@ class DesktopLink : public QObject {
     ControlledWindow& window() { return *window_; }
     playback::Player& player() const { return window_->player(); }
     QVariantMap metadata() const { return metadata_; }
+    // KDE's play/pause key pauses only when this is true.
+    bool canPause() const;
     // What the Player interface announces when it changes.
     QVariantMap changingProperties() const;
 

@@ -56,9 +56,7 @@ void PlayerAdaptor::setVolume(double volume) {
     link_.refresh();
 }
 
-bool PlayerAdaptor::canPause() const {
-    return link_.window().isPauseEnabled() || link_.player().playState() == ps::Paused;
-}
+bool PlayerAdaptor::canPause() const { return link_.canPause(); }
 
 void PlayerAdaptor::Play() {
     const std::int32_t state = link_.player().playState();

@@ -20,7 +20,7 @@ from velmora_e2e.waiting import wait_until  # noqa: E402
 
 DESKTOP_ENTRIES = os.path.join(os.path.dirname(__file__), "..", "..", "app", "identity")
 SIGNAL_TIMEOUT_S = 8.0
-# The promise: no inhibit left this long after playing ends.
+# Suspend is allowed again this soon after playing ends.
 RELEASE_WITHIN_S = 2.0
 TITLES = ["Artist One - First Song", "Second Song"]
 STATION = "Velmora test radio"
