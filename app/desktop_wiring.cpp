@@ -38,7 +38,7 @@ void linkToDesktop(ui::MainWindow& window) {
     }
     auto* link =
         new desktop::DesktopLink(std::make_unique<MainWindowControls>(window), bus, &window);
-    window.setTransportObserver([link] { link->refresh(); });
+    window.setChangeObserver([link] { link->refresh(); });
 }
 
 }  // namespace velmora

@@ -38,6 +38,9 @@ SuspendInhibitor::SuspendInhibitor(QDBusConnection sessionBus, QObject* parent)
 SuspendInhibitor::~SuspendInhibitor() { release(); }
 
 void SuspendInhibitor::setWanted(bool wanted) {
+    if (!wanted) {
+        refused_ = false;
+    }
     wanted_ = wanted;
     update();
 }
@@ -46,7 +49,7 @@ void SuspendInhibitor::update() {
     if (pending_) {
         return;  // decided again when the answer comes
     }
-    if (wanted_ && held_ == Way::None) {
+    if (wanted_ && held_ == Way::None && !refused_) {
         request(Way::Portal);
     } else if (!wanted_ && held_ != Way::None) {
         release();
@@ -82,7 +85,8 @@ void SuspendInhibitor::request(Way way) {
                  << QString::fromLatin1(kReason) << QStringLiteral("block");
             break;
         case Way::None:
-            return;  // nobody to ask: the machine may suspend as it would
+            refused_ = true;  // the machine may suspend as it would
+            return;
     }
     if (!bus.isConnected()) {
         request(static_cast<Way>(static_cast<int>(way) + 1));

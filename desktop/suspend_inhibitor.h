@@ -34,6 +34,8 @@ class SuspendInhibitor : public QObject {
     QDBusConnection sessionBus_;
     bool wanted_ = false;
     bool pending_ = false;
+    // Nobody granted the inhibit; asked again only once it is wanted anew.
+    bool refused_ = false;
     Way held_ = Way::None;
     QString portalHandle_;
     uint cookie_ = 0;

@@ -294,6 +294,9 @@ void PlaybinPlayer::onMessage(GstMessage* message) {
         case GST_MESSAGE_TAG:
             onTags(message);
             break;
+        case GST_MESSAGE_DURATION_CHANGED:
+            queueEvent({Event::Kind::MediaChange, {}});
+            break;
         default:
             break;
     }
@@ -501,6 +504,7 @@ void PlaybinPlayer::onTags(GstMessage* message) {
         return;
     }
     session_->title = std::move(text);
+    queueEvent({Event::Kind::MediaChange, {}});
     if (state_ == ps::Playing) {
         setStatus(ps::Playing, status_text::playing(session_->title));
     }
@@ -683,6 +687,11 @@ void PlaybinPlayer::deliverEvents() {
             case Event::Kind::MediaError:
                 if (listener_ != nullptr) {
                     listener_->onMediaError();
+                }
+                break;
+            case Event::Kind::MediaChange:
+                if (listener_ != nullptr) {
+                    listener_->onMediaChange();
                 }
                 break;
         }

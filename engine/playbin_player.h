@@ -68,7 +68,7 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     };
 
     struct Event {
-        enum class Kind { StatusChange, Warning, MediaError } kind;
+        enum class Kind { StatusChange, Warning, MediaError, MediaChange } kind;
         Failure failure;
     };
 

@@ -42,6 +42,9 @@ class PlayerListener {
                            const std::string& description) = 0;
     // The player itself is at fault (no decoder, no audio output, internal error).
     virtual void onMediaError() = 0;
+    // mediaDetails() changed: a new title, a length now known. Only the
+    // desktop's media controls care; by default nobody does.
+    virtual void onMediaChange() {}
 };
 
 // What is playing, for the desktop's media controls. Empty or absent when

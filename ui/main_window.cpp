@@ -127,16 +127,12 @@ playback::Player& MainWindow::player() { return playerHost_->player(); }
 
 void MainWindow::setButtonEnabled(playback::TransportButton button, bool enabled) {
     controls_.get(buttonName(button))->setEnabled(enabled);
-    if (transportObserver_) {
-        transportObserver_();
-    }
+    notifyChange();
 }
 
 void MainWindow::setStatusCaption(const std::string& caption) {
     statusLabel_->setText(QString::fromStdString(caption));
-    if (transportObserver_) {
-        transportObserver_();
-    }
+    notifyChange();
 }
 
 std::string MainWindow::text() const { return urlBox_->text().toStdString(); }
@@ -155,6 +151,14 @@ void MainWindow::onWarning(std::int32_t, std::int32_t, const std::string&) {
 
 void MainWindow::onMediaError() {
     boundary_.run([this] { notices_->mediaError(); });
+}
+
+void MainWindow::onMediaChange() { notifyChange(); }
+
+void MainWindow::notifyChange() {
+    if (changeObserver_) {
+        changeObserver_();
+    }
 }
 
 MainWindow* openMainWindow(const PlayerFactory& createPlayer, AboutWindow& about) {

@@ -53,6 +53,7 @@ class MainWindow : public QMainWindow,
     void onWarning(std::int32_t warningType, std::int32_t param,
                    const std::string& description) override;
     void onMediaError() override;
+    void onMediaChange() override;
 
     const BuiltControls& controls() const { return controls_; }
 
@@ -65,15 +66,16 @@ class MainWindow : public QMainWindow,
     bool isPauseEnabled() const;
     playback::Player& player();
     // Called on the user-interface thread after every change of the status
-    // caption or of a transport button's flag, possibly several times for
-    // one event.
-    void setTransportObserver(std::function<void()> observer) {
-        transportObserver_ = std::move(observer);
+    // caption, of a transport button's flag or of what plays, possibly
+    // several times for one event.
+    void setChangeObserver(std::function<void()> observer) {
+        changeObserver_ = std::move(observer);
     }
 
   private:
     void buildMenu();
     void wireControls();
+    void notifyChange();
 
     AboutWindow& about_;
     MessageBoxNotifier notifier_;
@@ -85,7 +87,7 @@ class MainWindow : public QMainWindow,
     std::optional<playback::TransportRules> transport_;
     std::optional<playback::UrlBoxRules> urlRules_;
     std::optional<playback::ErrorNotices> notices_;
-    std::function<void()> transportObserver_;
+    std::function<void()> changeObserver_;
 };
 
 // Creates the main window as the program shows it at start: shown, and

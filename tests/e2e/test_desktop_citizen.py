@@ -154,8 +154,9 @@ class DesktopCitizen(ProgramCase):
         before = self.sound.position()
         self.open(self.session.streams.url("/tone.mp3"))
         self.assert_tone_starts(before)
-        self.assertAlmostEqual(self.player.get("Metadata")["mpris:length"], TONE_FILE_US,
-                               delta=TONE_FILE_US / 20)
+        length = wait_until(lambda: self.player.get("Metadata").get("mpris:length"),
+                            SIGNAL_TIMEOUT_S, "the file's length")
+        self.assertAlmostEqual(length, TONE_FILE_US, delta=TONE_FILE_US / 20)
         at_half = self._loudness()
         self.player.set("Volume", GLib.Variant("d", 0.25))
         wait_until(lambda: self.player.changed("Volume")[-1:] == [0.25], SIGNAL_TIMEOUT_S,
