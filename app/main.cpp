@@ -14,6 +14,7 @@
 #include "ui/toolkit_translation.h"
 #include "ui/window_builder.h"
 
+#include "desktop_wiring.h"
 #include "engine/media_player_factory.h"
 
 namespace {
@@ -49,6 +50,7 @@ int main(int argc, char* argv[]) {
                                                             error.what());
         return 1;
     }
+    velmora::linkToDesktop(*mainWindow);
     const int exitCode = QApplication::exec();
     delete mainWindow.data();
     return exitCode;

@@ -19,7 +19,7 @@ struct PcmBlock {
 };
 
 enum class AudioOutput {
-    System,   // the platform's sound server (autoaudiosink)
+    System,   // the sound server: pulsesink, else autoaudiosink
     Null,     // discarded in real time (fakesink sync=true)
     Capture,  // handed to onPcm in real time (appsink sync=true)
 };

@@ -114,6 +114,10 @@ ErrorFacts readErrorFacts(GstMessage* error) {
     GstObject* poster = GST_MESSAGE_SRC(error);
     facts.fromSource = poster != nullptr && GST_IS_ELEMENT(poster) && !GST_IS_BIN(poster) &&
                        GST_OBJECT_FLAG_IS_SET(poster, GST_ELEMENT_FLAG_SOURCE);
+    // A sink that cannot open its device: no sound server, no sound card.
+    facts.audioOutputMissing = facts.domain == ErrorFacts::Domain::Resource && poster != nullptr &&
+                               GST_IS_ELEMENT(poster) && !GST_IS_BIN(poster) &&
+                               GST_OBJECT_FLAG_IS_SET(poster, GST_ELEMENT_FLAG_SINK);
     const GstStructure* details = nullptr;
     gst_message_parse_error_details(error, &details);
     guint status = 0;

@@ -34,9 +34,9 @@ struct ErrorVerdict {
 // GStreamer 1.22 with libsoup 3 are noted where they are handled.
 ErrorVerdict classifyError(const ErrorFacts& facts);
 
-// Fills domain, code, fromSource and debug from an ERROR message; the other
-// facts come from the session. The http status is taken from the error's
-// details when souphttpsrc put it there.
+// Fills domain, code, fromSource, audioOutputMissing and debug from an ERROR
+// message; the other facts come from the session. The http status is taken
+// from the error's details when souphttpsrc put it there.
 ErrorFacts readErrorFacts(GstMessage* error);
 
 }  // namespace velmora::engine

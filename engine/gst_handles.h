@@ -30,6 +30,9 @@ struct GstCapsUnref {
 struct GstTagListUnref {
     void operator()(GstTagList* tags) const { gst_tag_list_unref(tags); }
 };
+struct GstStructureFree {
+    void operator()(GstStructure* structure) const { gst_structure_free(structure); }
+};
 
 template <typename T>
 using GstPtr = std::unique_ptr<T, GstObjectUnref>;
@@ -40,5 +43,6 @@ using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 using GCharPtr = std::unique_ptr<gchar, GFree>;
 using TagListPtr = std::unique_ptr<GstTagList, GstTagListUnref>;
 using CapsPtr = std::unique_ptr<GstCaps, GstCapsUnref>;
+using StructurePtr = std::unique_ptr<GstStructure, GstStructureFree>;
 
 }  // namespace velmora::engine

@@ -27,6 +27,8 @@ void ListenerQueue::queueWarning(std::int32_t warningType, std::int32_t param,
 
 void ListenerQueue::queueMediaError() { events_.push_back({Event::Kind::MediaError, 0, 0, {}}); }
 
+void ListenerQueue::queueMediaChange() { events_.push_back({Event::Kind::MediaChange, 0, 0, {}}); }
+
 void ListenerQueue::postDelivery() {
     if (deliveryPosted_ || events_.empty()) {
         return;
@@ -67,6 +69,11 @@ void ListenerQueue::deliver() {
             case Event::Kind::MediaError:
                 if (listener_ != nullptr) {
                     listener_->onMediaError();
+                }
+                break;
+            case Event::Kind::MediaChange:
+                if (listener_ != nullptr) {
+                    listener_->onMediaChange();
                 }
                 break;
         }

@@ -28,6 +28,7 @@ class ListenerQueue {
     void setStatus(std::int32_t state, std::string text);
     void queueWarning(std::int32_t warningType, std::int32_t param, std::string description);
     void queueMediaError();
+    void queueMediaChange();
 
     // Delivers later, from the main loop: after a call on the player.
     void postDelivery();
@@ -36,7 +37,7 @@ class ListenerQueue {
 
   private:
     struct Event {
-        enum class Kind { StatusChange, Warning, MediaError } kind;
+        enum class Kind { StatusChange, Warning, MediaError, MediaChange } kind;
         std::int32_t warningType = 0;
         std::int32_t param = 0;
         std::string description;

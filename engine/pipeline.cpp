@@ -24,6 +24,10 @@ namespace {
 // playbin's GstPlayFlags: audio only, volume in software.
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
+// How the sound server lists our stream; the icon is the one the desktop
+// entry installs.
+constexpr char kSoundClientName[] = "Velmora";
+constexpr char kSoundIconName[] = "example.telvaro.Velmora";
 
 // Playing starts once this much decoded sound is buffered: enough to ride
 // out the jitter of a stream that arrives just in time, short enough that a
@@ -100,7 +104,18 @@ GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRela
         case AudioOutput::System:
             break;
     }
-    return makeElement("autoaudiosink");
+    // pulsesink made by hand, so that mixers show our name and, from the tags
+    // it forwards, the title; autoaudiosink would make one nobody can name.
+    GstElement* pulse = gst_element_factory_make("pulsesink", nullptr);
+    if (pulse == nullptr) {
+        return makeElement("autoaudiosink");
+    }
+    StructurePtr properties(gst_structure_new("props", "media.role", G_TYPE_STRING, "music",
+                                              "application.icon_name", G_TYPE_STRING,
+                                              kSoundIconName, nullptr));
+    g_object_set(pulse, "client-name", kSoundClientName, "stream-properties", properties.get(),
+                 nullptr);
+    return pulse;
 }
 
 // The audio sink playbin gets: the start gate's queue, then the output.

@@ -173,6 +173,30 @@ void PlaybinPlayer::stop() {
     postDelivery();
 }
 
+playback::MediaDetails PlaybinPlayer::mediaDetails() const {
+    playback::MediaDetails details;
+    details.url = address_.uri;
+    if (session_) {
+        details.title = session_->title;
+        details.stationName = session_->stationName;
+        gint64 durationNs = -1;
+        if (!isLive() &&
+            gst_element_query_duration(session_->pipeline->playbin(), GST_FORMAT_TIME,
+                                       &durationNs) &&
+            durationNs > 0) {
+            details.lengthUs = durationNs / 1000;
+        }
+    }
+    return details;
+}
+
+void PlaybinPlayer::setVolume(int percent) {
+    settings_.volume = std::clamp(percent, 0, 100);
+    if (session_) {
+        g_object_set(session_->pipeline->playbin(), "volume", settings_.volume / 100.0, nullptr);
+    }
+}
+
 // ---- sessions ----------------------------------------------------------------
 
 void PlaybinPlayer::openSession() {
@@ -269,6 +293,9 @@ void PlaybinPlayer::onMessage(GstMessage* message) {
             break;
         case GST_MESSAGE_TAG:
             onTags(message);
+            break;
+        case GST_MESSAGE_DURATION_CHANGED:
+            queueEvent({Event::Kind::MediaChange, {}});
             break;
         default:
             break;
@@ -458,6 +485,7 @@ void PlaybinPlayer::onElementMessage(GstMessage* message) {
         const bool icy = !headerValue(response, "icy-metaint").empty() ||
                          !headerValue(response, "icy-name").empty();
         session_->hasLength = !icy && !headerValue(response, "Content-Length").empty();
+        session_->stationName = streamTitleText(headerValue(response, "icy-name"));
         gst_structure_free(const_cast<GstStructure*>(response));
     }
 }
@@ -476,6 +504,7 @@ void PlaybinPlayer::onTags(GstMessage* message) {
         return;
     }
     session_->title = std::move(text);
+    queueEvent({Event::Kind::MediaChange, {}});
     if (state_ == ps::Playing) {
         setStatus(ps::Playing, status_text::playing(session_->title));
     }
@@ -658,6 +687,11 @@ void PlaybinPlayer::deliverEvents() {
             case Event::Kind::MediaError:
                 if (listener_ != nullptr) {
                     listener_->onMediaError();
+                }
+                break;
+            case Event::Kind::MediaChange:
+                if (listener_ != nullptr) {
+                    listener_->onMediaChange();
                 }
                 break;
         }

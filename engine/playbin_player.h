@@ -34,6 +34,9 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     std::int32_t playState() const override { return state_; }
     std::string status() const override { return status_; }
     void setListener(playback::PlayerListener* listener) override { listener_ = listener; }
+    playback::MediaDetails mediaDetails() const override;
+    int volume() const override { return settings_.volume; }
+    void setVolume(int percent) override;
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -51,6 +54,7 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
         bool contentNotAudio = false;
         bool decoderMissing = false;
         std::string title;
+        std::string stationName;  // icy-name
         int startPercent = 0;
         // Paused, after the sound ran out, until rebufferTargetNs is ahead.
         bool rebuffering = false;
@@ -64,7 +68,7 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     };
 
     struct Event {
-        enum class Kind { StatusChange, Warning, MediaError } kind;
+        enum class Kind { StatusChange, Warning, MediaError, MediaChange } kind;
         Failure failure;
     };
 

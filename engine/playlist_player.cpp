@@ -276,6 +276,19 @@ void PlaylistPlayer::onWarning(std::int32_t warningType, std::int32_t param,
     events_.deliver();
 }
 
+playback::MediaDetails PlaylistPlayer::mediaDetails() const {
+    playback::MediaDetails details = streamPlayer_->mediaDetails();
+    if (details.stationName.empty()) {
+        details.stationName = current_.title;
+    }
+    return details;
+}
+
+void PlaylistPlayer::onMediaChange() {
+    events_.queueMediaChange();
+    events_.deliver();
+}
+
 void PlaylistPlayer::onMediaError() {
     if (phase_ != Phase::Streaming) {
         return;

@@ -48,6 +48,11 @@ class PlaylistPlayer final : public playback::Player,
     std::int32_t playState() const override { return events_.state(); }
     std::string status() const override { return events_.status(); }
     void setListener(playback::PlayerListener* listener) override { events_.setListener(listener); }
+    // The stream player's, with the playlist's title for the station until
+    // the stream names itself.
+    playback::MediaDetails mediaDetails() const override;
+    int volume() const override { return streamPlayer_->volume(); }
+    void setVolume(int percent) override { streamPlayer_->setVolume(percent); }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -78,6 +83,7 @@ class PlaylistPlayer final : public playback::Player,
     void onWarning(std::int32_t warningType, std::int32_t param,
                    const std::string& description) override;
     void onMediaError() override;
+    void onMediaChange() override;
 
     static Cause causeOf(FailureKind kind);
     void begin();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,18 @@ class PlayerListener {
                            const std::string& description) = 0;
     // The player itself is at fault (no decoder, no audio output, internal error).
     virtual void onMediaError() = 0;
+    // mediaDetails() changed: a new title, a length now known. Only the
+    // desktop's media controls care; by default nobody does.
+    virtual void onMediaChange() {}
+};
+
+// What is playing, for the desktop's media controls. Empty or absent when
+// the player does not know.
+struct MediaDetails {
+    std::string url;                       // the address as the player opened it
+    std::string title;                     // the stream's current title
+    std::string stationName;               // a radio station's own name
+    std::optional<std::int64_t> lengthUs;  // files of known length only
 };
 
 // The media player component. Called only from the user-interface thread;
@@ -59,6 +72,14 @@ class Player {
     // Read afresh on every call: the state may change between two reads.
     virtual std::int32_t playState() const = 0;
     virtual std::string status() const = 0;
+
+    // Read afresh on every call, like the state.
+    virtual MediaDetails mediaDetails() const = 0;
+
+    // Loudness 0..100, as in PlayerSettings; a change applies at once and to
+    // media opened later.
+    virtual int volume() const = 0;
+    virtual void setVolume(int percent) = 0;
 
     // At most one listener; nullptr detaches it. The listener must outlive
     // the player or be detached first.

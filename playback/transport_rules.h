@@ -7,6 +7,9 @@
 
 namespace velmora::playback {
 
+// The actions of the four transport buttons, for callers that pick one.
+enum class TransportAction { Play, Pause, Continue, Stop };
+
 // The four transport buttons and the status line. Holds no state: the flags
 // live in the view, the play state in the player. Each action runs to its end
 // unless a call fails; then it throws, and the flags already set stay set.

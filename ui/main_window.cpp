@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include "design_label.h"
 #include "home_page.h"
 #include "main_window_design.h"
 #include "picture_box.h"
@@ -40,6 +41,9 @@ MainWindow::MainWindow(const PlayerFactory& createPlayer, AboutWindow& about)
     playerHost_ = controls_.get<PlayerHost>("WindowsMediaPlayer1");
     urlBox_ = controls_.get<QLineEdit>("Text1");
     statusLabel_ = controls_.get<QLabel>("Label2");
+    exposeAsStatusBar(*statusLabel_);
+    // Screen readers name the box after the caption beside it.
+    urlBox_->setAccessibleName(controls_.get<QLabel>("Label3")->text());
 
     playerHost_->install(createPlayer(kMainWindowPlayerSettings));
     playback::Player& player = playerHost_->player();
@@ -67,14 +71,14 @@ void MainWindow::buildMenu() {
 }
 
 void MainWindow::wireControls() {
-    const auto onClick = [this](const QString& name, std::function<void()> action) {
+    const auto onClick = [this](const QString& name, playback::TransportAction action) {
         connect(controls_.get<QPushButton>(name), &QPushButton::clicked, this,
-                [this, action = std::move(action)] { boundary_.run(action); });
+                [this, action] { perform(action); });
     };
-    onClick("Command1", [this] { transport_->play(urlBox_->text().toStdString()); });
-    onClick("C2", [this] { transport_->pause(); });
-    onClick("Command2", [this] { transport_->continuePlayback(); });
-    onClick("Command3", [this] { transport_->stop(); });
+    onClick("Command1", playback::TransportAction::Play);
+    onClick("C2", playback::TransportAction::Pause);
+    onClick("Command2", playback::TransportAction::Continue);
+    onClick("Command3", playback::TransportAction::Stop);
 
     new UrlBoxEvents(
         *urlBox_,
@@ -91,12 +95,44 @@ void MainWindow::wireControls() {
             [this] { boundary_.run(openHomePage); });
 }
 
+void MainWindow::perform(playback::TransportAction action) {
+    boundary_.run([this, action] {
+        switch (action) {
+            case playback::TransportAction::Play:
+                transport_->play(urlBox_->text().toStdString());
+                break;
+            case playback::TransportAction::Pause:
+                transport_->pause();
+                break;
+            case playback::TransportAction::Continue:
+                transport_->continuePlayback();
+                break;
+            case playback::TransportAction::Stop:
+                transport_->stop();
+                break;
+        }
+    });
+}
+
+void MainWindow::playAddress(const std::string& url) {
+    setText(url);
+    perform(playback::TransportAction::Play);
+}
+
+bool MainWindow::isPauseEnabled() const {
+    return controls_.get(buttonName(playback::TransportButton::C2))->isEnabled();
+}
+
+playback::Player& MainWindow::player() { return playerHost_->player(); }
+
 void MainWindow::setButtonEnabled(playback::TransportButton button, bool enabled) {
     controls_.get(buttonName(button))->setEnabled(enabled);
+    notifyChange();
 }
 
 void MainWindow::setStatusCaption(const std::string& caption) {
     statusLabel_->setText(QString::fromStdString(caption));
+    notifyChange();
 }
 
 std::string MainWindow::text() const { return urlBox_->text().toStdString(); }
@@ -115,6 +151,14 @@ void MainWindow::onWarning(std::int32_t, std::int32_t, const std::string&) {
 
 void MainWindow::onMediaError() {
     boundary_.run([this] { notices_->mediaError(); });
+}
+
+void MainWindow::onMediaChange() { notifyChange(); }
+
+void MainWindow::notifyChange() {
+    if (changeObserver_) {
+        changeObserver_();
+    }
 }
 
 MainWindow* openMainWindow(const PlayerFactory& createPlayer, AboutWindow& about) {

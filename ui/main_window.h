@@ -53,12 +53,29 @@ class MainWindow : public QMainWindow,
     void onWarning(std::int32_t warningType, std::int32_t param,
                    const std::string& description) override;
     void onMediaError() override;
+    void onMediaChange() override;
 
     const BuiltControls& controls() const { return controls_; }
+
+    // The desktop's media controls act through these: each runs its button's
+    // rule inside the same boundary as a click (Play with the URL box's text),
+    // whether or not the button is enabled.
+    void perform(playback::TransportAction action);
+    // Puts `url` into the URL box, then Play.
+    void playAddress(const std::string& url);
+    bool isPauseEnabled() const;
+    playback::Player& player();
+    // Called on the user-interface thread after every change of the status
+    // caption, of a transport button's flag or of what plays, possibly
+    // several times for one event.
+    void setChangeObserver(std::function<void()> observer) {
+        changeObserver_ = std::move(observer);
+    }
 
   private:
     void buildMenu();
     void wireControls();
+    void notifyChange();
 
     AboutWindow& about_;
     MessageBoxNotifier notifier_;
@@ -70,6 +87,7 @@ class MainWindow : public QMainWindow,
     std::optional<playback::TransportRules> transport_;
     std::optional<playback::UrlBoxRules> urlRules_;
     std::optional<playback::ErrorNotices> notices_;
+    std::function<void()> changeObserver_;
 };
 
 // Creates the main window as the program shows it at start: shown, and

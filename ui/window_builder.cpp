@@ -12,6 +12,7 @@
 #include <QPushButton>
 
 #include "application_icon.h"
+#include "design_label.h"
 #include "picture_box.h"
 #include "player_host.h"
 
@@ -45,7 +46,7 @@ void paintForeground(QWidget& widget, Rgb rgb) {
 }
 
 QWidget* makeLabel(const ControlSpec& row) {
-    auto* label = new QLabel(qs(row.text));
+    auto* label = new DesignLabel(qs(row.text));
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setWordWrap(true);

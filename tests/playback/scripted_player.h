@@ -47,6 +47,9 @@ class ScriptedPlayer : public Player, public PlayerControls {
         return status_;
     }
     void setListener(PlayerListener*) override {}
+    MediaDetails mediaDetails() const override { return {}; }
+    int volume() const override { return 0; }
+    void setVolume(int) override {}
 
     void play() override { record("play", "play"); }
     void stop() override { record("stop", "stop"); }

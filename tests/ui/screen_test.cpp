@@ -29,6 +29,8 @@ constexpr int kWindowTimeoutMs = 10000;
 // control's most common colour: far above antialiasing noise on a flat
 // background, below the contrast of the faintest (disabled) caption.
 constexpr int kInkContrast = 40;
+// Moving text by whole pixels keeps its ink; a cut loses far more than this.
+constexpr double kWholeInkShare = 0.98;
 // Even the smallest glyph of these fonts leaves more ink than this.
 constexpr int kInkPixelsPerCharacter = 3;
 
@@ -100,6 +102,23 @@ QImage screenshot(QWidget& window, const QString& name) {
     return shot;
 }
 
+// A label's text is whole when it leaves as much ink as the same text drawn
+// in a label tall enough for it. Each is drawn on its own, so that controls
+// stacked above the label do not count.
+void expectTextNotCut(const QString& what, const QLabel& label) {
+    QLabel whole(label.text());
+    whole.setFont(label.font());
+    whole.setPalette(label.palette());
+    whole.setAutoFillBackground(true);
+    whole.setWordWrap(label.wordWrap());
+    whole.setAlignment(label.alignment());
+    whole.resize(label.width(), 3 * label.height());
+    const QImage drawn = const_cast<QLabel&>(label).grab().toImage();
+    const QImage uncut = whole.grab().toImage();
+    EXPECT_GE(inkPixels(drawn, drawn.rect()), inkPixels(uncut, uncut.rect()) * kWholeInkShare)
+        << what.toStdString() << " is cut at its edges";
+}
+
 void expectEveryTextShown(QWidget& window, const QImage& shot) {
     for (QWidget* control : window.findChildren<QWidget*>()) {
         const QString text = shownText(*control);
@@ -113,6 +132,9 @@ void expectEveryTextShown(QWidget& window, const QImage& shot) {
         const int visibleCharacters = static_cast<int>(text.trimmed().size());
         EXPECT_GE(inkPixels(shot, area), std::min(visibleCharacters, 40) * kInkPixelsPerCharacter)
             << what.toStdString() << " shows no text";
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            expectTextNotCut(what, *label);
+        }
     }
 }
 

@@ -26,6 +26,9 @@ class ScriptedPlayer : public playback::Player, public playback::PlayerControls 
     std::int32_t playState() const override { return state; }
     std::string status() const override { return statusText; }
     void setListener(playback::PlayerListener* newListener) override { listener = newListener; }
+    playback::MediaDetails mediaDetails() const override { return {}; }
+    int volume() const override { return settings.volume; }
+    void setVolume(int) override {}
     void play() override { call("play"); }
     void stop() override { call("stop"); }
     void pause() override { call("pause"); }

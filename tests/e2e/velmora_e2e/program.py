@@ -45,7 +45,7 @@ class Program:
         self.url_box = a11y.find_one(self.main, "text")
         for caption in (PLAY, PAUSE, CONTINUE, STOP):
             self.buttons[caption] = a11y.find_one(self.main, "push button", caption)
-        self.status_label = a11y.find_one(self.main, "label", READY_STATUS)
+        self.status_label = a11y.find_one(self.main, "status bar", READY_STATUS)
         return self
 
     # --- windows -------------------------------------------------------------------------
