@@ -14,7 +14,7 @@ from sound_server import Recorder, SoundServer, stop_process
 
 BENCH_DIR = os.path.dirname(os.path.abspath(__file__))
 REPO_DIR = os.path.dirname(BENCH_DIR)
-STREAM_SERVER = os.path.join(REPO_DIR, "tests", "support", "stream_server.py")
+STREAM_SERVER = os.path.join(REPO_DIR, "tools", "stream_server", "stream_server.py")
 STREAM_SERVER_READY_TIMEOUT_S = 120  # the first start encodes the media
 
 

@@ -8,11 +8,14 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 
-from recording import CHANNELS, RATE_HZ, Recording
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tools"))
+from velmora_rig.recording import CHANNELS, RATE_HZ, Recording  # noqa: E402
 
 SERVER_READY_TIMEOUT_S = 10
 STOP_TIMEOUT_S = 5

@@ -2,13 +2,11 @@
 
 A player's sink paces playback to the clock; at 192 kHz, eight channels of 64-bit samples the
 audio itself runs at about 12.3 MB/s, so a gigabyte passes through in under a minute and a half
-of real playback. The bytes sent are counted for the soak's figure.
+of real playback. The bytes sent are counted for the soak's figure (GET /endless.wav/sent).
 """
 
-import socket
 import struct
 import threading
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHANNELS = 8
 SAMPLE_BYTES = 8  # IEEE float 64
@@ -34,50 +32,31 @@ def silent_chunk():
     return bytes(CHUNK_FRAMES * CHANNELS * SAMPLE_BYTES)
 
 
-class WavStream:
-    """Serves GET /endless.wav until stopped; bytes_sent counts the body bytes of all answers."""
+class ByteCount:
+    """Body bytes sent on /endless.wav, by every connection together."""
 
-    def __init__(self, rate_hz=FAST_RATE_HZ):
-        self.rate_hz = rate_hz
-        self.bytes_sent = 0
+    def __init__(self):
         self._lock = threading.Lock()
-        self._stopping = threading.Event()
-        stream = self
+        self._bytes = 0
 
-        class Handler(BaseHTTPRequestHandler):
-            def do_GET(self):
-                self.send_response(200)
-                self.send_header("Content-Type", "audio/x-wav")
-                self.end_headers()
-                self.wfile.write(wav_header(stream.rate_hz))
-                chunk = silent_chunk()
-                try:
-                    while not stream._stopping.is_set():
-                        self.wfile.write(chunk)
-                        stream._count(len(chunk))
-                except (BrokenPipeError, ConnectionResetError, socket.timeout):
-                    pass
-
-            def log_message(self, *args):
-                pass
-
-        self._server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self._server.daemon_threads = True
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
-
-    def _count(self, n):
+    def add(self, count):
         with self._lock:
-            self.bytes_sent += n
+            self._bytes += count
 
     @property
-    def url(self):
-        return f"http://127.0.0.1:{self._server.server_address[1]}/endless.wav"
+    def value(self):
+        with self._lock:
+            return self._bytes
 
-    def __enter__(self):
-        self._thread.start()
-        return self
 
-    def __exit__(self, *exc):
-        self._stopping.set()
-        self._server.shutdown()
-        self._server.server_close()
+def serve(handler, rate_hz=FAST_RATE_HZ):
+    """Answers one GET with the endless stream until the client or the server stops."""
+    handler.send_response(200)
+    handler.send_header("Content-Type", "audio/x-wav")
+    handler.send_header("Connection", "close")
+    handler.end_headers()
+    handler.wfile.write(wav_header(rate_hz))
+    chunk = silent_chunk()
+    while not handler.server.stopping.is_set():
+        handler.wfile.write(chunk)
+        handler.server.endless_wav_bytes.add(len(chunk))

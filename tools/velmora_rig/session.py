@@ -12,7 +12,7 @@ from .streams import StreamServer
 
 
 class Paths:
-    """Where the built program and the test support live."""
+    """Where the built program, the stream server and the media live."""
 
     def __init__(self, program, stream_server, media_dir, probe=None):
         self.program = program
@@ -30,7 +30,7 @@ class Paths:
     def from_build(cls, source_dir, build_dir):
         """As a build tree lays them out, for tools run by hand."""
         return cls(os.path.join(build_dir, "app", "velmora"),
-                   os.path.join(source_dir, "tests", "support", "stream_server.py"),
+                   os.path.join(source_dir, "tools", "stream_server", "stream_server.py"),
                    os.path.join(build_dir, "test-media"),
                    os.path.join(build_dir, "bench", "velmora-probe"))
 
