@@ -13,6 +13,8 @@ BYTES_PER_FRAME = 2 * CHANNELS
 BLOCK_FRAMES = 220  # 5 ms: the resolution of silence detection
 BLOCK_BYTES = BLOCK_FRAMES * BYTES_PER_FRAME
 NO_ONSET = 0xFFFF
+# Louder than dither or a fading tail: a sample at or above this is sound.
+LOUD_THRESHOLD = 300
 
 
 class Recording:
@@ -20,7 +22,7 @@ class Recording:
     block that follows a quiet one, its first loud frame. Safe to feed from one thread while
     others read it."""
 
-    def __init__(self, threshold: int):
+    def __init__(self, threshold: int = LOUD_THRESHOLD):
         self._threshold = threshold
         self._peaks = array.array("H")
         self._onsets = array.array("H")

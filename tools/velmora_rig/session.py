@@ -62,7 +62,8 @@ class Session:
 
     def __enter__(self):
         self.work_dir = tempfile.mkdtemp(prefix="velmora-e2e-")
-        os.chmod(self.work_dir, 0o700)
+        # Searchable, not readable: a player run as another user reaches the sound server.
+        os.chmod(self.work_dir, 0o711)
         self.processes = Processes(self.work_dir)
         # Stopped from outside (a time limit, a Ctrl-C): helpers of helpers, such as the
         # accessibility bus's own daemon, only go when their session is stopped.
