@@ -44,6 +44,11 @@ class Recording:
             # is the closest estimate of when the recording started.
             self._start_s = min(self._start_s, arrived_s - self._frames / RATE_HZ)
 
+    def seconds(self) -> float:
+        """How much has been recorded."""
+        with self._lock:
+            return self._frames / RATE_HZ
+
     def block_count(self) -> int:
         with self._lock:
             return len(self._peaks)

@@ -30,9 +30,6 @@ class SoundServer:
         self.env = None
         self._recorder = None
         self._reader = None
-        self._lock = threading.Lock()
-        self._frames = 0
-        self._start_s = float("inf")  # monotonic time of position 0
         self.recording = Recording()
 
     def start(self, base_env):
@@ -84,11 +81,6 @@ class SoundServer:
                 out.flush()
                 self.recording.add(pending[:whole], arrived_s)
                 pending = pending[whole:]
-                with self._lock:
-                    self._frames += whole // tone.BYTES_PER_FRAME
-                    # Data never arrives early: the earliest arrival less the audio it
-                    # completes comes closest to when position 0 was played.
-                    self._start_s = min(self._start_s, arrived_s - self._frames / tone.RATE_HZ)
 
     def wait_recording(self):
         """Waits for the recorder's first data, which takes the null sink a second or two."""
@@ -100,15 +92,13 @@ class SoundServer:
 
     def recorded(self):
         """Seconds of recording that can be read."""
-        with self._lock:
-            return self._frames / tone.RATE_HZ
+        return self.recording.seconds()
 
     def position(self):
         """The recording position being played at this moment."""
-        with self._lock:
-            if self._frames == 0:
-                return 0.0
-            return max(self._frames / tone.RATE_HZ, time.monotonic() - self._start_s)
+        if self.recording.seconds() == 0:
+            return 0.0
+        return max(self.recording.seconds(), time.monotonic() - self.recording.time_of(0))
 
     def samples(self, start_s, end_s):
         """Mono samples (float, -1..1) between two positions of the recording."""
