@@ -232,7 +232,8 @@ def main():
     tree.mkdir(parents=True, exist_ok=True)
     refresh_copy(args.commit, tree)
     rows = []
-    with open(args.work / "plant.log", "w", encoding="utf-8") as log:
+    with open(args.work / "plant.log", "a", encoding="utf-8") as log:
+        log.write(f"\n######## {time.strftime('%Y-%m-%d %H:%M:%S')} planting in {args.commit}\n")
         if not build(tree, build_dir, log):
             print(f"the unchanged copy does not build; see {args.work / 'plant.log'}")
             return 1
