@@ -17,6 +17,8 @@ class UserJourney(ProgramCase):
         p = self.program
         self.assertEqual(p.main.get_role_name(), "frame")
         self.assertEqual(p.main.get_name(), MAIN_TITLE)
+        self.assertIn((32, 32), self.session.x.icon_sizes(p.xid(MAIN_TITLE)),
+                      "the taskbar gets no program icon")
         self.assertEqual(p.enabled_buttons(), STOPPED_ROW)
         self.assertEqual(p.status(), READY_STATUS)
         self.assertEqual(p.url_text(), URL_PROMPT)
