@@ -102,8 +102,8 @@ FAULTS = [
     Fault("no Chinese dialog buttons", "app/main.cpp",
           "if (!velmora::ui::installToolkitTranslation(application)) {",
           "if (false && !velmora::ui::installToolkitTranslation(application)) {", APP),
-    Fault("no program icon", "app/main.cpp",
-          "QApplication::setWindowIcon(velmora::ui::applicationIcon());", "", APP),
+    Fault("main window without the program icon", "ui/main_window_design.cpp",
+          ".icon = WindowIcon::Application}", ".icon = WindowIcon::None}", UI),
 ]
 
 
