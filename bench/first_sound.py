@@ -16,14 +16,13 @@ from dataclasses import dataclass
 
 import harness
 import players
-from sound_server import Recorder, stop_process
+from velmora_rig.recording import Recording
 
 POLL_S = 0.002
 QUIET_WINDOW_S = 0.1
 QUIET_TIMEOUT_S = 5.0
 MIN_GAP_MS = 20.0
 # Loud enough to skip dither and codec noise, far below the tone at any sane volume.
-SILENCE_THRESHOLD = 300
 PLAYING_STATE = 3
 
 
@@ -49,7 +48,7 @@ PLAYLIST_ALLOWANCE_MS = 30
 ROUND_TRIPS = 20
 
 
-def wait_quiet(recorder: Recorder) -> None:
+def wait_quiet(recorder: Recording) -> None:
     deadline = time.monotonic() + QUIET_TIMEOUT_S
     while time.monotonic() < deadline:
         if recorder.is_quiet_since(recorder.frame_at(time.monotonic() - QUIET_WINDOW_S)):
@@ -59,7 +58,7 @@ def wait_quiet(recorder: Recorder) -> None:
 
 
 def probe_log(sound, player):
-    return os.path.join(sound.root, "probe-events.jsonl") if player.is_probe else None
+    return os.path.join(sound.dir, "probe-events.jsonl") if player.is_probe else None
 
 
 def play_until_sound(sound, recorder, player, url, timeout_s, play_s):
@@ -83,7 +82,7 @@ def first_sound_ms(sound, recorder, player, url, timeout_s, said_playing):
     """ms from launch to the first sound, or None; the probe's own "playing" time goes to
     said_playing, to show how long the sound took to follow it."""
     proc, launched_s, first = play_until_sound(sound, recorder, player, url, timeout_s, 0)
-    stop_process(proc)
+    harness.stop(proc)
     if player.is_probe:
         said_playing.append(harness.first_event_ms(probe_log(sound, player), PLAYING_STATE))
     if first is None:
@@ -98,13 +97,13 @@ def gap_check(sound, recorder, player, url, timeout_s, play_s):
     """Plays play_s seconds past the first sound; returns the quiet runs found, or None."""
     proc, _, first = play_until_sound(sound, recorder, player, url, timeout_s, play_s)
     if first is None:
-        stop_process(proc)
+        harness.stop(proc)
         return None
     end_s = recorder.time_of(first) + play_s
     while time.monotonic() < end_s and proc.poll() is None:
         time.sleep(min(0.1, max(0.0, end_s - time.monotonic())))
     end_frame = recorder.frame_at(min(end_s, time.monotonic()))
-    stop_process(proc)
+    harness.stop(proc)
     wait_quiet(recorder)
     return recorder.gaps(first, end_frame, MIN_GAP_MS)
 
@@ -194,10 +193,10 @@ def main() -> int:
     probe_name = players.probe(args.build).name
 
     report = {"cases": {}, "gaps": {}}
-    with harness.rig(SILENCE_THRESHOLD) as (sound, stream, recorder):
+    with harness.rig(args.build) as (sound, stream, recorder):
         for case in cases:
             results = {player.name: [] for player in chosen}
-            url = stream.base_url + case.path
+            url = stream.url(case.path)
             for _ in range(args.warmup):
                 for player in chosen:
                     first_sound_ms(sound, recorder, player, url, args.timeout_s, [])
@@ -217,7 +216,7 @@ def main() -> int:
             print(f"\ngaps (quiet >= {MIN_GAP_MS:.0f} ms) in {args.gap_play_s:.0f} s of "
                   "the paced stream after the first sound:")
             for player in chosen:
-                gaps = gap_check(sound, recorder, player, stream.base_url + "/live",
+                gaps = gap_check(sound, recorder, player, stream.url("/live"),
                                  args.timeout_s, args.gap_play_s)
                 report["gaps"][player.name] = gaps
                 if gaps is None:

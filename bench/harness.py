@@ -1,21 +1,21 @@
-"""What every benchmark here shares: packages, the loopback stream server, player launching."""
+"""What every benchmark here shares: packages, the rig of sound and stream server, player
+launching."""
 
 import contextlib
 import json
 import os
 import pwd
-import select
 import subprocess
 import sys
 import time
 
 import players as player_table
-from sound_server import Recorder, SoundServer, stop_process
 
 BENCH_DIR = os.path.dirname(os.path.abspath(__file__))
 REPO_DIR = os.path.dirname(BENCH_DIR)
-STREAM_SERVER = os.path.join(REPO_DIR, "tests", "support", "stream_server.py")
-STREAM_SERVER_READY_TIMEOUT_S = 120  # the first start encodes the media
+sys.path.insert(0, os.path.join(REPO_DIR, "tools"))
+from velmora_rig.processes import stop  # noqa: E402,F401 - the benchmarks stop players with it
+from velmora_rig.session import Paths, Session  # noqa: E402
 
 
 def install_packages() -> None:
@@ -26,37 +26,23 @@ def install_packages() -> None:
               file=sys.stderr)
 
 
-class StreamServer:
-    """The tests' loopback stream server, started for the length of a benchmark."""
-
-    def __init__(self):
-        self._proc = subprocess.Popen([sys.executable, STREAM_SERVER, "--port", "0"],
-                                      stdout=subprocess.PIPE, text=True)
-        ready, _, _ = select.select([self._proc.stdout], [], [], STREAM_SERVER_READY_TIMEOUT_S)
-        line = self._proc.stdout.readline() if ready else ""
-        if not line:
-            stop_process(self._proc)
-            raise RuntimeError("the stream server did not start")
-        self.base_url = f"http://127.0.0.1:{json.loads(line)['port']}"
-
-    def stop(self) -> None:
-        stop_process(self._proc)
-
-
-def player_env(sound: SoundServer, player: player_table.Player) -> dict:
-    if not (player.refuses_root and os.geteuid() == 0):
-        return sound.env()
-    home = os.path.join(sound.root, "home-" + player_table.UNPRIVILEGED_USER)
+def player_env(sound, player: player_table.Player) -> dict:
+    """The sound server's client environment, with a fresh home so that no player reads the
+    settings of the desktop it runs on."""
+    unprivileged = player.refuses_root and os.geteuid() == 0
+    home = os.path.join(sound.dir, "home-" + (player_table.UNPRIVILEGED_USER if unprivileged
+                                              else "players"))
     os.makedirs(home, exist_ok=True)
-    user = pwd.getpwnam(player_table.UNPRIVILEGED_USER)
-    os.chown(home, user.pw_uid, user.pw_gid)
-    env = sound.env(home=home)
-    # The runtime folder belongs to root; this player gets one of its own.
-    env["XDG_RUNTIME_DIR"] = home
-    return env
+    if unprivileged:
+        user = pwd.getpwnam(player_table.UNPRIVILEGED_USER)
+        os.chown(home, user.pw_uid, user.pw_gid)
+    # The sound server's runtime folder belongs to root; players get one of their own.
+    return dict(sound.env, HOME=home, XDG_RUNTIME_DIR=home, LANG="C.UTF-8",
+                XDG_CONFIG_HOME=os.path.join(home, ".config"),
+                XDG_CACHE_HOME=os.path.join(home, ".cache"))
 
 
-def launch(sound: SoundServer, player, url: str, seconds: float, log_path: str = None):
+def launch(sound, player, url: str, seconds: float, log_path: str = None):
     """Starts the player; returns the process and its launch time on the monotonic clock.
 
     The probe's event lines go to log_path when given; every other output is discarded.
@@ -126,22 +112,12 @@ def ratio_text(value, best) -> str:
 
 
 @contextlib.contextmanager
-def rig(silence_threshold: int):
+def rig(build_dir: str):
     """A private sound server with a recorder on its monitor, and the stream server: what every
-    measurement at the sound server needs, stopped again however the measurement ends."""
-    sound = SoundServer()
-    sound.start()
-    stream = recorder = None
-    try:
-        stream = StreamServer()
-        recorder = Recorder(sound, silence_threshold)
-        yield sound, stream, recorder
-    finally:
-        if recorder:
-            recorder.stop()
-        if stream:
-            stream.stop()
-        sound.stop()
+    measurement at the sound server needs, stopped again however the measurement ends. Yields
+    the sound server, the stream server and the recording."""
+    with Session(Paths.from_build(REPO_DIR, build_dir), with_desktop=False) as session:
+        yield session.sound, session.streams, session.sound.recording
 
 
 def write_json(path: str, data) -> None:

@@ -14,11 +14,11 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
 
-from velmora_e2e.memory import status_kib  # noqa: E402
-from velmora_e2e.program import Program  # noqa: E402
-from velmora_e2e.session import Paths, Session  # noqa: E402
+from velmora_rig.memory import status_kib  # noqa: E402
+from velmora_rig.program import Program  # noqa: E402
+from velmora_rig.session import Paths, Session  # noqa: E402
 
 ROUTE = "/tone320.mp3"
 ONSET_TIMEOUT_S = 15.0

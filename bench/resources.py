@@ -17,7 +17,6 @@ import players
 
 POLL_S = 0.05
 EXIT_GRACE_S = 5.0
-SILENCE_THRESHOLD = 300
 TONE_PATH = "/tone320.mp3"
 WARMUP_SECONDS = 3.0
 
@@ -99,16 +98,16 @@ def main() -> int:
         print("nothing to measure")
         return 1
     results = {player.name: [] for player in chosen}
-    with harness.rig(SILENCE_THRESHOLD) as (sound, stream, recorder):
+    with harness.rig(args.build) as (sound, stream, recorder):
         print(f"{args.seconds:.0f} s of {TONE_PATH} (320 kbit/s) over loopback HTTP, "
               f"median of {args.runs}")
         for player in chosen:
             # Uncounted: the first run in a fresh home builds caches (GStreamer's registry).
-            run_once(sound, recorder, player, stream.base_url + TONE_PATH, WARMUP_SECONDS)
+            run_once(sound, recorder, player, stream.url(TONE_PATH), WARMUP_SECONDS)
         for _ in range(args.runs):
             for player in chosen:
                 results[player.name].append(
-                    run_once(sound, recorder, player, stream.base_url + TONE_PATH, args.seconds))
+                    run_once(sound, recorder, player, stream.url(TONE_PATH), args.seconds))
     figures = report(results, players.probe(args.build).name)
     harness.write_json(args.json, figures)
     return 0

@@ -14,10 +14,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
 
-from velmora_e2e.session import Paths, Session  # noqa: E402
-from velmora_e2e.waiting import wait_until  # noqa: E402
+from velmora_rig.session import Paths, Session  # noqa: E402
+from velmora_rig.waiting import wait_until  # noqa: E402
 
 WINDOW_TIMEOUT_S = 20.0
 POLL_S = 0.001

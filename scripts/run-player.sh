@@ -8,7 +8,7 @@ set -uo pipefail
 build=${1:?usage: $0 BUILD_DIR}
 root=$(cd "$(dirname "$0")/.." && pwd)
 player="$build/app/velmora"
-server_script="$root/tests/support/stream_server.py"
+server_script="$root/tools/stream_server/stream_server.py"
 server_ready_timeout_s=60 # the first start encodes the demo media
 demo_stream_max_s=86400
 

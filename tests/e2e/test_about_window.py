@@ -4,8 +4,8 @@ after the main window has closed."""
 import unittest
 
 from velmora_e2e.case import ProgramCase
-from velmora_e2e.program import ABOUT_TITLE, MAIN_TITLE
-from velmora_e2e.waiting import stays_false, wait_until
+from velmora_rig.program import ABOUT_TITLE, MAIN_TITLE
+from velmora_rig.waiting import stays_false, wait_until
 
 WINDOW_TIMEOUT_S = 5.0
 # Long enough for a second window or an exit to show if it were coming.

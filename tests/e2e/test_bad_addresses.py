@@ -4,8 +4,8 @@ stays usable, and a status line that names the cause."""
 import unittest
 
 from velmora_e2e.case import PLAYING_ROW, ProgramCase
-from velmora_e2e.program import APP_TITLE, WARNING_TEXT
-from velmora_e2e.waiting import wait_until
+from velmora_rig.program import APP_TITLE, WARNING_TEXT
+from velmora_rig.waiting import wait_until
 
 NOTICE_TIMEOUT_S = 10.0
 CLOSE_TIMEOUT_S = 5.0

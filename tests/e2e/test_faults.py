@@ -8,12 +8,12 @@ import os
 import unittest
 from dataclasses import dataclass
 
-from velmora_e2e import accessibility as a11y
-from velmora_e2e import tone
+from velmora_rig import accessibility as a11y
+from velmora_rig import tone
 from velmora_e2e.case import STOPPED_ROW, ProgramCase
-from velmora_e2e.program import APP_TITLE, WARNING_TEXT
+from velmora_rig.program import APP_TITLE, WARNING_TEXT
 from velmora_e2e.responsiveness import UiHeartbeat
-from velmora_e2e.waiting import stays_false, wait_until
+from velmora_rig.waiting import stays_false, wait_until
 
 MAX_UI_FREEZE_S = 0.100
 # Long enough for a second notice, or a late first one, to show if it were coming.

@@ -13,14 +13,19 @@ to the peak. The probe runs with one arena: a leak grows the peak with any numbe
 
 import json
 import os
-import subprocess
+import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 
-from velmora_e2e.memory import status_kib
-from velmora_e2e.session import Paths
-from velmora_e2e.wav_stream import FAST_RATE_HZ, WavStream, byte_rate
+from velmora_rig.memory import status_kib
+from velmora_rig.processes import Processes
+from velmora_rig.session import Paths
+from velmora_rig.streams import StreamServer
+
+sys.path.insert(0, os.path.dirname(Paths.from_environment().stream_server))
+from endless_wav import FAST_RATE_HZ, byte_rate  # noqa: E402
 
 WARM_UP_S = 60.0
 SOAK_S = float(os.environ.get("SOAK_SECONDS", 130))
@@ -28,6 +33,7 @@ MIN_BYTES = 10 ** 9
 MAX_PEAK_GROWTH_KIB = 5 * 1024
 SAMPLE_INTERVAL_S = 1.0
 EXIT_MARGIN_S = 30.0
+SENT_QUERY_TIMEOUT_S = 10.0
 PLAYING = 3
 
 
@@ -35,20 +41,24 @@ class Soak(unittest.TestCase):
     def test_a_gigabyte_through_the_engine_with_level_memory(self):
         self.assertGreaterEqual(byte_rate(FAST_RATE_HZ) * (SOAK_S - 5), MIN_BYTES,
                                 "the soak is too short to stream a gigabyte")
-        probe = Paths.from_environment().probe
+        paths = Paths.from_environment()
+        probe = paths.probe
         self.assertTrue(probe and os.access(probe, os.X_OK), "the engine probe is not built")
-        with WavStream() as stream, tempfile.TemporaryFile("w+") as out:
-            child = subprocess.Popen([probe, stream.url, "--seconds", str(int(SOAK_S)),
-                                      "--null-sink"], stdout=out, text=True,
-                                     env=dict(os.environ, MALLOC_ARENA_MAX="1"))
+        with tempfile.TemporaryDirectory() as work_dir, tempfile.TemporaryFile("w+") as out:
+            processes = Processes(work_dir)
             try:
+                stream = StreamServer(processes, work_dir, paths.stream_server, paths.media_dir)
+                stream.start(os.environ.copy())
+                child = processes.start("probe", [
+                    probe, stream.url("/endless.wav"), "--seconds", str(int(SOAK_S)),
+                    "--null-sink"], stdout=out, env=dict(os.environ, MALLOC_ARENA_MAX="1"))
                 peak_at_warm_up, peak_at_end = self.watch(child)
                 child.wait(timeout=EXIT_MARGIN_S)
+                with urllib.request.urlopen(stream.url("/endless.wav/sent"),
+                                            timeout=SENT_QUERY_TIMEOUT_S) as answer:
+                    streamed = int(answer.read())
             finally:
-                if child.poll() is None:
-                    child.kill()
-                    child.wait()
-            streamed = stream.bytes_sent
+                processes.stop_all()
             out.seek(0)
             events = [json.loads(line) for line in out if line.strip()]
 

@@ -3,10 +3,10 @@ and closing the window while it plays."""
 
 import unittest
 
-from velmora_e2e import accessibility as a11y
+from velmora_rig import accessibility as a11y
 from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase
-from velmora_e2e.program import MAIN_TITLE, READY_STATUS
-from velmora_e2e.waiting import wait_until
+from velmora_rig.program import MAIN_TITLE, READY_STATUS
+from velmora_rig.waiting import wait_until
 
 URL_PROMPT = "请在此输入网络音乐URL  例如：http://www.telvaro.example/telvarocom/bgmusic.mp3"
 EXAMPLE_URL = "http://www.telvaro.example/telvarocom/bgmusic.mp3"
@@ -17,6 +17,8 @@ class UserJourney(ProgramCase):
         p = self.program
         self.assertEqual(p.main.get_role_name(), "frame")
         self.assertEqual(p.main.get_name(), MAIN_TITLE)
+        self.assertIn((32, 32), self.session.x.icon_sizes(p.xid(MAIN_TITLE)),
+                      "the taskbar gets no program icon")
         self.assertEqual(p.enabled_buttons(), STOPPED_ROW)
         self.assertEqual(p.status(), READY_STATUS)
         self.assertEqual(p.url_text(), URL_PROMPT)

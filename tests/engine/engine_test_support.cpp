@@ -50,7 +50,7 @@ bool runPostedTask() {
 StreamServer::StreamServer() { start(); }
 
 void StreamServer::start() {
-    // Where these are comes from the build (tests/support names them).
+    // Where these are comes from the build (tests/support/CMakeLists.txt names them).
     const std::string python = VELMORA_PYTHON;
     const std::string script = VELMORA_STREAM_SERVER;
     const std::string media = VELMORA_TEST_MEDIA_DIR;

@@ -20,7 +20,7 @@ namespace velmora::engine::testing {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// The loopback HTTP server of tests/support, started for one test process.
+// The loopback HTTP stream server (tools/stream_server), started for one test process.
 class StreamServer {
   public:
     StreamServer();  // waits until it listens; fails the test when it cannot start

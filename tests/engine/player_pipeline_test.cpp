@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <utility>
 
 #include "engine/failure.h"
@@ -144,6 +145,12 @@ TEST_F(PlayerPipelineTest, PacedLiveStreamStartsWithinASecondAndKeepsPlaying) {
     ASSERT_GE(states.size(), 3u);
     EXPECT_EQ(std::vector<std::int32_t>(states.begin(), states.begin() + 3),
               (std::vector<std::int32_t>{ps::Transitioning, ps::Buffering, ps::Playing}));
+    for (const PlayerEvent& event : listener->events()) {
+        if (event.state == ps::Buffering) {
+            EXPECT_TRUE(std::regex_match(event.status, std::regex("正在缓冲 [0-9]{1,3}%")))
+                << event.status;
+        }
+    }
 }
 
 TEST_F(PlayerPipelineTest, FollowsRedirectsAndTrimsWhatWasPastedAround) {
@@ -182,6 +189,7 @@ TEST_F(PlayerPipelineTest, PauseHoldsTheSoundAndPlayResumesWithoutReconnecting) 
     ASSERT_TRUE(waitForState(ps::Playing));
     pause();
     EXPECT_EQ(state(), ps::Paused);  // no wait: the rules read it right after the call
+    EXPECT_EQ(player->status(), "已暂停");
     runFor(200ms);
     const std::size_t framesWhenPaused = sound.frameCount();
     runFor(500ms);
@@ -289,6 +297,15 @@ TEST_F(PlayerPipelineTest, ReconnectsAfterTheServerDropsALiveStream) {
     ASSERT_TRUE(waitForState(ps::Playing));
     ASSERT_TRUE(waitForState(ps::Reconnecting));
     EXPECT_EQ(player->status(), "连接中断，正在重连（第 1 次）…");
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, StartsAFileOverWhenItsServerDropsAndIgnoresRange) {
+    setUrl(server.url("/tone.mp3?kbps=256&drop_after=48000&range=0&session=no-range"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
     ASSERT_TRUE(waitForState(ps::Playing));
     EXPECT_TRUE(hearsTone());
     EXPECT_TRUE(listener->notices().empty());

@@ -71,43 +71,49 @@ INSTANTIATE_TEST_SUITE_P(
         ButtonCase{"StopStillPlaying", stop, {3}, {"stop", "read", "read", "read"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct StatusCase {
-    const char* name;
-    std::int32_t state;
-    CallLog buttons;  // what follows the caption and the first three reads
-};
-
-void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
-
+// A status change shows the caption, then tries the stopped, playing and paused
+// rows in that order, reading the state afresh before every button.
 class StatusChangeTest : public TransportRulesTest,
-                         public ::testing::WithParamInterface<StatusCase> {};
+                         public ::testing::WithParamInterface<ButtonCase> {};
 
-TEST_P(StatusChangeTest, TestsAllThreeRowsInTheirOrder) {
-    player.scriptStates({GetParam().state});
+TEST_P(StatusChangeTest, TriesTheThreeRowsInTheirOrder) {
+    player.scriptStates(GetParam().states);
     player.setStatus("正在播放");
-    rules.statusChange();
-
-    // Nine reads in all: stopped row, then playing, then paused, one read a button.
-    CallLog expected{"caption=[  正在播放]"};
-    const CallLog& set = GetParam().buttons;
-    const int setFrom = GetParam().state == 1 ? 0 : GetParam().state == 3 ? 3 : 6;
-    for (int slot = 0; slot < 9; ++slot) {
-        expected.push_back("read");
-        if (slot >= setFrom && slot < setFrom + 3 && !set.empty()) {
-            expected.push_back(set[static_cast<std::size_t>(slot - setFrom)]);
-        }
-    }
-    EXPECT_EQ(log, expected);
+    GetParam().press(rules);
+    EXPECT_EQ(log, GetParam().expected);
 }
+
+const auto statusChange = [](TransportRules& r) { r.statusChange(); };
+const std::string kCaption = "caption=[  正在播放]";
 
 INSTANTIATE_TEST_SUITE_P(
     States, StatusChangeTest,
-    ::testing::Values(StatusCase{"Stopped", 1, {"C2 off", "Command2 off", "Command3 off"}},
-                      StatusCase{"Playing", 3, {"Command2 off", "Command3 on", "C2 on"}},
-                      StatusCase{"Paused", 2, {"C2 off", "Command2 on", "Command3 on"}},
-                      StatusCase{"Undefined", 0, {}}, StatusCase{"Buffering", 6, {}},
-                      StatusCase{"MediaEnded", 8, {}}, StatusCase{"Transitioning", 9, {}},
-                      StatusCase{"Reconnecting", 11, {}}, StatusCase{"Negative", -1, {}}),
+    ::testing::Values(ButtonCase{"Stopped",
+                                 statusChange,
+                                 {1},
+                                 {kCaption, "read", "C2 off", "read", "Command2 off", "read",
+                                  "Command3 off", "read", "read", "read", "read", "read", "read"}},
+                      ButtonCase{"Playing",
+                                 statusChange,
+                                 {3},
+                                 {kCaption, "read", "read", "read", "read", "Command2 off", "read",
+                                  "Command3 on", "read", "C2 on", "read", "read", "read"}},
+                      ButtonCase{"Paused",
+                                 statusChange,
+                                 {2},
+                                 {kCaption, "read", "read", "read", "read", "read", "read", "read",
+                                  "C2 off", "read", "Command2 on", "read", "Command3 on"}},
+                      ButtonCase{"StartsPlayingDuringTheStoppedRow",
+                                 statusChange,
+                                 {1, 1, 3},
+                                 {kCaption, "read", "C2 off", "read", "Command2 off", "read",
+                                  "read", "Command2 off", "read", "Command3 on", "read", "C2 on",
+                                  "read", "read", "read"}},
+                      ButtonCase{"BufferingMatchesNoRow",
+                                 statusChange,
+                                 {6},
+                                 {kCaption, "read", "read", "read", "read", "read", "read", "read",
+                                  "read", "read"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransportRulesTest, StatusCaptionKeepsTwoLeadingSpacesForAnEmptyStatus) {

@@ -25,11 +25,6 @@ class UrlBoxTest : public ::testing::Test {
 
 const CallLog kStartedSet{"Command2 off", "C2 on", "Command3 on"};
 
-TEST(UrlPrompt, IsTheLeadFollowedDirectlyByTheExample) {
-    EXPECT_EQ(urlPrompt(),
-              "请在此输入网络音乐URL  例如：http://www.telvaro.example/telvarocom/bgmusic.mp3");
-}
-
 TEST_F(UrlBoxTest, FirstClickOnTheUntouchedPromptShowsTheExampleAndASecondDoesNothing) {
     box.click();
     box.click();

@@ -8,8 +8,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__)))), "bench"))
-from recording import RATE_HZ, Recording  # noqa: E402
+    os.path.abspath(__file__)))), "tools"))
+from velmora_rig.recording import RATE_HZ, Recording  # noqa: E402
 
 THRESHOLD = 300
 LOUD = 8000

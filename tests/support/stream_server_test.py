@@ -15,7 +15,8 @@ import urllib.error
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SERVER = os.path.join(HERE, "stream_server.py")
+SERVER = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "stream_server",
+                      "stream_server.py")
 START_TIMEOUT_S = 60  # the first start encodes the media
 REQUEST_TIMEOUT_S = 10
 STOP_TIMEOUT_S = 5

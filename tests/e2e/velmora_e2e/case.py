@@ -2,9 +2,9 @@
 
 import unittest
 
-from . import tone
-from .program import Program
-from .session import Paths, Session
+from velmora_rig import tone
+from velmora_rig.program import Program
+from velmora_rig.session import Paths, Session
 
 # Loopback playback starts within a few hundred milliseconds; the margin is for a loaded CI box.
 TONE_TIMEOUT_S = 8.0

@@ -13,6 +13,8 @@ BYTES_PER_FRAME = 2 * CHANNELS
 BLOCK_FRAMES = 220  # 5 ms: the resolution of silence detection
 BLOCK_BYTES = BLOCK_FRAMES * BYTES_PER_FRAME
 NO_ONSET = 0xFFFF
+# Louder than dither or a fading tail: a sample at or above this is sound.
+LOUD_THRESHOLD = 300
 
 
 class Recording:
@@ -20,7 +22,7 @@ class Recording:
     block that follows a quiet one, its first loud frame. Safe to feed from one thread while
     others read it."""
 
-    def __init__(self, threshold: int):
+    def __init__(self, threshold: int = LOUD_THRESHOLD):
         self._threshold = threshold
         self._peaks = array.array("H")
         self._onsets = array.array("H")
@@ -41,6 +43,11 @@ class Recording:
             # Data arrives late, never early: the earliest arrival less the audio it completes
             # is the closest estimate of when the recording started.
             self._start_s = min(self._start_s, arrived_s - self._frames / RATE_HZ)
+
+    def seconds(self) -> float:
+        """How much has been recorded."""
+        with self._lock:
+            return self._frames / RATE_HZ
 
     def block_count(self) -> int:
         with self._lock:

@@ -8,6 +8,7 @@ from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler
 from urllib.parse import parse_qs, quote, urlsplit
 
+import endless_wav
 import icy
 import playlists
 
@@ -29,6 +30,8 @@ routes (GET; HEAD too for files):
   /redirect?hops=N&to=P  a chain of N redirects (code=301|302|303|307|308) ending at path P
   /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
   /refused               redirect to a port on which nothing listens
+  /endless.wav           endless silent WAV, 8 channels of 64-bit float at 192 kHz (12.3 MB/s)
+  /endless.wav/sent      body bytes sent on /endless.wav so far, as text
   anything else          404
   with --tls-port, every route is also served over https behind a self-signed certificate
 
@@ -179,6 +182,10 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._redirect(302, "/redirect-loop?back=1" if back else "/redirect-loop", head)
         elif path == "/refused":
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
+        elif path == "/endless.wav" and not head:
+            endless_wav.serve(self)
+        elif path == "/endless.wav/sent":
+            self._plain(200, f"{self.server.endless_wav_bytes.value}\n", head)
         elif path == "/":
             self._plain(200, ROUTES_HELP + playlists.ROUTES_HELP, head)
         elif playlists.serve(self, path, query, head, find_closed_port()):

@@ -12,7 +12,7 @@ from .streams import StreamServer
 
 
 class Paths:
-    """Where the built program and the test support live."""
+    """Where the built program, the stream server and the media live."""
 
     def __init__(self, program, stream_server, media_dir, probe=None):
         self.program = program
@@ -30,7 +30,7 @@ class Paths:
     def from_build(cls, source_dir, build_dir):
         """As a build tree lays them out, for tools run by hand."""
         return cls(os.path.join(build_dir, "app", "velmora"),
-                   os.path.join(source_dir, "tests", "support", "stream_server.py"),
+                   os.path.join(source_dir, "tools", "stream_server", "stream_server.py"),
                    os.path.join(build_dir, "test-media"),
                    os.path.join(build_dir, "bench", "velmora-probe"))
 
@@ -62,7 +62,8 @@ class Session:
 
     def __enter__(self):
         self.work_dir = tempfile.mkdtemp(prefix="velmora-e2e-")
-        os.chmod(self.work_dir, 0o700)
+        # Searchable, not readable: a player run as another user reaches the sound server.
+        os.chmod(self.work_dir, 0o711)
         self.processes = Processes(self.work_dir)
         # Stopped from outside (a time limit, a Ctrl-C): helpers of helpers, such as the
         # accessibility bus's own daemon, only go when their session is stopped.

@@ -16,6 +16,8 @@ READY_STATUS = "    准备就绪"
 PLAY, PAUSE, CONTINUE, STOP = "播放", "暂停", "继续", "停止"
 ABOUT_MENU = "关于"
 WARNING_TEXT = "抱歉，URL地址出现错误，请更换地址！（非本程序错误）"
+# A notice's only button, in the toolkit's own Chinese translation.
+NOTICE_BUTTON = "确定"
 
 
 class Program:
@@ -71,12 +73,13 @@ class Program:
         return found
 
     def close_alert(self):
-        """Closes the one open message box with its button, as a person would."""
+        """Closes the one open message box with its button, as a person would; fails when the
+        button is not the Chinese one."""
         boxes = [w for w in a11y.top_windows(self.app)
                  if w.get_role_name() == "alert" and a11y.is_showing(w)]
         if len(boxes) != 1:
             raise AssertionError(f"expected one message box, found {len(boxes)}")
-        self.click(a11y.find_one(boxes[0], "push button"))
+        self.click(a11y.find_one(boxes[0], "push button", NOTICE_BUTTON))
 
     def _viewable_xid(self, title):
         for xid, name in self._session.x.windows_of(self.process.pid).items():

@@ -38,16 +38,7 @@ class Processes:
 
     def stop(self, child):
         """Stops one child (and what it started in its session): TERM, then KILL."""
-        if child.poll() is None:
-            _signal_group(child.pid, signal.SIGTERM)
-            try:
-                child.wait(timeout=STOP_GRACE_S)
-            except subprocess.TimeoutExpired:
-                _signal_group(child.pid, signal.SIGKILL)
-                child.wait(timeout=STOP_GRACE_S)
-        else:
-            # The leader has gone; anything it left in its session goes too.
-            _signal_group(child.pid, signal.SIGKILL)
+        stop(child)
         self._children = [(n, c) for n, c in self._children if c is not child]
 
     def stop_all(self):
@@ -58,10 +49,29 @@ class Processes:
         return os.path.join(self._log_dir, f"{name}.log")
 
 
-def _signal_group(pgid, sig):
+def stop(child, grace_s=STOP_GRACE_S):
+    """Stops a child, and what it started when it leads a session of its own: TERM, then KILL
+    after grace_s."""
+    if child.poll() is None:
+        _signal(child, signal.SIGTERM)
+        try:
+            child.wait(timeout=grace_s)
+        except subprocess.TimeoutExpired:
+            _signal(child, signal.SIGKILL)
+            child.wait(timeout=grace_s)
+    else:
+        # The leader has gone; anything it left in its session goes too.
+        _signal(child, signal.SIGKILL)
+
+
+def _signal(child, sig):
     try:
-        os.killpg(pgid, sig)
-    except (ProcessLookupError, PermissionError):
+        os.killpg(child.pid, sig)
+    except ProcessLookupError:
+        # No group of that id: the child shares ours, and only it gets the signal.
+        if child.poll() is None:
+            child.send_signal(sig)
+    except PermissionError:
         pass
 
 

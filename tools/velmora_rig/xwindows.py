@@ -37,6 +37,18 @@ class XSession:
         value = prop.value
         return value.decode("utf-8") if isinstance(value, bytes) else str(value)
 
+    def icon_sizes(self, window_id):
+        """The (width, height) of every image in the window's _NET_WM_ICON, as a taskbar sees it."""
+        window = self._display.create_resource_object("window", window_id)
+        prop = window.get_full_property(self._atom("_NET_WM_ICON"), Xatom.CARDINAL)
+        values = list(prop.value) if prop is not None else []
+        sizes = []
+        while len(values) >= 2:
+            width, height = values[0], values[1]
+            sizes.append((width, height))
+            values = values[2 + width * height:]
+        return sizes
+
     def is_viewable(self, window_id):
         window = self._display.create_resource_object("window", window_id)
         return window.get_attributes().map_state == X.IsViewable

@@ -2,9 +2,7 @@
 
 import numpy as np
 
-RATE_HZ = 44100
-CHANNELS = 2
-BYTES_PER_FRAME = 2 * CHANNELS
+from .recording import BYTES_PER_FRAME, CHANNELS, RATE_HZ  # noqa: F401 - used by the tone's users
 BYTES_PER_S = RATE_HZ * BYTES_PER_FRAME
 TONE_HZ = 440
 WINDOW_S = 0.05

@@ -1,7 +1,8 @@
 """A private PulseAudio server whose default sink is a null sink, with a recorder on its monitor.
 
-The recording is raw s16le stereo at 44.1 kHz; a position in it is seconds since the recorder
-started. The null sink runs on its own clock, so the recording keeps pace with wall-clock time,
+The recording is raw s16le stereo at 44.1 kHz, kept as a file for the tone analysis and as block
+summaries (recording.Recording) for the benchmarks' timeline; a position in it is seconds since
+the recorder started. The null sink runs on its own clock, so the recording keeps pace with wall-clock time,
 but its data reaches the file a little late: the moment a position stands for is worked out
 from when the data arrives, never from how much of it has arrived.
 """
@@ -12,6 +13,7 @@ import threading
 import time
 
 from . import tone
+from .recording import Recording
 from .waiting import wait_until
 
 START_TIMEOUT_S = 10.0
@@ -21,21 +23,21 @@ SINK = "null_out"
 class SoundServer:
     def __init__(self, processes, work_dir):
         self._processes = processes
-        self._dir = os.path.join(work_dir, "pulse")
-        self.socket = os.path.join(self._dir, "native")
+        self.dir = os.path.join(work_dir, "pulse")
+        self.socket = os.path.join(self.dir, "native")
         self.recording_path = os.path.join(work_dir, "recording.raw")
         self.address = f"unix:{self.socket}"
         self.env = None
         self._recorder = None
         self._reader = None
-        self._lock = threading.Lock()
-        self._frames = 0
-        self._start_s = float("inf")  # monotonic time of position 0
+        self.recording = Recording()
 
     def start(self, base_env):
         for sub in ("runtime", "state", "home"):
-            os.makedirs(os.path.join(self._dir, sub), mode=0o700, exist_ok=True)
-        script = os.path.join(self._dir, "null.pa")
+            os.makedirs(os.path.join(self.dir, sub), mode=0o700, exist_ok=True)
+        # Players that must not run as root (VLC) reach the socket through this folder.
+        os.chmod(self.dir, 0o711)
+        script = os.path.join(self.dir, "null.pa")
         with open(script, "w") as f:
             f.write(f"load-module module-null-sink sink_name={SINK} rate={tone.RATE_HZ} "
                     f"channels={tone.CHANNELS}\n"
@@ -43,9 +45,9 @@ class SoundServer:
                     f"socket={self.socket}\n"
                     f"set-default-sink {SINK}\n"
                     f"set-default-source {SINK}.monitor\n")
-        home = os.path.join(self._dir, "home")
-        server_env = dict(base_env, HOME=home, XDG_RUNTIME_DIR=os.path.join(self._dir, "runtime"),
-                          XDG_STATE_HOME=os.path.join(self._dir, "state"),
+        home = os.path.join(self.dir, "home")
+        server_env = dict(base_env, HOME=home, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
+                          XDG_STATE_HOME=os.path.join(self.dir, "state"),
                           XDG_CONFIG_HOME=os.path.join(home, ".config"))
         server_env.pop("PULSE_SERVER", None)
         self._processes.start("pulseaudio", [
@@ -56,6 +58,7 @@ class SoundServer:
             "--log-target=stderr"], env=server_env)
         self.env = dict(base_env, PULSE_SERVER=self.address)
         wait_until(self._answers, START_TIMEOUT_S, "the sound server")
+        os.chmod(self.socket, 0o777)
         self._recorder = self._processes.start("parec", [
             "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
             f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"],
@@ -76,12 +79,8 @@ class SoundServer:
                 whole = len(pending) - len(pending) % tone.BYTES_PER_FRAME
                 out.write(pending[:whole])
                 out.flush()
+                self.recording.add(pending[:whole], arrived_s)
                 pending = pending[whole:]
-                with self._lock:
-                    self._frames += whole // tone.BYTES_PER_FRAME
-                    # Data never arrives early: the earliest arrival less the audio it
-                    # completes comes closest to when position 0 was played.
-                    self._start_s = min(self._start_s, arrived_s - self._frames / tone.RATE_HZ)
 
     def wait_recording(self):
         """Waits for the recorder's first data, which takes the null sink a second or two."""
@@ -93,15 +92,13 @@ class SoundServer:
 
     def recorded(self):
         """Seconds of recording that can be read."""
-        with self._lock:
-            return self._frames / tone.RATE_HZ
+        return self.recording.seconds()
 
     def position(self):
         """The recording position being played at this moment."""
-        with self._lock:
-            if self._frames == 0:
-                return 0.0
-            return max(self._frames / tone.RATE_HZ, time.monotonic() - self._start_s)
+        if self.recording.seconds() == 0:
+            return 0.0
+        return max(self.recording.seconds(), time.monotonic() - self.recording.time_of(0))
 
     def samples(self, start_s, end_s):
         """Mono samples (float, -1..1) between two positions of the recording."""

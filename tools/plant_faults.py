@@ -1,0 +1,265 @@
+#!/usr/bin/python3
+"""Plants known faults in a copy of the source, one at a time, and tells which the suite catches.
+
+Each fault is a small textual change anchored on distinctive code. A fault whose anchor is not
+found exactly once is reported as "could not plant", never as caught. The copy lives in a scratch
+folder (by default build/planted-faults), refreshed from a commit with `git archive` and updated
+file by file, so that only what changed is rebuilt between runs. The checkout itself is never
+touched.
+
+    tools/plant_faults.py [--commit REV] [--only NAME ...] [--list]
+"""
+
+import argparse
+import filecmp
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parent.parent
+# Known to fail on its own now and then; no fault is judged by it.
+FLAKY_TESTS = "faults_soak"
+BUILD_TIMEOUT_S = 1800
+LABEL_TIMEOUT_S = 1200
+
+PLAYBACK = ("playback", "ui", "e2e")
+ENGINE = ("engine", "e2e", "faults")
+UI = ("ui", "e2e")
+APP = ("e2e", "faults")
+
+
+@dataclass(frozen=True)
+class Fault:
+    name: str
+    path: str
+    anchor: str  # whitespace between tokens is free, so reformatting does not lose the anchor
+    replacement: str
+    labels: tuple
+
+
+FAULTS = [
+    Fault("pause row in wrong order", "playback/transport_rules.cpp",
+          "kPausedAfterPause{play_state::Paused, {{{C2, false}, {Command2, true}, {Command3, true}}}}",
+          "kPausedAfterPause{play_state::Paused, {{{Command2, true}, {Command3, true}, {C2, false}}}}",
+          PLAYBACK),
+    Fault("started set enables Continue", "playback/transport_rules.cpp",
+          "kStartedSet{ {{Command2, false}, {C2, true}",
+          "kStartedSet{ {{Command2, true}, {C2, true}", PLAYBACK),
+    Fault("status rows applied out of order", "playback/transport_rules.cpp",
+          "applyRow(player_, view_, kStoppedOnStatus); applyRow(player_, view_, kPlayingOnStatus);",
+          "applyRow(player_, view_, kPlayingOnStatus); applyRow(player_, view_, kStoppedOnStatus);",
+          PLAYBACK),
+    Fault("media-error notice missed", "playback/error_notices.cpp",
+          "notifier_.showNotice(std::string(kApplicationTitle), std::string(kMediaErrorNotice));",
+          "", PLAYBACK + ("faults",)),
+    Fault("Enter passed on to the box", "playback/url_box_rules.cpp",
+          "charCode = 0; transport_.putUrl(box_.text());", "transport_.putUrl(box_.text());",
+          PLAYBACK),
+    Fault("click on prompt clears the box", "playback/url_box_rules.cpp",
+          "box_.setText(std::string(kExampleUrl));", "box_.setText(std::string());", PLAYBACK),
+    Fault("pause reports the playing code", "engine/playbin_player.cpp",
+          "setStatus(ps::Paused, status_text::paused());",
+          "setStatus(ps::Playing, status_text::paused());", ENGINE),
+    Fault("status text typo", "engine/status_texts.cpp",
+          'return "正在缓冲 " + std::to_string', 'return "正在缓存 " + std::to_string', ENGINE),
+    Fault("stall never detected", "engine/playbin_player.cpp",
+          "if (now - session_->lastProgress < std::chrono::milliseconds(options_.stallTimeoutMs)) {",
+          "if (now - session_->lastProgress < std::chrono::hours(1000)) {", ENGINE),
+    Fault("HTTP 4xx not read as server error", "engine/error_mapping.cpp",
+          "if (facts.networkSource && facts.httpStatus >= 400) {",
+          "if (facts.networkSource && facts.httpStatus >= 500) {", ENGINE),
+    Fault("missing decoder shown as a URL warning", "engine/failure.cpp",
+          "case FailureKind::NoDecoder: case FailureKind::NoAudioOutput:",
+          "case FailureKind::NoAudioOutput:", ENGINE),
+    Fault("no reconnect after data flowed", "engine/playbin_player.cpp",
+          "if (streamLost && (hadData || reconnecting_)) {",
+          "static_cast<void>(hadData); if (streamLost && reconnecting_) {",
+          ENGINE),
+    Fault("stream title ignored", "engine/playbin_player.cpp",
+          "session_->title = std::move(text); if (state_ == ps::Playing) {",
+          "session_->title = std::move(text); if (state_ == ps::Undefined) {", ENGINE),
+    Fault("end of file shows stopped", "engine/playbin_player.cpp",
+          "setStatus(ps::Stopped, status_text::ended()); deliverEvents();",
+          "setStatus(ps::Stopped, status_text::stopped()); deliverEvents();", ENGINE),
+    Fault("two about windows", "ui/about_window.cpp",
+          "if (window_.isNull()) { window_ = new AboutForm; }", "window_ = new AboutForm;", UI),
+    Fault("wrong twips conversion", "ui/window_design.h",
+          "inline constexpr int kTwipsPerPixel = 15;", "inline constexpr int kTwipsPerPixel = 12;",
+          UI),
+    Fault("Pause button wired to Continue", "ui/main_window.cpp",
+          'onClick("C2", [this] { transport_->pause(); });',
+          'onClick("C2", [this] { transport_->continuePlayback(); });', UI),
+    Fault("status caption loses its indent", "playback/transport_rules.cpp",
+          'view_.setStatusCaption("  " + onPlayer(', 'view_.setStatusCaption("" + onPlayer(',
+          PLAYBACK),
+    Fault("no Chinese dialog buttons", "app/main.cpp",
+          "if (!velmora::ui::installToolkitTranslation(application)) {",
+          "if (false && !velmora::ui::installToolkitTranslation(application)) {", APP),
+    Fault("main window without the program icon", "ui/main_window_design.cpp",
+          ".icon = WindowIcon::Application}", ".icon = WindowIcon::None}", UI),
+]
+
+
+def anchor_pattern(anchor):
+    return re.compile(r"\s*".join(re.escape(token) for token in anchor.split()))
+
+
+def plant(fault, tree):
+    """Returns the original text, or None when the anchor is not there exactly once."""
+    path = tree / fault.path
+    if not path.exists():
+        return None
+    original = path.read_text(encoding="utf-8")
+    matches = list(anchor_pattern(fault.anchor).finditer(original))
+    if len(matches) != 1:
+        return None
+    start, end = matches[0].span()
+    path.write_text(original[:start] + fault.replacement + original[end:], encoding="utf-8")
+    return original
+
+
+def refresh_copy(commit, tree):
+    """Makes tree hold exactly the files of commit, rewriting only those that differ."""
+    archive = subprocess.run(["git", "-C", str(REPO), "archive", "--format=tar", commit],
+                             check=True, capture_output=True).stdout
+    staging = tree.parent / "staging"
+    shutil.rmtree(staging, ignore_errors=True)
+    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
+        tar.extractall(staging)  # our own commit: nothing to filter
+    wanted = set()
+    for source in staging.rglob("*"):
+        if source.is_dir():
+            continue
+        relative = source.relative_to(staging)
+        wanted.add(relative)
+        target = tree / relative
+        if not target.exists() or not filecmp.cmp(source, target, shallow=False):
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(source, target)
+            os.utime(target)
+    for existing in list(tree.rglob("*")):
+        if existing.is_file() and existing.relative_to(tree) not in wanted:
+            existing.unlink()
+    shutil.rmtree(staging)
+
+
+def build(tree, build_dir, log):
+    if not (build_dir / "CMakeCache.txt").exists():
+        subprocess.run(["cmake", "-S", str(tree), "-B", str(build_dir),
+                        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVELMORA_BUILD_TESTS=ON"],
+                       check=True, stdout=log, stderr=subprocess.STDOUT)
+    try:
+        result = subprocess.run(["cmake", "--build", str(build_dir), "-j2"], stdout=log,
+                                stderr=subprocess.STDOUT, timeout=BUILD_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
+        return False
+    return result.returncode == 0
+
+
+def failing_tests(build_dir, label, log, only=None):
+    """Runs one label (or only the named tests of it); returns the names of the tests that
+    failed, empty when all passed."""
+    command = ["ctest", "-L", f"^{label}$", "-E", FLAKY_TESTS, "--stop-on-failure",
+               "--output-on-failure"]
+    if only:
+        command += ["-R", "^(" + "|".join(re.escape(name) for name in only) + ")"]
+    try:
+        result = subprocess.run(command, cwd=build_dir, capture_output=True, text=True,
+                                timeout=LABEL_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
+        return ["(label timed out)"]
+    log.write(result.stdout)
+    log.flush()
+    if result.returncode == 0:
+        return []
+    failed = re.findall(r"^\s*\d+ - (\S+)", result.stdout, re.MULTILINE)
+    return failed or [f"(ctest exit {result.returncode})"]
+
+
+def try_fault(fault, tree, build_dir, log):
+    original = plant(fault, tree)
+    if original is None:
+        return "could not plant", ""
+    caught = None
+    try:
+        log.write(f"\n==== {fault.name}\n")
+        if not build(tree, build_dir, log):
+            return "did not build", ""
+        for label in fault.labels:
+            failed = failing_tests(build_dir, label, log)
+            if failed:
+                caught = label, failed
+                break
+    finally:
+        (tree / fault.path).write_text(original, encoding="utf-8")
+    if caught is None:
+        return "NOT caught", ""
+    label, failed = caught
+    # On a loaded machine a timing test may fail by itself: a catch counts only when the same
+    # tests pass again without the fault.
+    log.write(f"\n==== {fault.name}: the failing tests without the fault\n")
+    if build(tree, build_dir, log) and not failing_tests(build_dir, label, log, failed):
+        return f"caught by {label}", ", ".join(failed[:3])
+    return "inconclusive (fails without it too)", ", ".join(failed[:3])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--commit", default="HEAD", help="the commit to plant faults into")
+    parser.add_argument("--work", type=Path, default=REPO / "build" / "planted-faults",
+                        help="scratch folder for the copy, its build and the log")
+    parser.add_argument("--only", nargs="*", help="names of the faults to try (default: all)")
+    parser.add_argument("--list", action="store_true", help="list the faults and exit")
+    parser.add_argument("--baseline", action="store_true",
+                        help="first run every label with nothing planted; a failure there "
+                             "would make every verdict meaningless")
+    args = parser.parse_args()
+
+    faults = [f for f in FAULTS if not args.only or f.name in args.only]
+    if args.list:
+        for fault in FAULTS:
+            print(f"{fault.name:40} {fault.path:30} {' '.join(fault.labels)}")
+        return 0
+    tree, build_dir = args.work / "src", args.work / "build"
+    tree.mkdir(parents=True, exist_ok=True)
+    refresh_copy(args.commit, tree)
+    rows = []
+    with open(args.work / "plant.log", "a", encoding="utf-8") as log:
+        log.write(f"\n######## {time.strftime('%Y-%m-%d %H:%M:%S')} planting in {args.commit}\n")
+        if not build(tree, build_dir, log):
+            print(f"the unchanged copy does not build; see {args.work / 'plant.log'}")
+            return 1
+        if args.baseline:
+            labels = dict.fromkeys(label for fault in faults for label in fault.labels)
+            for label in labels:
+                failed = failing_tests(build_dir, label, log)
+                if failed:
+                    print(f"nothing planted, yet {label} fails: {', '.join(failed)}")
+                    return 1
+        for fault in faults:
+            started = time.monotonic()
+            verdict, tests = try_fault(fault, tree, build_dir, log)
+            rows.append((fault, verdict, tests, time.monotonic() - started))
+            print(f"{fault.name}: {verdict} {tests}", file=sys.stderr, flush=True)
+        build(tree, build_dir, log)  # leave the build matching the unchanged copy
+
+    print(f"Planted faults in {args.commit} "
+          f"({subprocess.run(['git', '-C', str(REPO), 'rev-parse', '--short', args.commit], capture_output=True, text=True).stdout.strip()})")
+    print("| fault | file | verdict | failing tests | s |\n|---|---|---|---|---|")
+    for fault, verdict, tests, seconds in rows:
+        print(f"| {fault.name} | {fault.path} | {verdict} | {tests} | {seconds:.0f} |")
+    caught = sum(verdict.startswith("caught") for _, verdict, _, _ in rows)
+    print(f"\n{caught} of {len(rows)} caught")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
