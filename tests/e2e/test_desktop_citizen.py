@@ -11,12 +11,12 @@ import gi
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
-from velmora_e2e import tone  # noqa: E402
+from velmora_rig import tone  # noqa: E402
 from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase  # noqa: E402
 from velmora_e2e.mpris import PLAYER, ROOT, InhibitStandIn, MediaPlayer  # noqa: E402
-from velmora_e2e.program import MAIN_TITLE  # noqa: E402
-from velmora_e2e.session import Paths, Session  # noqa: E402
-from velmora_e2e.waiting import wait_until  # noqa: E402
+from velmora_rig.program import MAIN_TITLE  # noqa: E402
+from velmora_rig.session import Paths, Session  # noqa: E402
+from velmora_rig.waiting import wait_until  # noqa: E402
 
 DESKTOP_ENTRIES = os.path.join(os.path.dirname(__file__), "..", "..", "app", "identity")
 SIGNAL_TIMEOUT_S = 8.0

@@ -104,7 +104,10 @@ class FaultMatrix(ProgramCase):
                 self.assert_tone_starts(at_enter + fault.plays_on_s - tone.WINDOW_S * 2)
             self.assertTrue(stays_false(p.alerts, QUIET_S), "an unexpected notice")
         self.assertIsNone(heartbeat.error, "the program stopped answering")
-        self.assertLessEqual(heartbeat.longest_ui_s, MAX_UI_FREEZE_S, heartbeat.summary())
+        # The bus thread answers even while the UI thread is blocked, so its own
+        # longest wait is what a busy machine added to both.
+        self.assertLessEqual(heartbeat.longest_ui_s - heartbeat.longest_bus_s, MAX_UI_FREEZE_S,
+                             heartbeat.summary())
 
     def assert_good_url_plays(self):
         p = self.program

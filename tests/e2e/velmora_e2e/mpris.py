@@ -6,7 +6,7 @@ import sys
 
 from gi.repository import Gio, GLib
 
-from .waiting import wait_until
+from velmora_rig.waiting import wait_until
 
 NAME_PREFIX = "org.mpris.MediaPlayer2.velmora"
 PATH = "/org/mpris/MediaPlayer2"
