@@ -40,6 +40,10 @@ query parameters (files and /live):
                 K get these faults (drops=1), later ones are served cleanly
   stall_after=N stop sending after N bytes of body but keep the connection open
   range=0       ignore Range requests (no Accept-Ranges), as some servers do
+  gone=N        with session=K: the N connections after the faulty ones answer 404, as
+                Icecast does while a mount has no source, then it streams again
+files only:
+  repeat=N      the file N times over as one body (a long file, e.g. for full speed)
 /live only:
   source=tone|tone320|melody   what it loops (default tone)
   metaint=N     ICY metadata interval in bytes (default 16000)
@@ -59,6 +63,10 @@ REQUEST_READ_TIMEOUT_S = 30
 
 
 class BadRequest(Exception):
+    pass
+
+
+class MountGone(Exception):
     pass
 
 
@@ -145,6 +153,8 @@ class StreamHandler(BaseHTTPRequestHandler):
                 self._route(parts.path, query, head)
             except BadRequest as exc:
                 self._plain(400, f"{exc}\n", head)
+            except MountGone:
+                self._plain(404, "no source on this mount\n", head)
         except (BrokenPipeError, ConnectionResetError, TimeoutError):
             pass  # The client went away or stopped reading: nothing left to answer.
         finally:
@@ -153,7 +163,8 @@ class StreamHandler(BaseHTTPRequestHandler):
     def _route(self, path: str, query: Query, head: bool):
         files = {"/tone.mp3": "tone", "/tone320.mp3": "tone320", "/melody.mp3": "melody"}
         if path in files:
-            self._file(self.server.media[files[path]], query, head)
+            repeat = query.number("repeat", 1, low=1, high=64)
+            self._file(self.server.media[files[path]] * repeat, query, head)
         elif path in ("/live", "/live.mp3"):
             self._live(query, head)
         elif path == "/demo":
@@ -232,8 +243,12 @@ class StreamHandler(BaseHTTPRequestHandler):
         session = query.text("session")
         faulty = delivery.drop_after is not None or delivery.stall_after is not None
         if faulty and session is not None:
-            if self.server.sessions.visit(session) > query.number("drops", 1):
+            visit = self.server.sessions.visit(session)
+            drops = query.number("drops", 1)
+            if visit > drops:
                 delivery.drop_after = delivery.stall_after = None
+            if drops < visit <= drops + query.number("gone", 0):
+                raise MountGone()
         return delivery
 
     def _file(self, data: bytes, query: Query, head: bool):
