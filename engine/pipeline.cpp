@@ -98,6 +98,11 @@ GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRela
             g_object_set(sink, "sync", TRUE, nullptr);
             return sink;
         }
+        case AudioOutput::Unpaced: {
+            GstElement* sink = makeElement("fakesink");
+            g_object_set(sink, "sync", FALSE, nullptr);
+            return sink;
+        }
         case AudioOutput::Capture:
             return makeCaptureSink(relay);
         case AudioOutput::System:

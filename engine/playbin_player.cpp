@@ -576,7 +576,10 @@ bool PlaybinPlayer::checkStall() {
 }
 
 void PlaybinPlayer::checkStarvation() {
-    if (!session_->reachedPlaying || intent_ != Intent::Play) {
+    // An unpaced sink takes the sound as fast as it is decoded: nothing is
+    // ever ahead of it, and nothing is missing either.
+    if (!session_->reachedPlaying || intent_ != Intent::Play ||
+        options_.audioOutput == AudioOutput::Unpaced) {
         return;
     }
     if (session_->pipeline->progress().finished) {

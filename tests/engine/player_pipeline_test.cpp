@@ -29,6 +29,16 @@ constexpr int kStallTimeoutMs = 1500;
 constexpr auto kFullSpeedWatch = 10s;
 // Budgets scaled down from minutes to seconds: steady playing never reached.
 constexpr ReconnectLimits kQuickRetries{200, 400, 6000, 30000};
+constexpr int kLifecycleRounds = 200;
+constexpr auto kShutdownBound = 2s;
+// Idle threads GLib's pools keep for later (streaming tasks, the resolver).
+constexpr std::size_t kPoolThreads = 12;
+
+std::size_t threadCount() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                      std::filesystem::directory_iterator()));
+}
 
 const std::string kConnecting = "正在连接 127.0.0.1…";
 
@@ -386,6 +396,21 @@ TEST_F(PlayerPipelineTest, RidesOutAStationWhoseMountIsNotFoundWhileItsSourceRes
     EXPECT_TRUE(listener->sawStatus("连接中断，正在重连（第 4 次）…"));
     EXPECT_TRUE(hearsTone());
     EXPECT_TRUE(listener->notices().empty());
+}
+
+// Run under AddressSanitizer and ThreadSanitizer too (see the README).
+TEST_F(PlayerPipelineTest, OpensAndDestroysThePlayerMidConnectLeavingNoThreadBehind) {
+    const std::size_t threadsBefore = threadCount();
+    for (int round = 0; round < kLifecycleRounds; ++round) {
+        makePlayer();
+        // Not timed: the sanitizers slow every call down.
+        player->setURL(server.url(round % 2 == 0 ? "/tone.mp3" : "/live?delay_ms=30"));
+        runFor(std::chrono::milliseconds(round % 8 * 5));  // from before the request to playing
+        const auto start = Clock::now();
+        player.reset();
+        ASSERT_LT(Clock::now() - start, kShutdownBound) << "round " << round;
+    }
+    EXPECT_LE(threadCount(), threadsBefore + kPoolThreads);
 }
 
 TEST_F(PlayerPipelineTest, WorksWithoutGLibsDispatcherThroughAPostedQueue) {
