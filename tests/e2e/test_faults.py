@@ -69,8 +69,8 @@ FAULTS = [
     Fault("cut short without Range", route("/truncated.mp3?bytes=160000&range=0&drop_after=48000"),
           True, "连接中断", timeout_s=20),
     # Icecast answers 404 while a mount has no source: ridden out as a restart.
-    Fault("mount gone for a while", route("/live?drop_after=48000&session=faults-gone&gone=2"),
-          False, "播放", plays_on_s=12),
+    Fault("mount gone for a while", route("/live?drop_after=48000&session=faults-gone&gone=1"),
+          False, "播放", plays_on_s=9),
     Fault("redirect loop", route("/redirect-loop"), True, "重定向"),
     Fault("10 MB of text", "x" * TEN_MB, True, "不支持", paste=True),
     Fault("fd scheme", "fd://0", True, "不支持"),

@@ -190,8 +190,7 @@ TEST(ReconnectPolicyTest, OnlySteadyPlayingStartsTheCountOver) {
         int secondDelayMs;
     };
     for (const Row& row : {Row{"half a second of sound", 500, 2000},
-                           Row{"just short of steady", 29999, 2000},
-                           Row{"steady", 30000, 1000}}) {
+                           Row{"just short of steady", 29999, 2000}, Row{"steady", 30000, 1000}}) {
         ReconnectPolicy policy(ReconnectLimits{});
         ASSERT_EQ(policy.nextDelayMs(0), 1000) << row.name;
         policy.playing(1000);
