@@ -1,4 +1,4 @@
-// velmora-probe URL [--seconds N] [--null-sink]
+// velmora-probe URL [--seconds N] [--null-sink | --unpaced-sink]
 //
 // Plays one URL through the Velmora engine, headless, and prints every status
 // change and notice as one JSON object a line, with the milliseconds since
@@ -8,7 +8,8 @@
 //   {"t_ms":456,"event":"media_error"}
 // Ends after N seconds, or when the media ends or fails. Exit code 0 when it
 // played, 1 after a failure, 2 for a bad command line, 3 when it never
-// played within the time.
+// played within the time. --null-sink discards the sound in real time,
+// --unpaced-sink as fast as it decodes (for soaks).
 #include <glib.h>
 
 #include <chrono>
@@ -111,7 +112,7 @@ class ProbeListener : public velmora::playback::PlayerListener {
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: velmora-probe URL [--seconds N] [--null-sink]\n");
+    std::fprintf(stderr, "usage: velmora-probe URL [--seconds N] [--null-sink | --unpaced-sink]\n");
     return kExitUsage;
 }
 
@@ -130,6 +131,8 @@ int main(int argc, char* argv[]) {
             }
         } else if (std::strcmp(argv[i], "--null-sink") == 0) {
             options.audioOutput = velmora::engine::AudioOutput::Null;
+        } else if (std::strcmp(argv[i], "--unpaced-sink") == 0) {
+            options.audioOutput = velmora::engine::AudioOutput::Unpaced;
         } else if (url.empty() && argv[i][0] != '-') {
             url = argv[i];
         } else {

@@ -22,6 +22,7 @@ enum class AudioOutput {
     System,   // the sound server: pulsesink, else autoaudiosink
     Null,     // discarded in real time (fakesink sync=true)
     Capture,  // handed to onPcm in real time (appsink sync=true)
+    Unpaced,  // discarded as fast as it decodes (fakesink sync=false): soaks
 };
 
 // Choices that only tests and tools make; the application uses the defaults.

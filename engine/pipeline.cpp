@@ -2,6 +2,7 @@
 
 #include <gst/app/gstappsink.h>
 
+#include <cstring>
 #include <mutex>
 
 #include <string_view>
@@ -99,6 +100,11 @@ GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRela
             g_object_set(sink, "sync", TRUE, nullptr);
             return sink;
         }
+        case AudioOutput::Unpaced: {
+            GstElement* sink = makeElement("fakesink");
+            g_object_set(sink, "sync", FALSE, nullptr);
+            return sink;
+        }
         case AudioOutput::Capture:
             return makeCaptureSink(relay);
         case AudioOutput::System:
@@ -135,27 +141,65 @@ GstElement* makeAudioSink(const PipelineSetup& setup, GstElement*& gateQueue,
 
 // Caps the network buffer that uridecodebin puts after a network source. Its
 // buffering messages are not used: the start gate decides when to play.
-void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+// uridecodebin adds it once the stream's type is known.
+void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     if (isFromFactory(GST_OBJECT_CAST(element), "queue2")) {
         g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
                      kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, nullptr);
+        (*static_cast<std::shared_ptr<SourceProgress>*>(data))->typed = true;
     }
 }
 
 struct SourceSetup {
     std::shared_ptr<SourceProgress> progress;
     int networkTimeoutS = 0;
+    std::uint64_t skipBytes = 0;
 };
 
+// The size of an ID3v2 tag at the start of the media, or 0.
+std::uint64_t leadingTagBytes(GstBuffer* buffer) {
+    std::uint8_t header[10];
+    if (gst_buffer_extract(buffer, 0, header, sizeof header) != sizeof header ||
+        std::memcmp(header, "ID3", 3) != 0) {
+        return 0;
+    }
+    std::uint64_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+        size = (size << 7) | (header[i] & 0x7F);  // "synchsafe": 7 bits a byte
+    }
+    return sizeof header + size;
+}
+
 GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
-    auto& progress = *static_cast<std::shared_ptr<SourceProgress>*>(data);
+    const auto& setup = *static_cast<SourceSetup*>(data);
+    SourceProgress& progress = *setup.progress;
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
-        progress->bytes += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        const std::uint64_t size = gst_buffer_get_size(buffer);
+        if (progress.bytes == 0) {
+            progress.tagBytes = leadingTagBytes(buffer);
+        }
+        if (progress.typed && progress.bytes >= setup.skipBytes + progress.tagBytes +
+                                                    SourceProgress::kBytesBeforePreroll) {
+            progress.waitForPreroll();
+        }
+        const std::uint64_t before = progress.bytes.fetch_add(size);
+        if (before + size <= setup.skipBytes) {
+            return GST_PAD_PROBE_DROP;
+        }
+        if (before < setup.skipBytes) {
+            const std::uint64_t cut = setup.skipBytes - before;
+            GST_PAD_PROBE_INFO_DATA(info) =
+                gst_buffer_copy_region(buffer, GST_BUFFER_COPY_ALL, cut, size - cut);
+            gst_buffer_unref(buffer);
+        }
     } else if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
-        progress->bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+        // Only a source that sends lists sends them; souphttpsrc sends buffers,
+        // so a list is never one that needs cutting.
+        progress.bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
     } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
                GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
-        progress->finished = true;
+        progress.finished = true;
     }
     return GST_PAD_PROBE_OK;
 }
@@ -164,17 +208,30 @@ void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);
     configureHttpSource(source, setup.networkTimeoutS);
     if (GstPtr<GstPad> pad(gst_element_get_static_pad(source, "src")); pad) {
-        gst_pad_add_probe(
-            pad.get(),
-            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                         GST_PAD_PROBE_TYPE_BUFFER_LIST |
-                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-            countSourceOutput, new std::shared_ptr<SourceProgress>(setup.progress),
-            [](gpointer d) { delete static_cast<std::shared_ptr<SourceProgress>*>(d); });
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          countSourceOutput, new SourceSetup(setup),
+                          [](gpointer d) { delete static_cast<SourceSetup*>(d); });
     }
 }
 
 }  // namespace
+
+void SourceProgress::waitForPreroll() {
+    std::unique_lock lock(mutex_);
+    released_.wait_for(lock, kPrerollWait, [this] { return releasedFlag_; });
+    releasedFlag_ = true;  // a pipeline that cannot preroll on this much never waits again
+}
+
+void SourceProgress::release() {
+    {
+        std::lock_guard lock(mutex_);
+        releasedFlag_ = true;
+    }
+    released_.notify_all();
+}
 
 bool isFromFactory(GstObject* object, std::string_view factoryName) {
     if (object == nullptr || !GST_IS_ELEMENT(object)) {
@@ -185,8 +242,11 @@ bool isFromFactory(GstObject* object, std::string_view factoryName) {
            factoryName == gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
 }
 
-Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage)
-    : progress_(std::make_shared<SourceProgress>()), pcmRelay_(std::make_shared<PcmRelay>()) {
+Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage,
+                   StateWorker& stateWorker)
+    : stateWorker_(stateWorker),
+      progress_(std::make_shared<SourceProgress>()),
+      pcmRelay_(std::make_shared<PcmRelay>()) {
     pcmRelay_->onPcm = setup.onPcm;
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
     GstElement* playbin = playbin_.get();
@@ -202,12 +262,17 @@ Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler o
     }
     g_signal_connect_data(
         playbin, "source-setup", G_CALLBACK(onSourceSetup),
-        new SourceSetup{progress_, setup.networkTimeoutS},
+        new SourceSetup{progress_, setup.networkTimeoutS, setup.skipBytes},
         [](gpointer data, GClosure*) { delete static_cast<SourceSetup*>(data); }, GConnectFlags(0));
-    g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
+    g_signal_connect_data(
+        playbin, "deep-element-added", G_CALLBACK(onElementAdded),
+        new std::shared_ptr<SourceProgress>(progress_),
+        [](gpointer data, GClosure*) {
+            delete static_cast<std::shared_ptr<SourceProgress>*>(data);
+        },
+        GConnectFlags(0));
     GstPtr<GstBus> bus(gst_element_get_bus(playbin));
     bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post), std::move(onMessage));
-    stateWorker_ = std::make_unique<StateWorker>(playbin);
 }
 
 Pipeline::~Pipeline() {
@@ -216,13 +281,14 @@ Pipeline::~Pipeline() {
         std::lock_guard lock(pcmRelay_->mutex);
         pcmRelay_->onPcm = nullptr;
     }
+    progress_->release();
     bridge_.reset();
-    stateWorker_.reset();  // takes the pipeline to NULL on its thread
+    stateWorker_.retire(playbin_.get());  // to NULL on the worker's thread
 }
 
 void Pipeline::requestState(GstState state) {
     requested_ = state;
-    stateWorker_->request(state);
+    stateWorker_.request(playbin_.get(), state);
 }
 
 std::int64_t Pipeline::positionNs() const {

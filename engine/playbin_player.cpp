@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <iterator>
+#include <limits>
 #include <utility>
 
 #include "error_mapping.h"
@@ -21,6 +24,10 @@ namespace ps = playback::play_state;
 constexpr int kWatchdogPeriodMs = 100;
 // Less sound than this ahead of the listener means the sink is running dry.
 constexpr std::int64_t kStarvingNs = 40 * GST_MSECOND;
+// This much sound ahead of the listener means the network keeps up, whether
+// or not bytes moved lately.
+constexpr std::int64_t kWellSuppliedNs = 1000 * GST_MSECOND;
+constexpr std::int64_t kUnknownNs = std::numeric_limits<std::int64_t>::min();
 // After running dry, playing resumes with this much ahead, doubled each time.
 constexpr std::int64_t kFirstRebufferNs = 1000 * GST_MSECOND;
 constexpr std::int64_t kMaxRebufferNs = 3000 * GST_MSECOND;
@@ -29,6 +36,30 @@ constexpr int kSourceTimeoutMarginS = 5;
 // A live stream paused for longer than its buffer holds resumes at the live
 // edge: the server has gone on without us.
 constexpr auto kLivePauseKeepsBuffer = std::chrono::seconds(5);
+
+// The plugins a stream needs after the connection is open, in the order it
+// needs them. Loading them while the player starts and the server answers
+// keeps the loading off the way to the first sound.
+constexpr const char* kPluginsToPreload[] = {
+    "playback", "coreelements", "autodetect", "pulseaudio", "soup",         "typefindfunctions",
+    "icydemux", "audioparsers", "mpg123",     "volume",     "audioconvert", "audioresample",
+};
+
+// One plugin a call, so that a state request never waits for the whole list.
+std::function<bool()> pluginPreloader() {
+    return [next = std::size_t{0}]() mutable {
+        if (GstPlugin* plugin = gst_plugin_load_by_name(kPluginsToPreload[next])) {
+            gst_object_unref(plugin);
+        }
+        return ++next < std::size(kPluginsToPreload);
+    };
+}
+
+std::int64_t steadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 bool startsWith(const char* text, const char* prefix) {
     return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -57,6 +88,7 @@ PlaybinPlayer::PlaybinPlayer(const playback::PlayerSettings& settings, EngineOpt
     : settings_(settings),
       options_(std::move(options)),
       post_(options_.postToUiThread ? options_.postToUiThread : defaultUiPost()),
+      stateWorker_(pluginPreloader()),
       reconnect_(options_.reconnect),
       reconnectTimer_(post_),
       watchdog_(post_) {}
@@ -76,7 +108,7 @@ void PlaybinPlayer::setURL(std::string_view url) {
     reconnecting_ = false;
     reconnect_.reset();
     playsDone_ = 0;
-    resumeAtNs_ = -1;
+    forgetResume();
     address_ = readMediaAddress(url);
     switch (address_.kind) {
         case MediaAddress::Kind::None:
@@ -125,7 +157,8 @@ void PlaybinPlayer::play() {
     if (!session_) {
         if (!resuming) {
             playsDone_ = 0;
-            resumeAtNs_ = -1;
+            forgetResume();
+            reconnect_.reset();
         }
         openSession();
     } else {
@@ -167,7 +200,7 @@ void PlaybinPlayer::stop() {
     intent_ = Intent::Stop;
     reconnectTimer_.cancel();
     reconnecting_ = false;
-    resumeAtNs_ = -1;
+    forgetResume();
     closeSession();
     setStatus(ps::Stopped, status_text::stopped());
     postDelivery();
@@ -208,13 +241,14 @@ void PlaybinPlayer::openSession() {
     setup.volume = std::clamp(settings_.volume, 0, 100) / 100.0;
     setup.mute = settings_.mute;
     setup.balance = std::clamp(settings_.balance, -100, 100) / 100.0;
+    setup.skipBytes = skipBytes_;
     // souphttpsrc gives up later than the watchdog, so that a stall is always
     // the watchdog's to report.
     setup.networkTimeoutS = (options_.stallTimeoutMs + 999) / 1000 + kSourceTimeoutMarginS;
     auto session = std::make_unique<Session>();
     try {
         session->pipeline = std::make_unique<Pipeline>(
-            setup, post_, [this](GstMessage* message) { onMessage(message); });
+            setup, post_, [this](GstMessage* message) { onMessage(message); }, stateWorker_);
     } catch (const playback::PlayerError& error) {
         g_warning("velmora: %s", error.what());
         fail(Failure{FailureKind::Internal, 0, {}});
@@ -223,6 +257,7 @@ void PlaybinPlayer::openSession() {
     session->lastProgress = Clock::now();
     session->resumeAtNs = resumeAtNs_;
     session->holdPaused = resumeAtNs_ > 0;
+    session->skipBytes = skipBytes_;
     session_ = std::move(session);
     if (session_->holdPaused) {
         // Prerolls (paused, so nothing is heard) to be able to seek.
@@ -237,6 +272,12 @@ void PlaybinPlayer::openSession() {
     if (address_.kind == MediaAddress::Kind::Network) {
         watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
     }
+}
+
+void PlaybinPlayer::forgetResume() {
+    resumeAtNs_ = -1;
+    rangeIgnored_ = false;
+    skipBytes_ = 0;
 }
 
 void PlaybinPlayer::closeSession() {
@@ -313,10 +354,8 @@ void PlaybinPlayer::onStateChanged(GstMessage* message) {
         return;
     }
     session_->reachedPlaying = true;
-    if (reconnecting_) {
-        reconnecting_ = false;
-        reconnect_.reset();
-    }
+    reconnecting_ = false;
+    reconnect_.playing(steadyNowMs());
     resumeAtNs_ = -1;
     if (intent_ == Intent::Play) {
         setStatus(ps::Playing, status_text::playing(session_->title));
@@ -326,6 +365,7 @@ void PlaybinPlayer::onStateChanged(GstMessage* message) {
 void PlaybinPlayer::onAsyncDone() {
     const bool first = !session_->prerolled;
     session_->prerolled = true;
+    session_->pipeline->prerolled();
     GstElement* playbin = session_->pipeline->playbin();
     g_debug("velmora: async done (first %d, resume at %lld)", first,
             static_cast<long long>(session_->resumeAtNs));
@@ -347,7 +387,7 @@ void PlaybinPlayer::onAsyncDone() {
 }
 
 void PlaybinPlayer::onEndOfStream() {
-    if (address_.kind == MediaAddress::Kind::Network && isLive()) {
+    if (session_->sourceLost || (address_.kind == MediaAddress::Kind::Network && isLive())) {
         // A live stream has no end: the server went away.
         loseConnection();
         return;
@@ -388,17 +428,30 @@ void PlaybinPlayer::onError(GstMessage* message) {
     g_debug("velmora: pipeline error: %s", facts.debug.c_str());
     const ErrorVerdict verdict = classifyError(facts);
     const FailureKind kind = verdict.failure.kind;
-    const bool streamLost = facts.networkSource &&
-                            (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
-                             kind == FailureKind::TimedOut ||
-                             (kind == FailureKind::HttpError && verdict.failure.httpStatus >= 500));
+    const int status = verdict.failure.httpStatus;
+    // A station whose source restarts answers "not found" (Icecast: a mount
+    // with no source) or "unavailable" for a while: only the stream that
+    // played before is retried through it.
+    const bool stationRestarting = reconnecting_ && kind == FailureKind::HttpError && status == 404;
+    const bool streamLost =
+        facts.networkSource && (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
+                                kind == FailureKind::TimedOut || stationRestarting ||
+                                (kind == FailureKind::HttpError && status >= 500));
     // Once data flowed, a loss is the network's doing: try again. Before
     // that, the address itself is at fault.
-    const bool hadData = session_->pipeline->progress().bytes > 0;
-    if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK &&
-        session_->resumeAtNs > 0) {
-        // The server ignores Range: the next attempt starts the file over.
+    const std::uint64_t bytes = session_->pipeline->progress().bytes;
+    const bool hadData = bytes > 0;
+    if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK) {
+        // The server ignores Range (souphttpsrc's own resume asked for it):
+        // the next attempt starts the file over and skips what arrived.
         resumeAtNs_ = -1;
+        rangeIgnored_ = true;
+    }
+    if (streamLost && bytes > session_->skipBytes) {
+        // The source pushes an end-of-stream behind its error: what arrived
+        // plays out first, and the reconnect waits for that end.
+        session_->sourceLost = true;
+        return;
     }
     if (streamLost && (hadData || reconnecting_)) {
         loseConnection();
@@ -529,7 +582,12 @@ bool PlaybinPlayer::checkStall() {
     const auto now = Clock::now();
     const SourceProgress& progress = session_->pipeline->progress();
     const std::uint64_t bytes = progress.bytes;
-    if (bytes != session_->bytesAtLastCheck || intent_ != Intent::Play || progress.finished) {
+    // A server faster than real time fills every buffer, and then the source
+    // waits for room, sometimes for many seconds: no bytes move, yet nothing
+    // is missing. Only a stream that lets the sound ahead run low is stalled.
+    const bool wellSupplied = soundAheadNs() >= kWellSuppliedNs;
+    if (bytes != session_->bytesAtLastCheck || wellSupplied || intent_ != Intent::Play ||
+        progress.finished) {
         session_->bytesAtLastCheck = bytes;
         session_->lastProgress = now;
         return false;
@@ -547,7 +605,10 @@ bool PlaybinPlayer::checkStall() {
 }
 
 void PlaybinPlayer::checkStarvation() {
-    if (!session_->reachedPlaying || intent_ != Intent::Play) {
+    // An unpaced sink takes the sound as fast as it is decoded: nothing is
+    // ever ahead of it, and nothing is missing either.
+    if (!session_->reachedPlaying || intent_ != Intent::Play ||
+        options_.audioOutput == AudioOutput::Unpaced) {
         return;
     }
     if (session_->pipeline->progress().finished) {
@@ -558,12 +619,10 @@ void PlaybinPlayer::checkStarvation() {
         }
         return;
     }
-    const std::int64_t queuedEnd = session_->pipeline->startGate().queuedEndNs();
-    const std::int64_t position = session_->pipeline->positionNs();
-    if (queuedEnd < 0 || position < 0) {
+    const std::int64_t aheadNs = soundAheadNs();
+    if (aheadNs == kUnknownNs) {
         return;
     }
-    const std::int64_t aheadNs = queuedEnd - position;
     if (!session_->rebuffering) {
         if (aheadNs >= kStarvingNs) {
             return;
@@ -588,27 +647,39 @@ void PlaybinPlayer::checkStarvation() {
                                                       session_->rebufferTargetNs)));
 }
 
+std::int64_t PlaybinPlayer::soundAheadNs() const {
+    const std::int64_t queuedEnd = session_->pipeline->startGate().queuedEndNs();
+    const std::int64_t position = session_->pipeline->positionNs();
+    if (queuedEnd < 0 || position < 0) {
+        return kUnknownNs;
+    }
+    return queuedEnd - position;
+}
+
 void PlaybinPlayer::loseConnection() {
-    if (session_ && session_->reachedPlaying && !isLive()) {
-        // A file goes on where it broke off.
-        const std::int64_t position = session_->pipeline->positionNs();
-        if (position > 0) {
-            resumeAtNs_ = position;
+    if (session_ && !isLive()) {
+        const std::uint64_t bytes = session_->pipeline->progress().bytes;
+        if (session_->skipBytes > 0 && bytes == session_->skipBytes) {
+            // Started over and cut at the same byte: all there is was played.
+            fail(Failure{FailureKind::ConnectionLost, 0, {}});
+            return;
+        }
+        if (rangeIgnored_) {
+            skipBytes_ = std::max<std::uint64_t>(skipBytes_, bytes);
+        } else if (session_->reachedPlaying) {
+            // A file goes on where it broke off.
+            const std::int64_t position = session_->pipeline->positionNs();
+            if (position > 0) {
+                resumeAtNs_ = position;
+            }
         }
     }
     closeSession();
     if (intent_ != Intent::Play) {
         return;  // paused: play() opens afresh
     }
-    const auto now = Clock::now();
-    if (!reconnecting_) {
-        reconnecting_ = true;
-        lostAt_ = now;
-        reconnect_.reset();
-    }
-    const auto sinceLossMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now - lostAt_).count();
-    const std::optional<int> delayMs = reconnect_.nextDelayMs(sinceLossMs);
+    reconnecting_ = true;
+    const std::optional<int> delayMs = reconnect_.nextDelayMs(steadyNowMs());
     if (!delayMs) {
         fail(Failure{FailureKind::ReconnectsExhausted, 0, {}});
         return;
@@ -624,7 +695,7 @@ void PlaybinPlayer::fail(const Failure& failure) {
     closeSession();
     reconnectTimer_.cancel();
     reconnecting_ = false;
-    resumeAtNs_ = -1;
+    forgetResume();
     intent_ = Intent::Stop;
     setStatus(ps::Stopped, failureStatusText(failure));
     queueEvent({noticeFor(failure.kind) == Notice::Warning ? Event::Kind::Warning

@@ -17,6 +17,7 @@
 #include "playback/player.h"
 #include "playback/player_settings.h"
 #include "reconnect_policy.h"
+#include "state_worker.h"
 #include "ui_thread.h"
 
 namespace velmora::engine {
@@ -62,6 +63,10 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
         // A file resumed after a drop: prerolls paused, seeks, then plays.
         std::int64_t resumeAtNs = -1;
         bool holdPaused = false;
+        // The connection ended early: what arrived plays out, then the
+        // end-of-stream reconnects.
+        bool sourceLost = false;
+        std::uint64_t skipBytes = 0;
         std::uint64_t bytesAtLastCheck = 0;
         Clock::time_point lastProgress;
         Clock::time_point pausedAt;
@@ -90,6 +95,8 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     void onTags(GstMessage* message);
     void onWatchdog();
     bool checkStall();
+    std::int64_t soundAheadNs() const;
+    void forgetResume();
     void checkStarvation();
     void loseConnection();
     void fail(const Failure& failure);
@@ -109,6 +116,8 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     Intent intent_ = Intent::Stop;
     int playsDone_ = 0;
     std::int64_t resumeAtNs_ = -1;  // where a file resumes after a drop
+    bool rangeIgnored_ = false;     // the server sends a file whole, from its start
+    std::uint64_t skipBytes_ = 0;   // so a resumed download skips what arrived
 
     std::int32_t state_ = playback::play_state::Undefined;
     std::string status_;
@@ -118,10 +127,10 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     std::deque<Event> events_;
     bool deliveryPosted_ = false;
 
+    StateWorker stateWorker_;  // outlives every session's pipeline
     std::unique_ptr<Session> session_;
     ReconnectPolicy reconnect_;
     bool reconnecting_ = false;
-    Clock::time_point lostAt_;
     UiTimer reconnectTimer_;
     UiTimer watchdog_;
     std::unique_ptr<HostDiagnosis> diagnosis_;

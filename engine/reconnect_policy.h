@@ -8,29 +8,38 @@ namespace velmora::engine {
 struct ReconnectLimits {
     int firstDelayMs = 1000;     // doubles with every attempt
     int maxDelayMs = 30000;      // the doubling stops here
-    int giveUpAfterMs = 180000;  // measured from the loss of the connection
+    int giveUpAfterMs = 180000;  // of failing to keep playing, from the first loss
+    int steadyPlayMs = 30000;    // playing this long without a loss starts over
     bool operator==(const ReconnectLimits&) const = default;
 };
 
 // When to try again after a stream was lost: about 1, 2, 4, 8 s, capped,
-// until the time since the loss has run out.
+// until the time since the first loss has run out. A stream that plays a
+// little between losses (a server that stalls on every connection) does not
+// start the count over; only a stretch of steady playing does.
 class ReconnectPolicy {
   public:
     explicit ReconnectPolicy(ReconnectLimits limits) : limits_(limits) {}
 
-    // The delay before the next attempt, given the time since the connection
-    // was lost, or nothing when it is time to give up. Counts the attempt.
-    std::optional<int> nextDelayMs(std::int64_t sinceLossMs);
+    // The stream plays (again) since nowMs, on any steady clock in ms.
+    void playing(std::int64_t nowMs);
+
+    // The connection was lost, or an attempt failed, at nowMs: the delay
+    // before the next attempt, or nothing when it is time to give up. Counts
+    // the attempt.
+    std::optional<int> nextDelayMs(std::int64_t nowMs);
 
     // The number of the attempt last handed out, from 1; 0 before the first.
     int attempt() const { return attempt_; }
 
-    // A stream plays again: the next loss starts from the first delay.
-    void reset() { attempt_ = 0; }
+    // A new opening of the media: nothing was lost yet.
+    void reset() { *this = ReconnectPolicy(limits_); }
 
   private:
     ReconnectLimits limits_;
     int attempt_ = 0;
+    std::optional<std::int64_t> firstLossMs_;
+    std::optional<std::int64_t> playingSinceMs_;
 };
 
 }  // namespace velmora::engine

@@ -1,58 +1,74 @@
 #include "state_worker.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <algorithm>
+#include <utility>
 
 namespace velmora::engine {
 
-struct StateWorker::Shared {
-    std::mutex mutex;
-    std::condition_variable wake;
-    GstPtr<GstElement> pipeline;
-    GstState wanted = GST_STATE_VOID_PENDING;
-    GstState applied = GST_STATE_VOID_PENDING;
-    bool retired = false;
-
-    void run() {
-        std::unique_lock lock(mutex);
-        while (true) {
-            wake.wait(lock, [this] { return retired || wanted != applied; });
-            if (retired) {
-                break;
-            }
-            const GstState state = wanted;
-            lock.unlock();
-            gst_element_set_state(pipeline.get(), state);
-            lock.lock();
-            applied = state;
-        }
-        lock.unlock();
-        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-        pipeline.reset();
-    }
-};
-
-StateWorker::StateWorker(GstElement* pipeline) : shared_(std::make_shared<Shared>()) {
-    shared_->pipeline.reset(GST_ELEMENT(gst_object_ref(pipeline)));
-    // The thread owns what it uses: it outlives the worker when retiring.
-    std::thread([shared = shared_] { shared->run(); }).detach();
-}
+StateWorker::StateWorker(std::function<bool()> spareWork)
+    : spareWork_(std::move(spareWork)), thread_([this] { run(); }) {}
 
 StateWorker::~StateWorker() {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->retired = true;
+    std::unique_lock lock(mutex_);
+    stopping_ = true;
+    wake_.notify_one();
+    if (!drained_.wait_for(lock, kShutdownBound, [this] { return jobs_.empty() && !busy_; })) {
+        g_warning("velmora: pipelines still winding down after %lld ms",
+                  static_cast<long long>(kShutdownBound.count()));
     }
-    shared_->wake.notify_one();
+    lock.unlock();
+    thread_.join();
 }
 
-void StateWorker::request(GstState state) {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->wanted = state;
+void StateWorker::request(GstElement* pipeline, GstState state) {
+    std::lock_guard lock(mutex_);
+    const auto pending = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& job) {
+        return job.pipeline.get() == pipeline && !job.retire;
+    });
+    if (pending != jobs_.end()) {
+        pending->state = state;
+        return;
     }
-    shared_->wake.notify_one();
+    jobs_.push_back({GstPtr<GstElement>(GST_ELEMENT(gst_object_ref(pipeline))), state, false});
+    wake_.notify_one();
+}
+
+void StateWorker::retire(GstElement* pipeline) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(jobs_, [&](const Job& job) { return job.pipeline.get() == pipeline; });
+    jobs_.push_back(
+        {GstPtr<GstElement>(GST_ELEMENT(gst_object_ref(pipeline))), GST_STATE_NULL, true});
+    wake_.notify_one();
+}
+
+void StateWorker::run() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        if (jobs_.empty() && spareWork_ && !stopping_) {
+            lock.unlock();
+            const bool more = spareWork_();
+            lock.lock();
+            if (!more) {
+                spareWork_ = nullptr;
+            }
+            continue;
+        }
+        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) {
+            break;  // stopping, and nothing left to wind down
+        }
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        gst_element_set_state(job.pipeline.get(), job.state);
+        job.pipeline.reset();
+        lock.lock();
+        busy_ = false;
+        if (jobs_.empty()) {
+            drained_.notify_all();
+        }
+    }
 }
 
 }  // namespace velmora::engine

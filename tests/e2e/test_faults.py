@@ -34,6 +34,7 @@ class Fault:
     paste: bool = False  # put into the box as one paste instead of typed keys
     enter_presses: int = 1
     plays_on_s: float = 0.0  # the tone must still play this long after Enter
+    never: str = ""  # a fragment the status line must not show meanwhile
 
 
 def route(path):
@@ -61,6 +62,15 @@ FAULTS = [
     # A file resumes where it broke off, unseen; a live stream reconnects (tested on its own).
     Fault("drop mid-stream", route("/tone.mp3?kbps=128&burst=32000&drop_after=48000"
                                    "&session=faults-drop&drops=2"), False, "播放", plays_on_s=6),
+    # Every buffer full and the source waiting for room: no stall, no reconnect.
+    Fault("endless stream at full speed", route("/live?kbps=0"), False, "播放", plays_on_s=40,
+          never="重连"),
+    # What arrived plays; the server cuts the file at the same byte again: one notice.
+    Fault("cut short without Range", route("/truncated.mp3?bytes=160000&range=0&drop_after=48000"),
+          True, "连接中断", timeout_s=20),
+    # Icecast answers 404 while a mount has no source: ridden out as a restart.
+    Fault("mount gone for a while", route("/live?drop_after=48000&session=faults-gone&gone=1"),
+          False, "播放", plays_on_s=9),
     Fault("redirect loop", route("/redirect-loop"), True, "重定向"),
     Fault("10 MB of text", "x" * TEN_MB, True, "不支持", paste=True),
     Fault("fd scheme", "fd://0", True, "不支持"),
@@ -99,6 +109,9 @@ class FaultMatrix(ProgramCase):
                 wait_until(lambda: p.alerts() or fault.status in p.status(), fault.timeout_s,
                            f"a status line with {fault.status!r}",
                            describe=lambda: (p.status(), p.alerts()))
+            if fault.never:
+                self.assertTrue(stays_false(lambda: fault.never in p.status(), fault.plays_on_s),
+                                f"the status line showed {fault.never!r}")
             if fault.plays_on_s:
                 self.sound.wait_position(at_enter + fault.plays_on_s)
                 self.assert_tone_starts(at_enter + fault.plays_on_s - tone.WINDOW_S * 2)

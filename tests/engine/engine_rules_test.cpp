@@ -92,17 +92,42 @@ TEST(FailureTest, EveryKindHasItsOwnTextAndTheRightNotice) {
 TEST(ReconnectPolicyTest, DoublesFromOneSecondCapsAndGivesUpWhenTheTimeIsSpent) {
     ReconnectPolicy policy(ReconnectLimits{});
     std::vector<int> delays;
-    std::int64_t sinceLossMs = 0;
-    while (auto delay = policy.nextDelayMs(sinceLossMs)) {
+    std::int64_t nowMs = 0;
+    while (auto delay = policy.nextDelayMs(nowMs)) {
         delays.push_back(*delay);
-        sinceLossMs += *delay;
+        nowMs += *delay;
     }
     EXPECT_EQ(delays,
               (std::vector<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000, 30000}));
     EXPECT_EQ(policy.attempt(), 9);
     policy.reset();
-    EXPECT_EQ(policy.nextDelayMs(0), 1000);
+    EXPECT_EQ(policy.nextDelayMs(nowMs), 1000);
     EXPECT_EQ(policy.attempt(), 1);
+}
+
+TEST(ReconnectPolicyTest, OnlySteadyPlayingStartsTheCountOver) {
+    struct Row {
+        const char* name;
+        std::int64_t playedMs;  // between the first loss's reconnect and the second loss
+        int secondDelayMs;
+    };
+    for (const Row& row : {Row{"half a second of sound", 500, 2000},
+                           Row{"just short of steady", 29999, 2000}, Row{"steady", 30000, 1000}}) {
+        ReconnectPolicy policy(ReconnectLimits{});
+        ASSERT_EQ(policy.nextDelayMs(0), 1000) << row.name;
+        policy.playing(1000);
+        EXPECT_EQ(policy.nextDelayMs(1000 + row.playedMs), row.secondDelayMs) << row.name;
+    }
+    // A server that plays a moment on every connection is given up within the budget.
+    ReconnectPolicy policy(ReconnectLimits{});
+    std::int64_t nowMs = 0;
+    int attempts = 0;
+    while (auto delay = policy.nextDelayMs(nowMs)) {
+        nowMs += *delay;
+        policy.playing(nowMs);
+        nowMs += 500;
+        ASSERT_LT(++attempts, 100);
+    }
 }
 
 TEST(StreamTitleTest, KeepsUtf8ReadsLatin1AndDropsControls) {

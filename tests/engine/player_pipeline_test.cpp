@@ -29,6 +29,20 @@ constexpr double kToneHz = 440;
 constexpr double kOtherHz = 1000;
 constexpr double kToneSeconds = 0.5;
 constexpr int kStallTimeoutMs = 1500;
+// Long enough for every buffer to fill and the source to wait for room.
+constexpr auto kFullSpeedWatch = 10s;
+// Budgets scaled down from minutes to seconds: steady playing never reached.
+constexpr ReconnectLimits kQuickRetries{200, 400, 6000, 30000};
+constexpr int kLifecycleRounds = 200;
+constexpr auto kShutdownBound = 2s;
+// Idle threads GLib's pools keep for later (streaming tasks, the resolver).
+constexpr std::size_t kPoolThreads = 12;
+
+std::size_t threadCount() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                      std::filesystem::directory_iterator()));
+}
 
 const std::string kConnecting = "正在连接 127.0.0.1…";
 
@@ -337,6 +351,89 @@ TEST_F(PlayerPipelineTest, GivesUpOnAServerThatIsGoneWithOneWarning) {
     EXPECT_EQ(listener->notices()[0].warningType,
               static_cast<int>(FailureKind::ReconnectsExhausted));
     EXPECT_EQ(state(), ps::Stopped);
+}
+
+TEST_F(PlayerPipelineTest, AServerFasterThanRealTimeIsNeverTakenForAStall) {
+    for (const char* path : {"/tone.mp3?repeat=4", "/live?kbps=0"}) {
+        SCOPED_TRACE(path);
+        makePlayer();
+        setUrl(server.url(path));
+        ASSERT_TRUE(waitForState(ps::Playing));
+        EXPECT_FALSE(runUntil([&] { return state() != ps::Playing; }, kFullSpeedWatch))
+            << player->status();
+        EXPECT_TRUE(hearsTone());
+    }
+}
+
+TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThenWarnsOnce) {
+    struct Row {
+        const char* name;
+        const char* path;
+        double heardS;
+    };
+    // 10 s of the tone; the cut comes after 3 s of it, within milliseconds.
+    for (const Row& row :
+         {Row{"cut on every connection", "/truncated.mp3?bytes=160000&range=0&drop_after=48000", 3},
+          Row{"cut once", "/truncated.mp3?bytes=160000&range=0&drop_after=48000&session=cut",
+              10}}) {
+        SCOPED_TRACE(row.name);
+        makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, kQuickRetries});
+        const std::size_t framesBefore = sound.frameCount();
+        setUrl(server.url(row.path));
+        ASSERT_TRUE(waitForState(ps::Playing));
+        ASSERT_TRUE(waitForState(ps::Stopped, 20s)) << player->status();
+        runFor(kQuietAfterNotice);
+        // Nothing repeated, nothing lost but the frame cut in two and the
+        // decoder's warm-up at the join: a few frames of 26 ms.
+        const auto heardFrames = static_cast<double>(sound.frameCount() - framesBefore);
+        EXPECT_NEAR(heardFrames / 44100, row.heardS, 0.15);
+        const auto notices = listener->notices();
+        if (row.heardS < 10) {
+            ASSERT_EQ(notices.size(), 1u);
+            EXPECT_EQ(notices[0].warningType, static_cast<int>(FailureKind::ConnectionLost));
+        } else {
+            EXPECT_TRUE(notices.empty());
+            EXPECT_EQ(player->status(), "播放结束");
+        }
+    }
+}
+
+TEST_F(PlayerPipelineTest, GivesUpOnAServerThatStallsOnEveryConnectionWithinTheBudget) {
+    makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, kQuickRetries});
+    setUrl(server.url("/live?stall_after=24000"));
+    ASSERT_TRUE(waitForNotice(30s));
+    runFor(kQuietAfterNotice);
+    ASSERT_EQ(listener->notices().size(), 1u);
+    EXPECT_EQ(listener->notices()[0].warningType,
+              static_cast<int>(FailureKind::ReconnectsExhausted));
+    const auto states = folded(listener->states());
+    EXPECT_GE(std::count(states.begin(), states.end(), ps::Playing), 2);
+}
+
+TEST_F(PlayerPipelineTest, RidesOutAStationWhoseMountIsNotFoundWhileItsSourceRestarts) {
+    makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, kQuickRetries});
+    setUrl(server.url("/live?drop_after=24000&session=restart&gone=3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    ASSERT_TRUE(waitForState(ps::Playing, 10s));
+    EXPECT_TRUE(listener->sawStatus("连接中断，正在重连（第 4 次）…"));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+// Run under AddressSanitizer and ThreadSanitizer too (see the README).
+TEST_F(PlayerPipelineTest, OpensAndDestroysThePlayerMidConnectLeavingNoThreadBehind) {
+    const std::size_t threadsBefore = threadCount();
+    for (int round = 0; round < kLifecycleRounds; ++round) {
+        makePlayer();
+        // Not timed: the sanitizers slow every call down.
+        player->setURL(server.url(round % 2 == 0 ? "/tone.mp3" : "/live?delay_ms=30"));
+        runFor(std::chrono::milliseconds(round % 8 * 5));  // from before the request to playing
+        const auto start = Clock::now();
+        player.reset();
+        ASSERT_LT(Clock::now() - start, kShutdownBound) << "round " << round;
+    }
+    EXPECT_LE(threadCount(), threadsBefore + kPoolThreads);
 }
 
 TEST_F(PlayerPipelineTest, WorksWithoutGLibsDispatcherThroughAPostedQueue) {

@@ -105,6 +105,19 @@ class StreamServerTest(unittest.TestCase):
                 with self.get(faulty) as answer:
                     self.assertEqual(len(answer.read(9000)), 9000, "the third one is clean")
 
+    def test_a_mount_answers_not_found_while_its_source_is_gone_then_streams(self):
+        path = "/live?burst=9000&drop_after=1000&session=gone&gone=2"
+        with self.get(path) as answer:
+            self.assertEqual(len(answer.read()), 1000)
+        for _ in range(2):
+            with self.assertRaises(urllib.error.HTTPError) as caught:
+                self.get(path)
+            self.assertEqual(caught.exception.code, 404)
+        with self.get(path) as answer:
+            self.assertEqual(len(answer.read(9000)), 9000)
+        with self.get("/tone.mp3?repeat=3") as answer:
+            self.assertEqual(int(answer.headers["Content-Length"]), 3 * TONE_BYTES)
+
     def test_live_sends_icy_titles_only_when_asked(self):
         with self.get("/live?burst=4000&metaint=1000") as answer:
             self.assertIsNone(answer.headers["icy-metaint"])

@@ -8,7 +8,6 @@ from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler
 from urllib.parse import parse_qs, quote, urlsplit
 
-import endless_wav
 import icy
 import playlists
 
@@ -30,8 +29,6 @@ routes (GET; HEAD too for files):
   /redirect?hops=N&to=P  a chain of N redirects (code=301|302|303|307|308) ending at path P
   /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
   /refused               redirect to a port on which nothing listens
-  /endless.wav           endless silent WAV, 8 channels of 64-bit float at 192 kHz (12.3 MB/s)
-  /endless.wav/sent      body bytes sent on /endless.wav so far, as text
   anything else          404
   with --tls-port, every route is also served over https behind a self-signed certificate
 
@@ -44,6 +41,10 @@ query parameters (files and /live):
                 K get these faults (drops=1), later ones are served cleanly
   stall_after=N stop sending after N bytes of body but keep the connection open
   range=0       ignore Range requests (no Accept-Ranges), as some servers do
+  gone=N        with session=K: the N connections after the faulty ones answer 404, as
+                Icecast does while a mount has no source, then it streams again
+files only:
+  repeat=N      the file N times over as one body (a long file, e.g. for full speed)
 /live only:
   source=tone|tone320|melody   what it loops (default tone)
   metaint=N     ICY metadata interval in bytes (default 16000)
@@ -63,6 +64,10 @@ REQUEST_READ_TIMEOUT_S = 30
 
 
 class BadRequest(Exception):
+    pass
+
+
+class MountGone(Exception):
     pass
 
 
@@ -149,6 +154,8 @@ class StreamHandler(BaseHTTPRequestHandler):
                 self._route(parts.path, query, head)
             except BadRequest as exc:
                 self._plain(400, f"{exc}\n", head)
+            except MountGone:
+                self._plain(404, "no source on this mount\n", head)
         except (BrokenPipeError, ConnectionResetError, TimeoutError):
             pass  # The client went away or stopped reading: nothing left to answer.
         finally:
@@ -157,7 +164,8 @@ class StreamHandler(BaseHTTPRequestHandler):
     def _route(self, path: str, query: Query, head: bool):
         files = {"/tone.mp3": "tone", "/tone320.mp3": "tone320", "/melody.mp3": "melody"}
         if path in files:
-            self._file(self.server.media[files[path]], query, head)
+            repeat = query.number("repeat", 1, low=1, high=64)
+            self._file(self.server.media[files[path]] * repeat, query, head)
         elif path in ("/live", "/live.mp3"):
             self._live(query, head)
         elif path == "/demo":
@@ -182,10 +190,6 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._redirect(302, "/redirect-loop?back=1" if back else "/redirect-loop", head)
         elif path == "/refused":
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
-        elif path == "/endless.wav" and not head:
-            endless_wav.serve(self)
-        elif path == "/endless.wav/sent":
-            self._plain(200, f"{self.server.endless_wav_bytes.value}\n", head)
         elif path == "/":
             self._plain(200, ROUTES_HELP + playlists.ROUTES_HELP, head)
         elif playlists.serve(self, path, query, head, find_closed_port()):
@@ -242,8 +246,12 @@ class StreamHandler(BaseHTTPRequestHandler):
         session = query.text("session")
         faulty = delivery.drop_after is not None or delivery.stall_after is not None
         if faulty and session is not None:
-            if self.server.sessions.visit(session) > query.number("drops", 1):
+            visit = self.server.sessions.visit(session)
+            drops = query.number("drops", 1)
+            if visit > drops:
                 delivery.drop_after = delivery.stall_after = None
+            if drops < visit <= drops + query.number("gone", 0):
+                raise MountGone()
         return delivery
 
     def _file(self, data: bytes, query: Query, head: bool):

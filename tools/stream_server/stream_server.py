@@ -21,7 +21,6 @@ from http.server import ThreadingHTTPServer
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import certificate  # noqa: E402
-import endless_wav  # noqa: E402
 import media_cache  # noqa: E402
 import playlists  # noqa: E402
 from stream_handler import LOOPBACK, ROUTES_HELP, StreamHandler, find_closed_port  # noqa: E402
@@ -66,7 +65,6 @@ class StreamServer(ThreadingHTTPServer):
         self.stopping = stopping
         self.sessions = SessionBook(limits.max_sessions)
         self.slots = threading.BoundedSemaphore(limits.max_connections)
-        self.endless_wav_bytes = endless_wav.ByteCount()
         self.scheme = "http"
         self.hls_dir = None  # set before serving
         if tls_context is not None:
