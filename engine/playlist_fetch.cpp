@@ -50,11 +50,12 @@ GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
 
 }  // namespace
 
-PlaylistFetch::PlaylistFetch(const std::string& uri, UiPost post, Done done)
+PlaylistFetch::PlaylistFetch(const std::string& uri, UiPost post, StateWorker& worker, Done done)
     : received_(std::make_shared<Received>()),
       finalUri_(uri),
       done_(std::move(done)),
-      timeout_(post) {
+      timeout_(post),
+      worker_(worker) {
     GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     GstElement* source = makeElement("souphttpsrc");
     GstElement* sink = makeElement("appsink");
@@ -71,15 +72,17 @@ PlaylistFetch::PlaylistFetch(const std::string& uri, UiPost post, Done done)
     GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
     bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post),
                                           [this](GstMessage* message) { onMessage(message); });
-    worker_ = std::make_unique<StateWorker>(pipeline.get());
-    worker_->request(GST_STATE_PLAYING);
+    worker_.request(pipeline.get(), GST_STATE_PLAYING);
+    pipeline_ = std::move(pipeline);
     timeout_.start(kTimeoutMs, [this] { finish(FetchedBody::Outcome::TimedOut); });
 }
 
 PlaylistFetch::~PlaylistFetch() {
     timeout_.cancel();
     bridge_.reset();
-    worker_.reset();
+    if (pipeline_) {
+        worker_.retire(pipeline_.get());
+    }
 }
 
 void PlaylistFetch::onMessage(GstMessage* message) {
@@ -116,7 +119,8 @@ void PlaylistFetch::finish(FetchedBody::Outcome outcome) {
     }
     timeout_.cancel();
     bridge_.reset();
-    worker_.reset();
+    worker_.retire(pipeline_.get());
+    pipeline_.reset();
     FetchedBody result{outcome, {}, std::move(finalUri_)};
     if (outcome == FetchedBody::Outcome::Complete || outcome == FetchedBody::Outcome::TooLarge) {
         std::lock_guard lock(received_->mutex);

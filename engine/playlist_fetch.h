@@ -39,8 +39,9 @@ class PlaylistFetch {
     using Done = std::function<void(FetchedBody)>;
 
     // done runs once, on the user-interface thread, unless the fetch is
-    // destroyed first; it may destroy the fetch.
-    PlaylistFetch(const std::string& uri, UiPost post, Done done);
+    // destroyed first; it may destroy the fetch. The worker changes the
+    // fetch's states and must outlive it.
+    PlaylistFetch(const std::string& uri, UiPost post, StateWorker& worker, Done done);
     // Cancels: the source is unblocked and taken down on the state worker's
     // thread; done is not called.
     ~PlaylistFetch();
@@ -58,7 +59,8 @@ class PlaylistFetch {
     Done done_;
     UiTimer timeout_;
     std::unique_ptr<BusBridge> bridge_;
-    std::unique_ptr<StateWorker> worker_;
+    StateWorker& worker_;
+    GstPtr<GstElement> pipeline_;
 };
 
 }  // namespace velmora::engine

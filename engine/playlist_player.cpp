@@ -139,7 +139,8 @@ void PlaylistPlayer::fetch(Candidate candidate, bool fromStream) {
     events_.setStatus(ps::Transitioning, status_text::connecting(hostOf(candidate.uri)));
     const std::string uri = candidate.uri;
     fetch_ = std::make_unique<PlaylistFetch>(
-        uri, post_, [this, candidate = std::move(candidate), fromStream](FetchedBody fetched) {
+        uri, post_, fetchWorker_,
+        [this, candidate = std::move(candidate), fromStream](FetchedBody fetched) {
             onFetched(candidate, fromStream, std::move(fetched));
             events_.deliver();
         });

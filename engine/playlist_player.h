@@ -104,7 +104,8 @@ class PlaylistPlayer final : public playback::Player,
     MediaAddress address_;
     std::string url_;
     Phase phase_ = Phase::Idle;
-    bool failover_ = false;  // a network request: failures go to the next candidate
+    bool failover_ = false;    // a network request: failures go to the next candidate
+    StateWorker fetchWorker_;  // before the fetch: it outlives it
     std::unique_ptr<PlaylistFetch> fetch_;
     Candidate current_;
     std::vector<Candidate> queue_;
