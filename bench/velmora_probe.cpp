@@ -9,8 +9,11 @@
 // Ends after N seconds, or when the media ends or fails. Exit code 0 when it
 // played, 1 after a failure, 2 for a bad command line, 3 when it never
 // played within the time. --null-sink discards the sound in real time,
-// --unpaced-sink as fast as it decodes (for soaks).
+// --unpaced-sink as fast as it decodes (for soaks). --heap-every S adds, every
+// S seconds, what the process has allocated and not freed:
+//   {"t_ms":1000,"event":"heap","in_use_kib":5120}
 #include <glib.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -121,12 +124,19 @@ int usage() {
 int main(int argc, char* argv[]) {
     std::string url;
     double seconds = 0;
+    double heapEveryS = 0;
     velmora::engine::EngineOptions options;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             char* end = nullptr;
             seconds = std::strtod(argv[++i], &end);
             if (end == argv[i] || *end != '\0' || seconds < 0) {
+                return usage();
+            }
+        } else if (std::strcmp(argv[i], "--heap-every") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            heapEveryS = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || heapEveryS <= 0) {
                 return usage();
             }
         } else if (std::strcmp(argv[i], "--null-sink") == 0) {
@@ -159,6 +169,19 @@ int main(int argc, char* argv[]) {
                     return G_SOURCE_REMOVE;
                 },
                 &listener);
+        }
+        if (heapEveryS > 0) {
+            // The allocator's own count: the resident size also holds what it
+            // keeps after a free, which swings by tens of megabytes.
+            g_timeout_add(
+                static_cast<guint>(heapEveryS * 1000),
+                [](gpointer) -> gboolean {
+                    const struct mallinfo2 info = mallinfo2();
+                    printEvent("\"event\":\"heap\",\"in_use_kib\":" +
+                               std::to_string((info.uordblks + info.hblkhd) / 1024));
+                    return G_SOURCE_CONTINUE;
+                },
+                nullptr);
         }
         g_main_loop_run(loop);
         exitCode = listener.exitCode();

@@ -29,10 +29,13 @@ struct Gate {
     }
 };
 
+// A sync handler that drops a message owns the bus's reference to it: the
+// reference travels with the posted task, or is released here.
 GstBusSyncReply onPosted(GstBus*, GstMessage* message, gpointer data) {
     const auto& gate = *static_cast<const Gate*>(data);
+    MessagePtr owned(message);
     if (!gate.delivery.expired()) {
-        gate.deliverLater(MessagePtr(GST_MESSAGE_CAST(gst_message_ref(message))));
+        gate.deliverLater(std::move(owned));
     }
     return GST_BUS_DROP;
 }

@@ -1,6 +1,11 @@
 #include "error_mapping.h"
 
+#include <gst/pbutils/pbutils.h>
+
+#include <cstring>
+
 #include "gst_handles.h"
+#include "stream_title.h"
 
 namespace velmora::engine {
 
@@ -125,6 +130,87 @@ ErrorFacts readErrorFacts(GstMessage* error) {
         facts.httpStatus = static_cast<int>(status);
     }
     return facts;
+}
+
+namespace {
+
+bool startsWith(const char* text, const char* prefix) {
+    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+std::string headerValue(const GstStructure* headers, const char* name) {
+    if (headers == nullptr) {
+        return {};
+    }
+    for (int i = 0; i < gst_structure_n_fields(headers); ++i) {
+        const char* field = gst_structure_nth_field_name(headers, i);
+        if (g_ascii_strcasecmp(field, name) == 0) {
+            const GValue* value = gst_structure_get_value(headers, field);
+            if (G_VALUE_HOLDS_STRING(value)) {
+                return g_value_get_string(value);
+            }
+            return "?";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<HttpAnswer> readHttpAnswer(GstMessage* element) {
+    const GstStructure* structure = gst_message_get_structure(element);
+    if (structure == nullptr || !gst_structure_has_name(structure, "http-headers")) {
+        return std::nullopt;
+    }
+    HttpAnswer answer;
+    if (const char* target = gst_structure_get_string(structure, "redirection-uri")) {
+        answer.redirectedTo = target;
+    }
+    guint status = 0;
+    if (gst_structure_get_uint(structure, "http-status-code", &status)) {
+        answer.status = static_cast<int>(status);
+    }
+    const GstStructure* response = nullptr;
+    if (gst_structure_get(structure, "response-headers", GST_TYPE_STRUCTURE, &response, nullptr) &&
+        response != nullptr) {
+        const bool icy = !headerValue(response, "icy-metaint").empty() ||
+                         !headerValue(response, "icy-name").empty();
+        answer.hasLength = !icy && !headerValue(response, "Content-Length").empty();
+        answer.stationName = streamTitleText(headerValue(response, "icy-name"));
+        gst_structure_free(const_cast<GstStructure*>(response));
+    }
+    return answer;
+}
+
+std::optional<bool> readMissingDecoder(GstMessage* element) {
+    if (!gst_is_missing_plugin_message(element)) {
+        return std::nullopt;
+    }
+    // decodebin's warning says the same in words, in the user's language:
+    // only the caps are read.
+    const GValue* detail = gst_structure_get_value(gst_message_get_structure(element), "detail");
+    if (detail == nullptr || !GST_VALUE_HOLDS_CAPS(detail)) {
+        return false;
+    }
+    const GstCaps* caps = gst_value_get_caps(detail);
+    return gst_caps_get_size(caps) > 0 &&
+           startsWith(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+}
+
+std::optional<std::string> readStreamTitle(GstMessage* tags) {
+    GstTagList* rawTags = nullptr;
+    gst_message_parse_tag(tags, &rawTags);
+    TagListPtr list(rawTags);
+    gchar* rawTitle = nullptr;
+    if (!gst_tag_list_get_string(list.get(), GST_TAG_TITLE, &rawTitle)) {
+        return std::nullopt;
+    }
+    GCharPtr title(rawTitle);
+    std::string text = streamTitleText(title.get());
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 }  // namespace velmora::engine

@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 
+#include <optional>
 #include <string>
 
 #include "failure.h"
@@ -38,5 +39,25 @@ ErrorVerdict classifyError(const ErrorFacts& facts);
 // message; the other facts come from the session. The http status is taken
 // from the error's details when souphttpsrc put it there.
 ErrorFacts readErrorFacts(GstMessage* error);
+
+// What the messages before an error tell; each reader returns nothing for a
+// message that is not of its kind.
+
+struct HttpAnswer {
+    int status = 0;                 // 0 when the message has none
+    std::string redirectedTo;       // empty when not redirected
+    std::optional<bool> hasLength;  // false: an endless stream (ICY, or no length)
+    std::string stationName;        // a radio station's icy-name, cleaned
+};
+// souphttpsrc's "http-headers" element message.
+std::optional<HttpAnswer> readHttpAnswer(GstMessage* element);
+
+// decodebin's missing-plugin message, by the caps it names: true when a
+// decoder for audio is missing, false when the content is not audio at all.
+std::optional<bool> readMissingDecoder(GstMessage* element);
+
+// A TAG message's stream title, cleaned for the status line; nothing when it
+// carries none worth showing.
+std::optional<std::string> readStreamTitle(GstMessage* tags);
 
 }  // namespace velmora::engine

@@ -29,6 +29,15 @@ void ListenerQueue::queueMediaError() { events_.push_back({Event::Kind::MediaErr
 
 void ListenerQueue::queueMediaChange() { events_.push_back({Event::Kind::MediaChange, 0, 0, {}}); }
 
+void ListenerQueue::queueNotice(const Failure& failure) {
+    if (noticeFor(failure.kind) == Notice::Warning) {
+        queueWarning(static_cast<std::int32_t>(failure.kind), failure.httpStatus,
+                     failureStatusText(failure));
+    } else {
+        queueMediaError();
+    }
+}
+
 void ListenerQueue::postDelivery() {
     if (deliveryPosted_ || events_.empty()) {
         return;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "failure.h"
 #include "playback/player.h"
 #include "ui_thread.h"
 
@@ -29,6 +30,8 @@ class ListenerQueue {
     void queueWarning(std::int32_t warningType, std::int32_t param, std::string description);
     void queueMediaError();
     void queueMediaChange();
+    // A Warning or a MediaError, as the failure's kind says.
+    void queueNotice(const Failure& failure);
 
     // Delivers later, from the main loop: after a call on the player.
     void postDelivery();

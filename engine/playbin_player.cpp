@@ -1,18 +1,13 @@
 #include "playbin_player.h"
 
-#include <gst/pbutils/pbutils.h>
-
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <iterator>
-#include <limits>
 #include <utility>
 
 #include "error_mapping.h"
 #include "playback/player_error.h"
 #include "status_texts.h"
-#include "stream_title.h"
 
 namespace velmora::engine {
 namespace {
@@ -22,15 +17,6 @@ namespace ps = playback::play_state;
 // How often the user-interface thread looks at the stream: stall and
 // starvation checks.
 constexpr int kWatchdogPeriodMs = 100;
-// Less sound than this ahead of the listener means the sink is running dry.
-constexpr std::int64_t kStarvingNs = 40 * GST_MSECOND;
-// This much sound ahead of the listener means the network keeps up, whether
-// or not bytes moved lately.
-constexpr std::int64_t kWellSuppliedNs = 1000 * GST_MSECOND;
-constexpr std::int64_t kUnknownNs = std::numeric_limits<std::int64_t>::min();
-// After running dry, playing resumes with this much ahead, doubled each time.
-constexpr std::int64_t kFirstRebufferNs = 1000 * GST_MSECOND;
-constexpr std::int64_t kMaxRebufferNs = 3000 * GST_MSECOND;
 constexpr int kDiagnosisTimeoutMs = 5000;
 constexpr int kSourceTimeoutMarginS = 5;
 // A live stream paused for longer than its buffer holds resumes at the live
@@ -61,40 +47,20 @@ std::int64_t steadyNowMs() {
         .count();
 }
 
-bool startsWith(const char* text, const char* prefix) {
-    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-std::string headerValue(const GstStructure* headers, const char* name) {
-    if (headers == nullptr) {
-        return {};
-    }
-    for (int i = 0; i < gst_structure_n_fields(headers); ++i) {
-        const char* field = gst_structure_nth_field_name(headers, i);
-        if (g_ascii_strcasecmp(field, name) == 0) {
-            const GValue* value = gst_structure_get_value(headers, field);
-            if (G_VALUE_HOLDS_STRING(value)) {
-                return g_value_get_string(value);
-            }
-            return "?";
-        }
-    }
-    return {};
-}
-
 }  // namespace
 
 PlaybinPlayer::PlaybinPlayer(const playback::PlayerSettings& settings, EngineOptions options)
     : settings_(settings),
       options_(std::move(options)),
       post_(options_.postToUiThread ? options_.postToUiThread : defaultUiPost()),
+      events_(post_),
+      recovery_(options_.reconnect),
       stateWorker_(pluginPreloader()),
-      reconnect_(options_.reconnect),
       reconnectTimer_(post_),
       watchdog_(post_) {}
 
 PlaybinPlayer::~PlaybinPlayer() {
-    listener_ = nullptr;
+    events_.setListener(nullptr);
     alive_.reset();
     reconnectTimer_.cancel();
     closeSession();
@@ -104,16 +70,13 @@ PlaybinPlayer::~PlaybinPlayer() {
 
 void PlaybinPlayer::setURL(std::string_view url) {
     closeSession();
-    reconnectTimer_.cancel();
-    reconnecting_ = false;
-    reconnect_.reset();
+    resetRecovery();
     playsDone_ = 0;
-    forgetResume();
     address_ = readMediaAddress(url);
     switch (address_.kind) {
         case MediaAddress::Kind::None:
             intent_ = Intent::Stop;
-            if (state_ != ps::Undefined) {
+            if (events_.state() != ps::Undefined) {
                 setStatus(ps::Stopped, status_text::stopped());
             }
             break;
@@ -138,7 +101,7 @@ void PlaybinPlayer::setURL(std::string_view url) {
             }
             break;
     }
-    postDelivery();
+    events_.postDelivery();
 }
 
 void PlaybinPlayer::play() {
@@ -157,22 +120,21 @@ void PlaybinPlayer::play() {
     if (!session_) {
         if (!resuming) {
             playsDone_ = 0;
-            forgetResume();
-            reconnect_.reset();
+            resetRecovery();
         }
         openSession();
     } else {
         applyPipelineState();
-        if (session_->rebuffering) {
+        if (session_->health.refilling()) {
             setStatus(ps::Buffering, status_text::buffering(0));
-        } else if (session_->reachedPlaying) {
+        } else if (session_->played()) {
             // The pipeline resumes from its own buffer: nothing to wait for.
             setStatus(ps::Playing, status_text::playing(session_->title));
         } else {
             setStatus(ps::Buffering, status_text::buffering(session_->startPercent));
         }
     }
-    postDelivery();
+    events_.postDelivery();
 }
 
 void PlaybinPlayer::pause() {
@@ -180,30 +142,28 @@ void PlaybinPlayer::pause() {
         return;
     }
     intent_ = Intent::Pause;
-    if (reconnecting_) {
+    if (recovery_.reconnecting) {
         // The next play() opens afresh; nothing to wait for until then.
         reconnectTimer_.cancel();
-        reconnecting_ = false;
+        recovery_.reconnecting = false;
     }
     if (session_) {
         session_->pausedAt = Clock::now();
         applyPipelineState();
     }
     setStatus(ps::Paused, status_text::paused());
-    postDelivery();
+    events_.postDelivery();
 }
 
 void PlaybinPlayer::stop() {
-    if (state_ == ps::Undefined) {
+    if (events_.state() == ps::Undefined) {
         return;
     }
     intent_ = Intent::Stop;
-    reconnectTimer_.cancel();
-    reconnecting_ = false;
-    forgetResume();
+    resetRecovery();
     closeSession();
     setStatus(ps::Stopped, status_text::stopped());
-    postDelivery();
+    events_.postDelivery();
 }
 
 playback::MediaDetails PlaybinPlayer::mediaDetails() const {
@@ -241,7 +201,7 @@ void PlaybinPlayer::openSession() {
     setup.volume = std::clamp(settings_.volume, 0, 100) / 100.0;
     setup.mute = settings_.mute;
     setup.balance = std::clamp(settings_.balance, -100, 100) / 100.0;
-    setup.skipBytes = skipBytes_;
+    setup.skipBytes = recovery_.skipBytes;
     // souphttpsrc gives up later than the watchdog, so that a stall is always
     // the watchdog's to report.
     setup.networkTimeoutS = (options_.stallTimeoutMs + 999) / 1000 + kSourceTimeoutMarginS;
@@ -254,16 +214,17 @@ void PlaybinPlayer::openSession() {
         fail(Failure{FailureKind::Internal, 0, {}});
         return;
     }
-    session->lastProgress = Clock::now();
-    session->resumeAtNs = resumeAtNs_;
-    session->holdPaused = resumeAtNs_ > 0;
-    session->skipBytes = skipBytes_;
+    session->health =
+        NetworkHealth(std::chrono::milliseconds(options_.stallTimeoutMs), Clock::now());
+    session->resumeAtNs = recovery_.resumeAtNs;
+    session->holdPaused = recovery_.resumeAtNs > 0;
+    session->skipBytes = recovery_.skipBytes;
     session_ = std::move(session);
     if (session_->holdPaused) {
         // Prerolls (paused, so nothing is heard) to be able to seek.
         session_->pipeline->startGate().openNow();
     }
-    if (!reconnecting_) {
+    if (!recovery_.reconnecting) {
         setStatus(ps::Transitioning, status_text::connecting(address_.host));
     }
     // Straight to PLAYING: the start gate holds the sound back until enough
@@ -274,10 +235,9 @@ void PlaybinPlayer::openSession() {
     }
 }
 
-void PlaybinPlayer::forgetResume() {
-    resumeAtNs_ = -1;
-    rangeIgnored_ = false;
-    skipBytes_ = 0;
+void PlaybinPlayer::resetRecovery() {
+    reconnectTimer_.cancel();
+    recovery_ = Recovery(options_.reconnect);
 }
 
 void PlaybinPlayer::closeSession() {
@@ -290,7 +250,8 @@ void PlaybinPlayer::applyPipelineState() {
     if (!session_) {
         return;
     }
-    const bool play = intent_ == Intent::Play && !session_->rebuffering && !session_->holdPaused;
+    const bool play =
+        intent_ == Intent::Play && !session_->health.refilling() && !session_->holdPaused;
     if (!session_->holdPaused) {
         session_->pipeline->startGate().allow(intent_ == Intent::Play);
     }
@@ -336,12 +297,12 @@ void PlaybinPlayer::onMessage(GstMessage* message) {
             onTags(message);
             break;
         case GST_MESSAGE_DURATION_CHANGED:
-            queueEvent({Event::Kind::MediaChange, {}});
+            events_.queueMediaChange();
             break;
         default:
             break;
     }
-    deliverEvents();
+    events_.deliver();
 }
 
 void PlaybinPlayer::onStateChanged(GstMessage* message) {
@@ -353,18 +314,20 @@ void PlaybinPlayer::onStateChanged(GstMessage* message) {
     if (newState != GST_STATE_PLAYING) {
         return;
     }
-    session_->reachedPlaying = true;
-    reconnecting_ = false;
-    reconnect_.playing(steadyNowMs());
-    resumeAtNs_ = -1;
+    session_->phase = Phase::Playing;
+    recovery_.reconnecting = false;
+    recovery_.policy.playing(steadyNowMs());
+    recovery_.resumeAtNs = -1;
     if (intent_ == Intent::Play) {
         setStatus(ps::Playing, status_text::playing(session_->title));
     }
 }
 
 void PlaybinPlayer::onAsyncDone() {
-    const bool first = !session_->prerolled;
-    session_->prerolled = true;
+    const bool first = !session_->prerolled();
+    if (first) {
+        session_->phase = Phase::Prerolled;
+    }
     session_->pipeline->prerolled();
     GstElement* playbin = session_->pipeline->playbin();
     g_debug("velmora: async done (first %d, resume at %lld)", first,
@@ -387,12 +350,13 @@ void PlaybinPlayer::onAsyncDone() {
 }
 
 void PlaybinPlayer::onEndOfStream() {
-    if (session_->sourceLost || (address_.kind == MediaAddress::Kind::Network && isLive())) {
+    if (session_->ending == Ending::PlayingOut ||
+        (address_.kind == MediaAddress::Kind::Network && isLive())) {
         // A live stream has no end: the server went away.
         loseConnection();
         return;
     }
-    if (!session_->prerolled && !reconnecting_) {
+    if (!session_->prerolled() && !recovery_.reconnecting) {
         fail(Failure{FailureKind::NotAudio, 0, {}});
         return;
     }
@@ -407,19 +371,23 @@ void PlaybinPlayer::onEndOfStream() {
     setStatus(ps::MediaEnded, status_text::ended());
     // "Ended" is shown for itself before the player settles in "stopped".
     post_([alive = std::weak_ptr<int>(alive_), this] {
-        if (alive.lock() && state_ == ps::MediaEnded) {
+        if (alive.lock() && events_.state() == ps::MediaEnded) {
             setStatus(ps::Stopped, status_text::ended());
-            deliverEvents();
+            events_.deliver();
         }
     });
 }
 
 void PlaybinPlayer::onError(GstMessage* message) {
     // Only the first ERROR of a failure counts: more errors and an EOS follow.
-    if (session_->failed) {
+    if (session_->ending != Ending::None) {
         return;
     }
-    session_->failed = true;
+    session_->ending = Ending::Failed;
+    // The pipeline as it failed, for a developer: written only when
+    // GST_DEBUG_DUMP_DOT_DIR names a folder.
+    GST_DEBUG_BIN_TO_DOT_FILE_WITH_TS(GST_BIN(session_->pipeline->playbin()),
+                                      GST_DEBUG_GRAPH_SHOW_ALL, "velmora-error");
     ErrorFacts facts = readErrorFacts(message);
     facts.networkSource = address_.kind == MediaAddress::Kind::Network;
     facts.httpStatus = std::max(facts.httpStatus, session_->httpStatus);
@@ -432,7 +400,8 @@ void PlaybinPlayer::onError(GstMessage* message) {
     // A station whose source restarts answers "not found" (Icecast: a mount
     // with no source) or "unavailable" for a while: only the stream that
     // played before is retried through it.
-    const bool stationRestarting = reconnecting_ && kind == FailureKind::HttpError && status == 404;
+    const bool stationRestarting =
+        recovery_.reconnecting && kind == FailureKind::HttpError && status == 404;
     const bool streamLost =
         facts.networkSource && (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
                                 kind == FailureKind::TimedOut || stationRestarting ||
@@ -444,16 +413,16 @@ void PlaybinPlayer::onError(GstMessage* message) {
     if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK) {
         // The server ignores Range (souphttpsrc's own resume asked for it):
         // the next attempt starts the file over and skips what arrived.
-        resumeAtNs_ = -1;
-        rangeIgnored_ = true;
+        recovery_.resumeAtNs = -1;
+        recovery_.rangeIgnored = true;
     }
     if (streamLost && bytes > session_->skipBytes) {
         // The source pushes an end-of-stream behind its error: what arrived
         // plays out first, and the reconnect waits for that end.
-        session_->sourceLost = true;
+        session_->ending = Ending::PlayingOut;
         return;
     }
-    if (streamLost && (hadData || reconnecting_)) {
+    if (streamLost && (hadData || recovery_.reconnecting)) {
         loseConnection();
         return;
     }
@@ -466,7 +435,7 @@ void PlaybinPlayer::onError(GstMessage* message) {
         diagnosis_ = std::make_unique<HostDiagnosis>(failedUri, kDiagnosisTimeoutMs, post_,
                                                      [this](Failure failure) {
                                                          fail(failure);
-                                                         deliverEvents();
+                                                         events_.deliver();
                                                      });
         return;
     }
@@ -486,79 +455,45 @@ void PlaybinPlayer::onWarning(GstMessage* message) {
         fail(Failure{FailureKind::NoAudioOutput, 0, {}});
         return;
     }
-    // "No decoder available for type 'text/html'": the content is no audio.
-    static constexpr char kNoDecoder[] = "No decoder available for type '";
-    if (warning && startsWith(warning->message, kNoDecoder)) {
-        const char* type = warning->message + std::strlen(kNoDecoder);
-        if (startsWith(type, "audio/")) {
-            session_->decoderMissing = true;
-        } else {
-            session_->contentNotAudio = true;
-        }
-    }
 }
 
 void PlaybinPlayer::onElementMessage(GstMessage* message) {
-    if (gst_is_missing_plugin_message(message)) {
-        const GstStructure* details = gst_message_get_structure(message);
-        const GValue* detail = gst_structure_get_value(details, "detail");
-        bool audio = false;
-        if (detail != nullptr && GST_VALUE_HOLDS_CAPS(detail)) {
-            const GstCaps* caps = gst_value_get_caps(detail);
-            audio = gst_caps_get_size(caps) > 0 &&
-                    startsWith(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+    if (const std::optional<bool> audio = readMissingDecoder(message)) {
+        (*audio ? session_->decoderMissing : session_->contentNotAudio) = true;
+        return;
+    }
+    if (const std::optional<HttpAnswer> answer = readHttpAnswer(message)) {
+        if (!answer->redirectedTo.empty()) {
+            session_->redirectedTo = answer->redirectedTo;
         }
-        (audio ? session_->decoderMissing : session_->contentNotAudio) = true;
+        if (answer->status > 0) {
+            session_->httpStatus = answer->status;
+        }
+        if (answer->hasLength) {
+            session_->hasLength = answer->hasLength;
+        }
+        if (!answer->stationName.empty()) {
+            session_->stationName = answer->stationName;
+        }
         return;
     }
     const GstStructure* structure = gst_message_get_structure(message);
-    if (structure == nullptr) {
-        return;
-    }
-    if (gst_structure_has_name(structure, StartGate::kProgressMessage)) {
+    if (structure != nullptr && gst_structure_has_name(structure, StartGate::kProgressMessage)) {
         gst_structure_get_int(structure, "percent", &session_->startPercent);
-        if (intent_ == Intent::Play && !session_->reachedPlaying && !reconnecting_) {
+        if (intent_ == Intent::Play && !session_->played() && !recovery_.reconnecting) {
             setStatus(ps::Buffering, status_text::buffering(session_->startPercent));
         }
-        return;
-    }
-    if (!gst_structure_has_name(structure, "http-headers")) {
-        return;
-    }
-    if (const char* target = gst_structure_get_string(structure, "redirection-uri")) {
-        session_->redirectedTo = target;
-    }
-    guint status = 0;
-    if (gst_structure_get_uint(structure, "http-status-code", &status)) {
-        session_->httpStatus = static_cast<int>(status);
-    }
-    const GstStructure* response = nullptr;
-    if (gst_structure_get(structure, "response-headers", GST_TYPE_STRUCTURE, &response, nullptr) &&
-        response != nullptr) {
-        const bool icy = !headerValue(response, "icy-metaint").empty() ||
-                         !headerValue(response, "icy-name").empty();
-        session_->hasLength = !icy && !headerValue(response, "Content-Length").empty();
-        session_->stationName = streamTitleText(headerValue(response, "icy-name"));
-        gst_structure_free(const_cast<GstStructure*>(response));
     }
 }
 
 void PlaybinPlayer::onTags(GstMessage* message) {
-    GstTagList* rawTags = nullptr;
-    gst_message_parse_tag(message, &rawTags);
-    TagListPtr tags(rawTags);
-    gchar* rawTitle = nullptr;
-    if (!gst_tag_list_get_string(tags.get(), GST_TAG_TITLE, &rawTitle)) {
+    std::optional<std::string> title = readStreamTitle(message);
+    if (!title || *title == session_->title) {
         return;
     }
-    GCharPtr title(rawTitle);
-    std::string text = streamTitleText(title.get());
-    if (text.empty() || text == session_->title) {
-        return;
-    }
-    session_->title = std::move(text);
-    queueEvent({Event::Kind::MediaChange, {}});
-    if (state_ == ps::Playing) {
+    session_->title = std::move(*title);
+    events_.queueMediaChange();
+    if (events_.state() == ps::Playing) {
         setStatus(ps::Playing, status_text::playing(session_->title));
     }
 }
@@ -569,34 +504,24 @@ void PlaybinPlayer::onWatchdog() {
     if (!session_) {
         return;
     }
-    if (checkStall()) {
-        deliverEvents();
+    const SourceProgress& progress = session_->pipeline->progress();
+    const NetworkHealth::Look look{Clock::now(), progress.bytes, soundAheadNs(),
+                                   intent_ == Intent::Play, progress.finished};
+    if (checkStall(look)) {
+        events_.deliver();
         return;
     }
-    checkStarvation();
-    deliverEvents();
+    checkStarvation(look);
+    events_.deliver();
     watchdog_.start(kWatchdogPeriodMs, [this] { onWatchdog(); });
 }
 
-bool PlaybinPlayer::checkStall() {
-    const auto now = Clock::now();
-    const SourceProgress& progress = session_->pipeline->progress();
-    const std::uint64_t bytes = progress.bytes;
-    // A server faster than real time fills every buffer, and then the source
-    // waits for room, sometimes for many seconds: no bytes move, yet nothing
-    // is missing. Only a stream that lets the sound ahead run low is stalled.
-    const bool wellSupplied = soundAheadNs() >= kWellSuppliedNs;
-    if (bytes != session_->bytesAtLastCheck || wellSupplied || intent_ != Intent::Play ||
-        progress.finished) {
-        session_->bytesAtLastCheck = bytes;
-        session_->lastProgress = now;
-        return false;
-    }
-    if (now - session_->lastProgress < std::chrono::milliseconds(options_.stallTimeoutMs)) {
+bool PlaybinPlayer::checkStall(const NetworkHealth::Look& look) {
+    if (!session_->health.stalled(look)) {
         return false;
     }
     g_debug("velmora: no data for %d ms", options_.stallTimeoutMs);
-    if (session_->reachedPlaying || reconnecting_) {
+    if (session_->played() || recovery_.reconnecting) {
         loseConnection();
     } else {
         fail(Failure{FailureKind::TimedOut, 0, {}});
@@ -604,54 +529,35 @@ bool PlaybinPlayer::checkStall() {
     return true;
 }
 
-void PlaybinPlayer::checkStarvation() {
+void PlaybinPlayer::checkStarvation(const NetworkHealth::Look& look) {
     // An unpaced sink takes the sound as fast as it is decoded: nothing is
     // ever ahead of it, and nothing is missing either.
-    if (!session_->reachedPlaying || intent_ != Intent::Play ||
+    if (!session_->played() || intent_ != Intent::Play ||
         options_.audioOutput == AudioOutput::Unpaced) {
         return;
     }
-    if (session_->pipeline->progress().finished) {
-        // Nothing more will come: play out what is there, then the end.
-        if (session_->rebuffering) {
-            session_->rebuffering = false;
+    switch (session_->health.supply(look)) {
+        case NetworkHealth::Supply::Unchanged:
+            break;
+        case NetworkHealth::Supply::RanDry:
+            g_debug("velmora: sound ran out");
+            setStatus(ps::Buffering, status_text::buffering(0));
             applyPipelineState();
-        }
-        return;
+            break;
+        case NetworkHealth::Supply::Refilling:
+            setStatus(ps::Buffering, status_text::buffering(session_->health.refillPercent()));
+            break;
+        case NetworkHealth::Supply::Refilled:
+            applyPipelineState();  // "playing" comes with the pipeline's PLAYING
+            break;
     }
-    const std::int64_t aheadNs = soundAheadNs();
-    if (aheadNs == kUnknownNs) {
-        return;
-    }
-    if (!session_->rebuffering) {
-        if (aheadNs >= kStarvingNs) {
-            return;
-        }
-        // The sound ran out: pause until a longer buffer is there than last time.
-        session_->rebuffering = true;
-        session_->rebufferTargetNs = std::clamp<std::int64_t>(session_->rebufferTargetNs * 2,
-                                                              kFirstRebufferNs, kMaxRebufferNs);
-        g_debug("velmora: sound ran out, buffering %lld ms",
-                static_cast<long long>(session_->rebufferTargetNs / GST_MSECOND));
-        setStatus(ps::Buffering, status_text::buffering(0));
-        applyPipelineState();
-        return;
-    }
-    if (aheadNs >= session_->rebufferTargetNs) {
-        session_->rebuffering = false;
-        applyPipelineState();  // "playing" comes with the pipeline's PLAYING
-        return;
-    }
-    setStatus(ps::Buffering,
-              status_text::buffering(static_cast<int>(std::max<std::int64_t>(0, aheadNs) * 100 /
-                                                      session_->rebufferTargetNs)));
 }
 
 std::int64_t PlaybinPlayer::soundAheadNs() const {
     const std::int64_t queuedEnd = session_->pipeline->startGate().queuedEndNs();
     const std::int64_t position = session_->pipeline->positionNs();
     if (queuedEnd < 0 || position < 0) {
-        return kUnknownNs;
+        return NetworkHealth::kUnknownNs;
     }
     return queuedEnd - position;
 }
@@ -664,13 +570,13 @@ void PlaybinPlayer::loseConnection() {
             fail(Failure{FailureKind::ConnectionLost, 0, {}});
             return;
         }
-        if (rangeIgnored_) {
-            skipBytes_ = std::max<std::uint64_t>(skipBytes_, bytes);
-        } else if (session_->reachedPlaying) {
+        if (recovery_.rangeIgnored) {
+            recovery_.skipBytes = std::max<std::uint64_t>(recovery_.skipBytes, bytes);
+        } else if (session_->played()) {
             // A file goes on where it broke off.
             const std::int64_t position = session_->pipeline->positionNs();
             if (position > 0) {
-                resumeAtNs_ = position;
+                recovery_.resumeAtNs = position;
             }
         }
     }
@@ -678,95 +584,25 @@ void PlaybinPlayer::loseConnection() {
     if (intent_ != Intent::Play) {
         return;  // paused: play() opens afresh
     }
-    reconnecting_ = true;
-    const std::optional<int> delayMs = reconnect_.nextDelayMs(steadyNowMs());
+    recovery_.reconnecting = true;
+    const std::optional<int> delayMs = recovery_.policy.nextDelayMs(steadyNowMs());
     if (!delayMs) {
         fail(Failure{FailureKind::ReconnectsExhausted, 0, {}});
         return;
     }
-    setStatus(ps::Reconnecting, status_text::reconnecting(reconnect_.attempt()));
+    setStatus(ps::Reconnecting, status_text::reconnecting(recovery_.policy.attempt()));
     reconnectTimer_.start(*delayMs, [this] {
         openSession();
-        deliverEvents();
+        events_.deliver();
     });
 }
 
 void PlaybinPlayer::fail(const Failure& failure) {
     closeSession();
-    reconnectTimer_.cancel();
-    reconnecting_ = false;
-    forgetResume();
+    resetRecovery();
     intent_ = Intent::Stop;
     setStatus(ps::Stopped, failureStatusText(failure));
-    queueEvent({noticeFor(failure.kind) == Notice::Warning ? Event::Kind::Warning
-                                                           : Event::Kind::MediaError,
-                failure});
-}
-
-// ---- events to the listener ------------------------------------------------------
-
-void PlaybinPlayer::setStatus(std::int32_t state, std::string text) {
-    if (state == state_ && text == status_) {
-        return;
-    }
-    state_ = state;
-    status_ = std::move(text);
-    queueEvent({Event::Kind::StatusChange, {}});
-}
-
-void PlaybinPlayer::queueEvent(Event event) { events_.push_back(std::move(event)); }
-
-void PlaybinPlayer::postDelivery() {
-    if (deliveryPosted_ || events_.empty()) {
-        return;
-    }
-    deliveryPosted_ = true;
-    post_([alive = std::weak_ptr<int>(alive_), this] {
-        if (alive.lock()) {
-            deliveryPosted_ = false;
-            deliverEvents();
-        }
-    });
-}
-
-void PlaybinPlayer::deliverEvents() {
-    // One at a time from the front: a listener may call back into the player,
-    // or open a modal loop in which more events are delivered.
-    while (!events_.empty()) {
-        const Event event = events_.front();
-        events_.pop_front();
-        switch (event.kind) {
-            case Event::Kind::StatusChange:
-                // Several changes since the last delivery make one event: the
-                // listener reads the current values.
-                if (state_ == notifiedState_ && status_ == notifiedStatus_) {
-                    break;
-                }
-                notifiedState_ = state_;
-                notifiedStatus_ = status_;
-                if (listener_ != nullptr) {
-                    listener_->onStatusChange();
-                }
-                break;
-            case Event::Kind::Warning:
-                if (listener_ != nullptr) {
-                    listener_->onWarning(static_cast<std::int32_t>(event.failure.kind),
-                                         event.failure.httpStatus,
-                                         failureStatusText(event.failure));
-                }
-                break;
-            case Event::Kind::MediaError:
-                if (listener_ != nullptr) {
-                    listener_->onMediaError();
-                }
-                break;
-            case Event::Kind::MediaChange:
-                if (listener_ != nullptr) {
-                    listener_->onMediaChange();
-                }
-                break;
-        }
-    }
+    events_.queueNotice(failure);
 }
 
 }  // namespace velmora::engine

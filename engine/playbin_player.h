@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,7 +11,9 @@
 #include "engine_options.h"
 #include "failure.h"
 #include "host_diagnosis.h"
+#include "listener_queue.h"
 #include "media_address.h"
+#include "network_health.h"
 #include "pipeline.h"
 #include "playback/player.h"
 #include "playback/player_settings.h"
@@ -32,9 +33,9 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
 
     void setURL(std::string_view url) override;
     playback::PlayerControls& controls() override { return *this; }
-    std::int32_t playState() const override { return state_; }
-    std::string status() const override { return status_; }
-    void setListener(playback::PlayerListener* listener) override { listener_ = listener; }
+    std::int32_t playState() const override { return events_.state(); }
+    std::string status() const override { return events_.status(); }
+    void setListener(playback::PlayerListener* listener) override { events_.setListener(listener); }
     playback::MediaDetails mediaDetails() const override;
     int volume() const override { return settings_.volume; }
     void setVolume(int percent) override;
@@ -43,12 +44,20 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     using Clock = std::chrono::steady_clock;
     enum class Intent { Stop, Pause, Play };
 
+    // How far one opening got; a seek or a pause never takes it back.
+    enum class Phase { Connecting, Prerolled, Playing };
+    // How it ends early: the first ERROR closes it (the errors and the
+    // end-of-stream that follow are its echoes), unless sound had arrived,
+    // which plays out first.
+    enum class Ending { None, Failed, PlayingOut };
+
     // One opening of the media: a pipeline and what it has shown so far.
     struct Session {
         std::unique_ptr<Pipeline> pipeline;
-        bool prerolled = false;
-        bool reachedPlaying = false;
-        bool failed = false;            // the first ERROR was taken; the rest follow from it
+        Phase phase = Phase::Connecting;
+        Ending ending = Ending::None;
+        bool prerolled() const { return phase != Phase::Connecting; }
+        bool played() const { return phase == Phase::Playing; }
         std::optional<bool> hasLength;  // false: a live stream with no end
         int httpStatus = 0;
         std::string redirectedTo;  // the last redirect's target
@@ -57,24 +66,12 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
         std::string title;
         std::string stationName;  // icy-name
         int startPercent = 0;
-        // Paused, after the sound ran out, until rebufferTargetNs is ahead.
-        bool rebuffering = false;
-        std::int64_t rebufferTargetNs = 0;
+        NetworkHealth health{std::chrono::milliseconds::zero(), Clock::time_point{}};
         // A file resumed after a drop: prerolls paused, seeks, then plays.
         std::int64_t resumeAtNs = -1;
         bool holdPaused = false;
-        // The connection ended early: what arrived plays out, then the
-        // end-of-stream reconnects.
-        bool sourceLost = false;
         std::uint64_t skipBytes = 0;
-        std::uint64_t bytesAtLastCheck = 0;
-        Clock::time_point lastProgress;
         Clock::time_point pausedAt;
-    };
-
-    struct Event {
-        enum class Kind { StatusChange, Warning, MediaError, MediaChange } kind;
-        Failure failure;
     };
 
     // PlayerControls
@@ -94,18 +91,17 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     void onElementMessage(GstMessage* message);
     void onTags(GstMessage* message);
     void onWatchdog();
-    bool checkStall();
+    bool checkStall(const NetworkHealth::Look& look);
     std::int64_t soundAheadNs() const;
-    void forgetResume();
-    void checkStarvation();
+    void checkStarvation(const NetworkHealth::Look& look);
     void loseConnection();
     void fail(const Failure& failure);
     bool isLive() const;
 
-    void setStatus(std::int32_t state, std::string text);
-    void queueEvent(Event event);
-    void postDelivery();
-    void deliverEvents();
+    void setStatus(std::int32_t state, std::string text) {
+        events_.setStatus(state, std::move(text));
+    }
+    void resetRecovery();
 
     playback::PlayerSettings settings_;
     EngineOptions options_;
@@ -115,22 +111,21 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     MediaAddress address_;
     Intent intent_ = Intent::Stop;
     int playsDone_ = 0;
-    std::int64_t resumeAtNs_ = -1;  // where a file resumes after a drop
-    bool rangeIgnored_ = false;     // the server sends a file whole, from its start
-    std::uint64_t skipBytes_ = 0;   // so a resumed download skips what arrived
+    ListenerQueue events_;
 
-    std::int32_t state_ = playback::play_state::Undefined;
-    std::string status_;
-    std::int32_t notifiedState_ = playback::play_state::Undefined;
-    std::string notifiedStatus_;
-    playback::PlayerListener* listener_ = nullptr;
-    std::deque<Event> events_;
-    bool deliveryPosted_ = false;
+    // What a run of reconnects keeps from one session to the next.
+    struct Recovery {
+        explicit Recovery(ReconnectLimits limits) : policy(limits) {}
+        ReconnectPolicy policy;
+        bool reconnecting = false;
+        std::int64_t resumeAtNs = -1;  // where a file resumes after a drop
+        bool rangeIgnored = false;     // the server sends a file whole, from its start
+        std::uint64_t skipBytes = 0;   // so a resumed download skips what arrived
+    };
+    Recovery recovery_;
 
     StateWorker stateWorker_;  // outlives every session's pipeline
     std::unique_ptr<Session> session_;
-    ReconnectPolicy reconnect_;
-    bool reconnecting_ = false;
     UiTimer reconnectTimer_;
     UiTimer watchdog_;
     std::unique_ptr<HostDiagnosis> diagnosis_;

@@ -3,12 +3,14 @@ level.
 
 The headless probe plays an endless 320 kbit/s MP3 stream with ICY metadata, sent at full speed
 from the loopback, into a sink that does not keep time: it decodes as fast as the machine allows,
-hours of sound in a couple of minutes. After the warm-up, its resident memory is sampled once a
-second; the growth from the median of the first half of the samples to the median of the second
-half must stay under MAX_GROWTH_KIB_PER_MIN. A leak of even a hundred bytes a buffer climbs by
-megabytes a minute at this rate, while a peak taken at one moment, or a straight line fitted
-through the allocator's swings of ten megabytes and more, would measure its mood instead.
-SOAK_SECONDS sets the length.
+hours of sound in a couple of minutes. Once a second the probe reports what it has allocated and
+not freed. At this rate the pipeline's buffers are full nearly all the time, at about 100 MiB,
+and now and then run lower for a moment; a leak raises that ceiling. After the warm-up, the
+highest sample of the second half may stand above the highest of the first half by
+MAX_CEILING_RISE_KIB at most: a leak of even a hundred bytes a buffer adds megabytes a minute.
+The resident size is printed but not judged: at this rate glibc keeps what it was given back,
+and it swings between 60 and 150 MiB while the memory in use stays level. SOAK_SECONDS sets the
+length.
 
 The probe runs with one malloc arena, so that buffers allocated on one streaming thread and freed
 on another do not spread the heap over arenas of their own.
@@ -17,7 +19,6 @@ on another do not spread the heap over arenas of their own.
 import json
 import os
 import re
-import statistics
 import subprocess
 import tempfile
 import time
@@ -29,7 +30,7 @@ from velmora_rig.session import Paths, Session
 SOAK_S = float(os.environ.get("SOAK_SECONDS", 160))
 WARM_UP_S = 45.0
 MIN_BYTES = 10 ** 9
-MAX_GROWTH_KIB_PER_MIN = 2048
+MAX_CEILING_RISE_KIB = 4096
 SAMPLE_INTERVAL_S = 1.0
 EXIT_MARGIN_S = 30.0
 STREAM = "/live?source=tone320&kbps=0"
@@ -44,10 +45,10 @@ class Soak(unittest.TestCase):
                 tempfile.TemporaryFile("w+") as out:
             child = subprocess.Popen(
                 [paths.probe, session.streams.url(STREAM), "--seconds", str(int(SOAK_S)),
-                 "--unpaced-sink"],
+                 "--unpaced-sink", "--heap-every", str(SAMPLE_INTERVAL_S)],
                 stdout=out, text=True, env=dict(session.env, MALLOC_ARENA_MAX="1"))
             try:
-                samples, received = self.watch(child, session.streams.port)
+                resident, received = self.watch(child, session.streams.port)
                 child.wait(timeout=EXIT_MARGIN_S)
             finally:
                 if child.poll() is None:
@@ -56,30 +57,36 @@ class Soak(unittest.TestCase):
             out.seek(0)
             events = [json.loads(line) for line in out if line.strip()]
 
+        notes = [e for e in events if e["event"] == "heap"]
+        events = [e for e in events if e["event"] != "heap"]
         self.assertEqual(child.returncode, 0, events[-3:])
         self.assertEqual([e for e in events if e["event"] != "status"], [], "a notice")
         self.assertNotIn("连接中断", " ".join(e.get("status", "") for e in events))
         self.assertGreaterEqual(received, MIN_BYTES, "less than a gigabyte went through")
-        growth = _growth_per_minute(samples)
-        print(f"soak: {received / 1e9:.2f} GB in {SOAK_S:.0f} s; RSS "
-              f"{min(v for _, v in samples) / 1024:.1f}..{max(v for _, v in samples) / 1024:.1f} "
-              f"MiB after the warm-up, growth {growth:+.0f} KiB/min")
-        self.assertLess(growth, MAX_GROWTH_KIB_PER_MIN)
+        samples = [(e["t_ms"] / 1000, e["in_use_kib"]) for e in notes
+                   if e["t_ms"] >= WARM_UP_S * 1000]
+        self.assertGreater(len(samples), 20, "the probe ended within its warm-up")
+        half = len(samples) // 2
+        rise = max(v for _, v in samples[half:]) - max(v for _, v in samples[:half])
+        print(f"soak: {received / 1e9:.2f} GB in {SOAK_S:.0f} s; in use "
+              f"{samples[0][1] / 1024:.1f} MiB after the warm-up, {samples[-1][1] / 1024:.1f} MiB "
+              f"at the end, ceiling {rise:+d} KiB; resident "
+              f"{min(resident) / 1024:.0f}..{max(resident) / 1024:.0f} MiB")
+        self.assertLess(rise, MAX_CEILING_RISE_KIB)
 
     def watch(self, child, port):
-        """RSS samples (seconds, KiB) after the warm-up, and the bytes the probe received."""
+        """Resident sizes (KiB) after the warm-up, and the bytes the probe received."""
         start = time.monotonic()
-        samples = []
+        resident = []
         received = 0
         while child.poll() is None and time.monotonic() - start < SOAK_S + EXIT_MARGIN_S:
-            elapsed = time.monotonic() - start
             figures = status_kib(child.pid)
-            if figures and elapsed >= WARM_UP_S:
-                samples.append((elapsed, figures["VmRSS"]))
+            if figures and time.monotonic() - start >= WARM_UP_S:
+                resident.append(figures["VmRSS"])
             received = max(received, _bytes_received(child.pid, port))
             time.sleep(SAMPLE_INTERVAL_S)
-        self.assertGreater(len(samples), 20, "the probe ended within its warm-up")
-        return samples, received
+        self.assertTrue(resident, "the probe ended within its warm-up")
+        return resident, received
 
 
 def _bytes_received(pid, port):
@@ -91,14 +98,6 @@ def _bytes_received(pid, port):
         if f"pid={pid}," in entry:
             total += sum(int(n) for n in re.findall(r"bytes_received:(\d+)", entry))
     return total
-
-
-def _growth_per_minute(samples):
-    half = len(samples) // 2
-    first, second = samples[:half], samples[half:]
-    span_s = statistics.median(t for t, _ in second) - statistics.median(t for t, _ in first)
-    rise = statistics.median(v for _, v in second) - statistics.median(v for _, v in first)
-    return rise / span_s * 60
 
 
 if __name__ == "__main__":

@@ -1,12 +1,16 @@
 // The engine's pure parts: reading URLs, telling failures apart, backing off,
-// cleaning titles. How errors are classified is proved on real pipelines.
+// judging the network's supply, cleaning titles. How errors are classified is
+// proved on real pipelines.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <set>
 
 #include "engine/failure.h"
 #include "engine/leading_silence.h"
 #include "engine/media_address.h"
+#include "engine/network_health.h"
 #include "engine/reconnect_policy.h"
 #include "engine/stream_title.h"
 #include "playback/url_box_rules.h"
@@ -128,6 +132,64 @@ TEST(ReconnectPolicyTest, OnlySteadyPlayingStartsTheCountOver) {
         nowMs += 500;
         ASSERT_LT(++attempts, 100);
     }
+}
+
+TEST(NetworkHealthTest, StallsOnlyWhenNothingArrivesWhileTheSoundAheadIsLow) {
+    constexpr std::chrono::milliseconds kTimeout{1500};
+    constexpr std::chrono::milliseconds kLookEvery{100};
+    constexpr std::int64_t kUnknown = -1;
+    struct Row {
+        const char* name;
+        std::uint64_t bytesPerLook;
+        std::int64_t aheadMs;
+        bool wanted;
+        bool finished;
+        bool stalls;
+    };
+    for (const Row& row : {
+             Row{"nothing arrives, the sound runs low", 0, 20, true, false, true},
+             Row{"nothing arrives before the first sound", 0, kUnknown, true, false, true},
+             Row{"a fast server: buffers full, the source waits", 0, 3800, true, false, false},
+             Row{"bytes keep coming", 100, 20, true, false, false},
+             Row{"paused", 0, 20, false, false, false},
+             Row{"the source sent everything", 0, 20, true, true, false},
+         }) {
+        const NetworkHealth::Clock::time_point start{};
+        NetworkHealth health(kTimeout, start);
+        std::optional<std::chrono::milliseconds> firstStall;
+        std::uint64_t bytes = 0;
+        for (auto at = kLookEvery; at <= 2 * kTimeout; at += kLookEvery) {
+            bytes += row.bytesPerLook;
+            const std::int64_t aheadNs =
+                row.aheadMs == kUnknown ? NetworkHealth::kUnknownNs : row.aheadMs * 1000000;
+            if (health.stalled({start + at, bytes, aheadNs, row.wanted, row.finished}) &&
+                !firstStall) {
+                firstStall = at;
+            }
+        }
+        EXPECT_EQ(firstStall.has_value(), row.stalls) << row.name;
+        if (firstStall) {
+            EXPECT_EQ(*firstStall, kTimeout) << row.name;
+        }
+    }
+}
+
+TEST(NetworkHealthTest, RunningDryWaitsForALongerBufferEachTimeUpToThreeSeconds) {
+    using Supply = NetworkHealth::Supply;
+    NetworkHealth health(std::chrono::milliseconds(1500), {});
+    const auto supply = [&](std::int64_t aheadMs, bool finished = false) {
+        return health.supply({{}, 0, aheadMs * 1000000, true, finished});
+    };
+    EXPECT_EQ(supply(500), Supply::Unchanged);
+    for (const std::int64_t targetMs : {1000, 2000, 3000, 3000}) {
+        EXPECT_EQ(supply(10), Supply::RanDry) << targetMs;
+        EXPECT_EQ(supply(targetMs / 2), Supply::Refilling) << targetMs;
+        EXPECT_EQ(health.refillPercent(), 50) << targetMs;
+        EXPECT_EQ(supply(targetMs - 1), Supply::Refilling) << targetMs;
+        EXPECT_EQ(supply(targetMs), Supply::Refilled) << targetMs;
+    }
+    EXPECT_EQ(supply(10), Supply::RanDry);
+    EXPECT_EQ(supply(10, true), Supply::Refilled) << "the source's end plays out what is there";
 }
 
 TEST(StreamTitleTest, KeepsUtf8ReadsLatin1AndDropsControls) {
