@@ -33,7 +33,8 @@ MIN_BYTES = 10 ** 9
 MAX_CEILING_RISE_KIB = 4096
 SAMPLE_INTERVAL_S = 1.0
 EXIT_MARGIN_S = 30.0
-STREAM = "/live?source=tone320&kbps=0"
+# Titles change about a hundred times a second: each one crosses the bus and the status line.
+STREAM = "/live?source=tone320&kbps=0&title=A&title=B&title_every=16"
 
 
 class Soak(unittest.TestCase):
