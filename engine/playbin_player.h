@@ -17,6 +17,7 @@
 #include "pipeline.h"
 #include "playback/player.h"
 #include "playback/player_settings.h"
+#include "playbin_session.h"
 #include "reconnect_policy.h"
 #include "state_worker.h"
 #include "ui_thread.h"
@@ -44,35 +45,11 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     using Clock = std::chrono::steady_clock;
     enum class Intent { Stop, Pause, Play };
 
-    // How far one opening got; a seek or a pause never takes it back.
-    enum class Phase { Connecting, Prerolled, Playing };
-    // How it ends early: the first ERROR closes it (the errors and the
-    // end-of-stream that follow are its echoes), unless sound had arrived,
-    // which plays out first.
-    enum class Ending { None, Failed, PlayingOut };
+    using Session = PlaybinSession;
+    using Ending = SessionEnding;
 
-    // One opening of the media: a pipeline and what it has shown so far.
-    struct Session {
-        std::unique_ptr<Pipeline> pipeline;
-        Phase phase = Phase::Connecting;
-        Ending ending = Ending::None;
-        bool prerolled() const { return phase != Phase::Connecting; }
-        bool played() const { return phase == Phase::Playing; }
-        std::optional<bool> hasLength;  // false: a live stream with no end
-        int httpStatus = 0;
-        std::string redirectedTo;  // the last redirect's target
-        bool contentNotAudio = false;
-        bool decoderMissing = false;
-        std::string title;
-        std::string stationName;  // icy-name
-        int startPercent = 0;
-        NetworkHealth health{std::chrono::milliseconds::zero(), Clock::time_point{}};
-        // A file resumed after a drop: prerolls paused, seeks, then plays.
-        std::int64_t resumeAtNs = -1;
-        bool holdPaused = false;
-        std::uint64_t skipBytes = 0;
-        Clock::time_point pausedAt;
-    };
+    // How often the user-interface thread looks at a network stream.
+    static constexpr int kWatchdogPeriodMs = 100;
 
     // PlayerControls
     void play() override;
@@ -102,6 +79,7 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
         events_.setStatus(state, std::move(text));
     }
     void resetRecovery();
+    static std::int64_t steadyNowMs();
 
     playback::PlayerSettings settings_;
     EngineOptions options_;
