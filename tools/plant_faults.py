@@ -232,12 +232,15 @@ def main():
         for fault in FAULTS:
             print(f"{fault.name:40} {fault.path:30} {' '.join(fault.labels)}")
         return 0
+    # Named now: the checkout may move on while the faults are planted.
+    commit = subprocess.run(["git", "-C", str(REPO), "rev-parse", "--short", args.commit],
+                            check=True, capture_output=True, text=True).stdout.strip()
     tree, build_dir = args.work / "src", args.work / "build"
     tree.mkdir(parents=True, exist_ok=True)
-    refresh_copy(args.commit, tree)
+    refresh_copy(commit, tree)
     rows = []
     with open(args.work / "plant.log", "a", encoding="utf-8") as log:
-        log.write(f"\n######## {time.strftime('%Y-%m-%d %H:%M:%S')} planting in {args.commit}\n")
+        log.write(f"\n######## {time.strftime('%Y-%m-%d %H:%M:%S')} planting in {commit}\n")
         if not build(tree, build_dir, log):
             print(f"the unchanged copy does not build; see {args.work / 'plant.log'}")
             return 1
@@ -258,8 +261,7 @@ def main():
             print(f"{fault.name}: {verdict} {tests}", file=sys.stderr, flush=True)
         build(tree, build_dir, log)  # leave the build matching the unchanged copy
 
-    print(f"Planted faults in {args.commit} "
-          f"({subprocess.run(['git', '-C', str(REPO), 'rev-parse', '--short', args.commit], capture_output=True, text=True).stdout.strip()})")
+    print(f"Planted faults in {args.commit} ({commit})")
     print("| fault | file | verdict | failing tests | s |\n|---|---|---|---|---|")
     for fault, verdict, tests, seconds in rows:
         print(f"| {fault.name} | {fault.path} | {verdict} | {tests} | {seconds:.0f} |")
