@@ -30,6 +30,7 @@ BENCH_DIR = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(BENCH_DIR), "tools"))
 import harness  # noqa: E402
 from velmora_rig.processes import Processes  # noqa: E402
+from velmora_rig.waiting import stays_false  # noqa: E402
 
 HOST = "127.0.0.1"
 MOUNT = "/live.mp3"
@@ -177,15 +178,6 @@ def print_requests(path, timeline):
               f"{status}, {size} bytes, {duration} s")
 
 
-def wait_until(predicate, timeout_s, step_s=0.2):
-    deadline = time.monotonic() + timeout_s
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(step_s)
-    return False
-
-
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default="build/release",
@@ -227,7 +219,7 @@ def main() -> int:
         os.chmod(config, 0o644)
 
         server = processes.start("icecast", as_server_user(["icecast2", "-c", config]))
-        if not wait_until(lambda: mount_answer(port) is not None or server.poll() is not None, 10):
+        if stays_false(lambda: mount_answer(port) is not None or server.poll() is not None, 10):
             print("FAIL: icecast did not answer on its port")
             return 1
         if server.poll() is not None:
@@ -243,7 +235,7 @@ def main() -> int:
         print(f"Icecast on {HOST}:{port}, mount {MOUNT}; the source stops for {args.gap_s:g} s\n")
         feed = processes.start("ffmpeg-1", feed_argv)
         timeline.add("ffmpeg", "source started")
-        if not wait_until(lambda: mount_answer(port) == 200, 10):
+        if stays_false(lambda: mount_answer(port) == 200, 10):
             print("FAIL: the mount never came up")
             return 1
         threading.Thread(target=watch_mount, args=(port, timeline, stop_watching),
@@ -276,10 +268,11 @@ def main() -> int:
 
         def gave_up():
             return player.poll() is not None
-        wait_until(lambda: resumed() or gave_up(), args.resume_wait_s)
+        # Waits, at most the resume budget, for the player to play again or to give up.
+        stays_false(lambda: resumed() or gave_up(), args.resume_wait_s)
         # A few seconds more show that it keeps playing instead of dropping again.
         if resumed():
-            wait_until(gave_up, 5)
+            stays_false(gave_up, 5)
         stop_watching.set()
         timeline.closed = True
         still_running = player.poll() is None

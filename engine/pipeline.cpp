@@ -8,8 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "element_factory.h"
 #include "http_source.h"
-#include "playback/player_error.h"
 
 namespace velmora::engine {
 
@@ -39,14 +39,6 @@ constexpr guint64 kStartBufferMs = 100;
 // in the network buffer, which is capped in bytes for endless streams.
 constexpr guint64 kDecodedBufferMs = 4000;
 constexpr guint kNetworkBufferBytes = 256 * 1024;
-
-GstElement* makeElement(const char* factory) {
-    GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (element == nullptr) {
-        throw playback::PlayerError(std::string("缺少 GStreamer 组件：") + factory);
-    }
-    return element;
-}
 
 GstFlowReturn onCapturedSample(GstAppSink* sink, gpointer data) {
     PcmRelay& relay = **static_cast<std::shared_ptr<PcmRelay>*>(data);

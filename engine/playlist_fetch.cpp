@@ -5,8 +5,8 @@
 #include <mutex>
 #include <utility>
 
+#include "element_factory.h"
 #include "http_source.h"
-#include "playback/player_error.h"
 
 namespace velmora::engine {
 
@@ -17,14 +17,6 @@ struct PlaylistFetch::Received {
 };
 
 namespace {
-
-GstElement* makeElement(const char* factory) {
-    GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (element == nullptr) {
-        throw playback::PlayerError(std::string("缺少 GStreamer 组件：") + factory);
-    }
-    return element;
-}
 
 GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
     auto& received = **static_cast<std::shared_ptr<PlaylistFetch::Received>*>(data);

@@ -37,7 +37,6 @@ PlaylistPlayer::~PlaylistPlayer() {
 
 void PlaylistPlayer::setURL(std::string_view url) {
     fetch_.reset();
-    url_ = url;
     address_ = readMediaAddress(url);
     failover_ = address_.kind == MediaAddress::Kind::Network;
     if (!failover_) {

@@ -102,7 +102,6 @@ class PlaylistPlayer final : public playback::Player,
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
 
     MediaAddress address_;
-    std::string url_;
     Phase phase_ = Phase::Idle;
     bool failover_ = false;    // a network request: failures go to the next candidate
     StateWorker fetchWorker_;  // before the fetch: it outlives it
