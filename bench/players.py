@@ -18,10 +18,12 @@ class Player:
     # VLC refuses to start as root; it runs as an unprivileged user instead.
     refuses_root: bool = False
     is_probe: bool = False
+    # How the URL is passed, when not as an argument of its own.
+    url_arg: str = "{url}"
 
     def argv(self, url: str, seconds: float) -> list:
         tail = [part.format(seconds=int(seconds)) for part in self.after_url]
-        command = [self.program, *self.args, url, *tail]
+        command = [self.program, *self.args, self.url_arg.format(url=url), *tail]
         if self.refuses_root and os.geteuid() == 0:
             command = ["setpriv", f"--reuid={UNPRIVILEGED_USER}", f"--regid={UNPRIVILEGED_GROUP}",
                        "--clear-groups", "--", *command]
@@ -54,6 +56,11 @@ PEERS = (
     Player("vlc", "cvlc", ("-q", "--play-and-exit", "--no-video", "--aout=pulse"),
            refuses_root=True),
     Player("gst-play", "gst-play-1.0", ("-q", "--no-interactive")),
+    # Not a player: GStreamer's own floor for an MP3 on this machine, a pipeline written out
+    # by hand (no type finding, no plugging, no start buffer), to set Velmora's figures against.
+    Player("gst-mp3", "gst-launch-1.0", ("-q", "souphttpsrc", "iradio-mode=false"),
+           after_url=("!", "mpegaudioparse", "!", "mpg123audiodec", "!", "pulsesink"),
+           url_arg="location={url}"),
 )
 
 
