@@ -76,12 +76,12 @@ void PlaybinPlayer::onAsyncDone() {
     const bool first = session_->markPrerolled();
     session_->pipeline->prerolled();
     GstElement* playbin = session_->pipeline->playbin();
-    g_debug("velmora: async done (first %d, resume at %lld)", first,
-            static_cast<long long>(session_->resumeAtNs));
-    if (first && session_->resumeAtNs > 0) {
+    g_debug("velmora: async done (first %d, seek to %lld)", first,
+            static_cast<long long>(session_->seekOnPrerollNs));
+    if (first && session_->seekOnPrerollNs > 0) {
         if (gst_element_seek_simple(playbin, GST_FORMAT_TIME,
                                     GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
-                                    session_->resumeAtNs)) {
+                                    session_->seekOnPrerollNs)) {
             return;  // plays at the ASYNC_DONE that ends the seek
         }
     }
@@ -162,7 +162,7 @@ void PlaybinPlayer::onError(GstMessage* message) {
         recovery_.resumeAtNs = -1;
         recovery_.rangeIgnored = true;
     }
-    if (streamLost && bytes > session_->skipBytes) {
+    if (streamLost && bytes > session_->skippedBytes) {
         // The source pushes an end-of-stream behind its error: what arrived
         // plays out first, and the reconnect waits for that end.
         session_->ending = Ending::PlayingOut;

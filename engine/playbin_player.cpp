@@ -190,9 +190,9 @@ void PlaybinPlayer::openSession() {
     }
     session->health =
         NetworkHealth(std::chrono::milliseconds(options_.stallTimeoutMs), Clock::now());
-    session->resumeAtNs = recovery_.resumeAtNs;
+    session->seekOnPrerollNs = recovery_.resumeAtNs;
     session->holdPaused = recovery_.resumeAtNs > 0;
-    session->skipBytes = recovery_.skipBytes;
+    session->skippedBytes = recovery_.skipBytes;
     session_ = std::move(session);
     if (session_->holdPaused) {
         // Prerolls (paused, so nothing is heard) to be able to seek.

@@ -28,7 +28,7 @@ void PlaybinPlayer::resetRecovery() {
 void PlaybinPlayer::loseConnection() {
     if (session_ && !isLive()) {
         const std::uint64_t bytes = session_->pipeline->progress().bytes;
-        if (session_->skipBytes > 0 && bytes == session_->skipBytes) {
+        if (session_->skippedBytes > 0 && bytes == session_->skippedBytes) {
             // Started over and cut at the same byte: all there is was played.
             fail(Failure{FailureKind::ConnectionLost, 0, {}});
             return;

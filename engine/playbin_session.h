@@ -37,10 +37,12 @@ struct PlaybinSession {
     std::string stationName;  // icy-name
     int startPercent = 0;
     NetworkHealth health{std::chrono::milliseconds::zero(), Clock::time_point{}};
-    // A file resumed after a drop: prerolls paused, seeks, then plays.
-    std::int64_t resumeAtNs = -1;
+    // A file resumed after a drop prerolls paused, seeks here, then plays;
+    // the player's recovery decides where, this opening only carries it out.
+    std::int64_t seekOnPrerollNs = -1;
     bool holdPaused = false;
-    std::uint64_t skipBytes = 0;
+    // What this opening's source drops from the start of a file sent whole.
+    std::uint64_t skippedBytes = 0;
     Clock::time_point pausedAt;
 
     bool prerolled() const { return phase != SessionPhase::Connecting; }

@@ -100,6 +100,8 @@ class Session:
         if self.x is not None:
             self.x.close()
         self.processes.stop_all()
+        if self.sound is not None:
+            self.sound.join_recorder()
         self._remove_files()
 
     def _remove_files(self):

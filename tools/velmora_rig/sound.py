@@ -63,8 +63,16 @@ class SoundServer:
             "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
             f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"],
             env=self.env, stdout=subprocess.PIPE)
-        self._reader = threading.Thread(target=self._record, daemon=True)
+        self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
+
+    def join_recorder(self, timeout_s=5.0):
+        """Waits for the recorder thread, which ends at parec's end of file."""
+        if self._reader is not None:
+            self._reader.join(timeout_s)
+            if self._reader.is_alive():
+                raise RuntimeError("the recorder thread did not end after parec stopped")
+            self._reader = None
 
     def _record(self):
         pipe = self._recorder.stdout.fileno()
