@@ -64,6 +64,10 @@ PEERS = (
 )
 
 
+# Rows that are not players: printed beside them, never the "best peer".
+FLOORS = ("gst-mp3",)
+
+
 def select(build_dir: str, names):
     everyone = [probe(build_dir), *PEERS]
     if not names:
