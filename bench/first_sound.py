@@ -22,8 +22,6 @@ POLL_S = 0.002
 QUIET_WINDOW_S = 0.1
 QUIET_TIMEOUT_S = 5.0
 MIN_GAP_MS = 20.0
-# Loud enough to skip dither and codec noise, far below the tone at any sane volume.
-PLAYING_STATE = 3
 
 
 @dataclass(frozen=True)
@@ -84,7 +82,7 @@ def first_sound_ms(sound, recorder, player, url, timeout_s, said_playing):
     proc, launched_s, first = play_until_sound(sound, recorder, player, url, timeout_s, 0)
     harness.stop(proc)
     if player.is_probe:
-        said_playing.append(harness.first_event_ms(probe_log(sound, player), PLAYING_STATE))
+        said_playing.append(harness.first_event_ms(probe_log(sound, player), harness.PLAYING_STATE))
     if first is None:
         if player.is_probe:
             print(f"note: {player.name} made no sound on {url}; its last event: "
@@ -112,9 +110,7 @@ def report_case(case, results, probe_name):
     print(f"\n{case.title}: {case.path}")
     medians = {name: harness.median([v for v in runs if v is not None])
                for name, runs in results.items() if any(v is not None for v in runs)}
-    # The hand-written pipeline is the stack's floor, not a player to beat.
-    peer_medians = [m for name, m in medians.items()
-                    if name != probe_name and name not in players.FLOORS]
+    peer_medians = [m for name, m in medians.items() if players.is_peer(name, probe_name)]
     best = min(peer_medians) if peer_medians else None
     print(f"  {'player':<10} {'median ms':>10} {'vs best peer':>13}   runs (ms)")
     for name, runs in results.items():
@@ -156,7 +152,7 @@ def report_playlist_cost(cases, probe_name, playlist_url):
         through = cases["pls"]["median_ms"].get(name)
         added[name] = None if through is None else through - direct
         print(f"  {name:<10} " + ("could not play the PLS" if through is None
-                                  else f"+{added[name]:.0f} ms"))
+                                  else f"{added[name]:+.0f} ms"))
     if added.get(probe_name) is not None:
         goal = rtt + PLAYLIST_ALLOWANCE_MS
         verdict = "met" if added[probe_name] <= goal else "missed"
@@ -177,7 +173,7 @@ def parse_args():
     parser.add_argument("--gap-play-s", type=float, default=10.0,
                         help="seconds of the paced stream searched for gaps (0: no gap check)")
     parser.add_argument("--players", help="comma-separated subset of: velmora,mpg123,mpv,vlc,"
-                                          "gst-play")
+                                          "gst-play,gst-mp3")
     parser.add_argument("--cases", help="comma-separated subset of: "
                                         + ",".join(case.key for case in CASES))
     parser.add_argument("--json", help="also write the figures to this file")

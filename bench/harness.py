@@ -60,6 +60,10 @@ def launch(sound, player, url: str, seconds: float, log_path: str = None):
     return proc, launched_s
 
 
+# The probe's play state while it plays.
+PLAYING_STATE = 3
+
+
 def first_event_ms(path: str, state: int):
     """When the probe's log first reports the play state, in ms since its start, or None."""
     try:

@@ -26,18 +26,14 @@ import tempfile
 import threading
 import time
 
-BENCH_DIR = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(BENCH_DIR), "tools"))
-import harness  # noqa: E402
+import harness  # also puts the rig on the path
+import players
 from velmora_rig.processes import Processes  # noqa: E402
 from velmora_rig.waiting import stays_false  # noqa: E402
 
 HOST = "127.0.0.1"
 MOUNT = "/live.mp3"
-PLAYING_STATE = 3
 RECONNECTING_TEXT = "正在重连"
-# Icecast refuses to run as root; as root it runs as this user instead.
-SERVER_USER, SERVER_GROUP = "nobody", "nogroup"
 WATCH_AGENT = "mount-watch"
 ACCESS_LINE = re.compile(r'\[([^\]]+)\] "(\w+) (\S+)[^"]*" (\d+) (\d+) "[^"]*" "([^"]*)" (\d+)')
 
@@ -86,14 +82,6 @@ def icecast_config(folder, port, source_pw, admin_pw) -> str:
   </security>
 </icecast>
 """
-
-
-def as_server_user(argv):
-    """Icecast will not start as root; setpriv drops to an ordinary user first."""
-    if os.geteuid() != 0:
-        return argv
-    return ["setpriv", f"--reuid={SERVER_USER}", f"--regid={SERVER_GROUP}", "--clear-groups",
-            "--", *argv]
 
 
 def mount_answer(port):
@@ -209,7 +197,7 @@ def main() -> int:
     stop_watching = threading.Event()
     try:
         if os.geteuid() == 0:
-            user = pwd.getpwnam(SERVER_USER)
+            user = pwd.getpwnam(players.UNPRIVILEGED_USER)
             os.chown(folder, user.pw_uid, user.pw_gid)
         port = free_port()
         source_pw, admin_pw = secrets.token_hex(12), secrets.token_hex(12)
@@ -218,7 +206,7 @@ def main() -> int:
             out.write(icecast_config(folder, port, source_pw, admin_pw))
         os.chmod(config, 0o644)
 
-        server = processes.start("icecast", as_server_user(["icecast2", "-c", config]))
+        server = processes.start("icecast", players.as_unprivileged(["icecast2", "-c", config]))
         if stays_false(lambda: mount_answer(port) is not None or server.poll() is not None, 10):
             print("FAIL: icecast did not answer on its port")
             return 1
@@ -263,7 +251,7 @@ def main() -> int:
         returned_at = timeline.now()
 
         def resumed():
-            return any(t > returned_at and rec and rec.get("state") == PLAYING_STATE
+            return any(t > returned_at and rec and rec.get("state") == harness.PLAYING_STATE
                        for t, who, _, rec in list(timeline.events) if who == "velmora")
 
         def gave_up():
@@ -287,7 +275,7 @@ def main() -> int:
         notices = [rec for _, rec in mine if rec.get("event") != "status"]
         reconnects = [rec for t, rec in mine if t > stopped_at
                       and RECONNECTING_TEXT in rec.get("status", "")]
-        played_before = any(t < stopped_at and rec.get("state") == PLAYING_STATE for t, rec in mine)
+        played_before = any(t < stopped_at and rec.get("state") == harness.PLAYING_STATE for t, rec in mine)
         checks = [
             ("played before the drop", played_before),
             ("showed the reconnecting status", bool(reconnects)),

@@ -9,6 +9,15 @@ UNPRIVILEGED_USER = "nobody"
 UNPRIVILEGED_GROUP = "nogroup"
 
 
+def as_unprivileged(argv):
+    """The command run as an ordinary user when this runs as root, for programs that refuse
+    root."""
+    if os.geteuid() != 0:
+        return argv
+    return ["setpriv", f"--reuid={UNPRIVILEGED_USER}", f"--regid={UNPRIVILEGED_GROUP}",
+            "--clear-groups", "--", *argv]
+
+
 @dataclass(frozen=True)
 class Player:
     name: str
@@ -24,10 +33,7 @@ class Player:
     def argv(self, url: str, seconds: float) -> list:
         tail = [part.format(seconds=int(seconds)) for part in self.after_url]
         command = [self.program, *self.args, self.url_arg.format(url=url), *tail]
-        if self.refuses_root and os.geteuid() == 0:
-            command = ["setpriv", f"--reuid={UNPRIVILEGED_USER}", f"--regid={UNPRIVILEGED_GROUP}",
-                       "--clear-groups", "--", *command]
-        return command
+        return as_unprivileged(command) if self.refuses_root else command
 
     def missing(self):
         """Why this player cannot run here, or None."""
@@ -66,6 +72,11 @@ PEERS = (
 
 # Rows that are not players: printed beside them, never the "best peer".
 FLOORS = ("gst-mp3",)
+
+
+def is_peer(name: str, probe_name: str) -> bool:
+    """Whether a row is a player Velmora's probe is compared with."""
+    return name != probe_name and name not in FLOORS
 
 
 def select(build_dir: str, names):

@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(SOURCE, "tools"))
 
 import players  # noqa: E402
 from velmora_rig import tone  # noqa: E402
-from velmora_rig.program import Program  # noqa: E402
+from velmora_rig.program import STOP, Program  # noqa: E402
 from velmora_rig.session import Paths, Session  # noqa: E402
 
 ONSET_TIMEOUT_S = 15.0
@@ -77,7 +77,7 @@ class Bench:
         try:
             onset = self.sound.wait_for_onset(before, ONSET_TIMEOUT_S)
         finally:
-            program.click_button("停止")
+            program.click_button(STOP)
         return (onset - before) * 1000
 
 

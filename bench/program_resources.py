@@ -17,7 +17,7 @@ SOURCE = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
 
 from velmora_rig.memory import status_kib  # noqa: E402
-from velmora_rig.program import Program  # noqa: E402
+from velmora_rig.program import STOP, Program  # noqa: E402
 from velmora_rig.session import Paths, Session  # noqa: E402
 
 ROUTE = "/tone320.mp3"
@@ -62,7 +62,7 @@ def main():
         program.press_enter()
         sound.wait_for_onset(before, ONSET_TIMEOUT_S)
         rows.append(("velmora (whole program)", measure(program.process.pid, args.seconds)))
-        program.click_button("停止")
+        program.click_button(STOP)
 
         peers = [("velmora-probe", [paths.probe, url])]
         if shutil.which("mpv"):

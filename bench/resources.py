@@ -56,7 +56,7 @@ def parse_args():
     parser.add_argument("--runs", type=int, default=3, help="runs per player")
     parser.add_argument("--seconds", type=float, default=20.0, help="playing time of one run")
     parser.add_argument("--players", help="comma-separated subset of: velmora,mpg123,mpv,vlc,"
-                                          "gst-play")
+                                          "gst-play,gst-mp3")
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--no-install", action="store_true",
                         help="do not install missing packages from bench/packages.txt")
@@ -66,7 +66,7 @@ def parse_args():
 def report(results, probe_name):
     medians = {name: (harness.median([r[0] for r in runs]), harness.median([r[1] for r in runs]))
                for name, runs in results.items()}
-    peers = {name: value for name, value in medians.items() if name != probe_name}
+    peers = {name: value for name, value in medians.items() if players.is_peer(name, probe_name)}
     best_cpu = min((cpu for cpu, _ in peers.values()), default=None)
     best_rss = min((rss for _, rss in peers.values()), default=None)
     print(f"\n{'player':<10} {'CPU s':>7} {'vs best':>8} {'peak RSS MB':>12} {'vs best':>8}"

@@ -79,7 +79,6 @@ DesktopLink::DesktopLink(std::unique_ptr<ControlledWindow> window, QDBusConnecti
       inhibitor_(std::make_unique<SuspendInhibitor>(bus_)) {
     new MediaPlayer2Adaptor(*this);
     new PlayerAdaptor(*this);
-    metadata_ = metadataOf(shownMedia_, trackNumber_);
     announced_ = changingProperties();
     bus_.registerObject(QString::fromLatin1(kObjectPath), this, QDBusConnection::ExportAdaptors);
     requestName(QString::fromLatin1(kBusName), false);
@@ -138,9 +137,9 @@ bool DesktopLink::canPause() const {
 
 QVariantMap DesktopLink::changingProperties() const {
     return {
-        {QStringLiteral("PlaybackStatus"), playbackStatusOf(player().playState())},
-        {QStringLiteral("Metadata"), metadata_},
-        {QStringLiteral("Volume"), player().volume() / 100.0},
+        {QStringLiteral("PlaybackStatus"), playbackStatus()},
+        {QStringLiteral("Metadata"), metadata()},
+        {QStringLiteral("Volume"), volume()},
         {QStringLiteral("CanPause"), canPause()},
     };
 }
@@ -151,7 +150,6 @@ void DesktopLink::announce() {
         ++trackNumber_;
     }
     shownMedia_ = media;
-    metadata_ = metadataOf(media, trackNumber_);
 
     const QVariantMap now = changingProperties();
     QVariantMap changed;

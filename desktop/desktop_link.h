@@ -42,7 +42,9 @@ class DesktopLink : public QObject {
 
     ControlledWindow& window() { return *window_; }
     playback::Player& player() const { return window_->player(); }
-    QVariantMap metadata() const { return metadata_; }
+    QString playbackStatus() const { return playbackStatusOf(player().playState()); }
+    QVariantMap metadata() const { return metadataOf(shownMedia_, trackNumber_); }
+    double volume() const { return player().volume() / 100.0; }
     // KDE's play/pause key pauses only when this is true.
     bool canPause() const;
     // What the Player interface announces when it changes.
@@ -57,7 +59,6 @@ class DesktopLink : public QObject {
     std::unique_ptr<SuspendInhibitor> inhibitor_;
     bool refreshPosted_ = false;
     QVariantMap announced_;
-    QVariantMap metadata_;
     playback::MediaDetails shownMedia_;
     int trackNumber_ = 0;
     QString ownedName_;

@@ -43,13 +43,11 @@ void MediaPlayer2Adaptor::Quit() { link_.window().close(); }
 
 PlayerAdaptor::PlayerAdaptor(DesktopLink& link) : QDBusAbstractAdaptor(&link), link_(link) {}
 
-QString PlayerAdaptor::playbackStatus() const {
-    return playbackStatusOf(link_.player().playState());
-}
+QString PlayerAdaptor::playbackStatus() const { return link_.playbackStatus(); }
 
 QVariantMap PlayerAdaptor::metadata() const { return link_.metadata(); }
 
-double PlayerAdaptor::volume() const { return link_.player().volume() / 100.0; }
+double PlayerAdaptor::volume() const { return link_.volume(); }
 
 void PlayerAdaptor::setVolume(double volume) {
     link_.player().setVolume(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));

@@ -12,8 +12,8 @@ namespace velmora::desktop {
 // Keeps the machine from suspending while wanted: not the screen saver, not
 // idle dimming. Asks the desktop portal, else the PowerManagement service
 // (KDE, Xfce), else GNOME's session manager, else logind for "idle". Every
-// call is asynchronous; a release is sent at once, also when the inhibit it
-// undoes is still being granted, and on destruction.
+// call is asynchronous; a release goes out as soon as the inhibit it undoes
+// has been granted, and on destruction.
 class SuspendInhibitor : public QObject {
     Q_OBJECT
 

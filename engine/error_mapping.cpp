@@ -170,14 +170,13 @@ std::optional<HttpAnswer> readHttpAnswer(GstMessage* element) {
     if (gst_structure_get_uint(structure, "http-status-code", &status)) {
         answer.status = static_cast<int>(status);
     }
-    const GstStructure* response = nullptr;
-    if (gst_structure_get(structure, "response-headers", GST_TYPE_STRUCTURE, &response, nullptr) &&
-        response != nullptr) {
-        const bool icy = !headerValue(response, "icy-metaint").empty() ||
-                         !headerValue(response, "icy-name").empty();
+    const GValue* headers = gst_structure_get_value(structure, "response-headers");
+    if (headers != nullptr && GST_VALUE_HOLDS_STRUCTURE(headers)) {
+        const GstStructure* response = gst_value_get_structure(headers);
+        const std::string icyName = headerValue(response, "icy-name");
+        const bool icy = !headerValue(response, "icy-metaint").empty() || !icyName.empty();
         answer.hasLength = !icy && !headerValue(response, "Content-Length").empty();
-        answer.stationName = streamTitleText(headerValue(response, "icy-name"));
-        gst_structure_free(const_cast<GstStructure*>(response));
+        answer.stationName = streamTitleText(icyName);
     }
     return answer;
 }

@@ -43,10 +43,16 @@ void ListenerQueue::postDelivery() {
         return;
     }
     deliveryPosted_ = true;
-    post_([alive = std::weak_ptr<int>(alive_), this] {
+    postLater([this] {
+        deliveryPosted_ = false;
+        deliver();
+    });
+}
+
+void ListenerQueue::postLater(std::function<void()> task) {
+    post_([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
         if (alive.lock()) {
-            deliveryPosted_ = false;
-            deliver();
+            task();
         }
     });
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,9 @@ class ListenerQueue {
 
     // Delivers later, from the main loop: after a call on the player.
     void postDelivery();
+    // Runs task later, from the main loop, unless the queue, and with it the
+    // player that owns it, is gone by then.
+    void postLater(std::function<void()> task);
     // Delivers now: from an event the player itself is handling.
     void deliver();
 

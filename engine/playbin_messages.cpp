@@ -116,8 +116,8 @@ void PlaybinPlayer::onEndOfStream() {
     intent_ = Intent::Stop;
     setStatus(ps::MediaEnded, status_text::ended());
     // "Ended" is shown for itself before the player settles in "stopped".
-    post_([alive = std::weak_ptr<int>(alive_), this] {
-        if (alive.lock() && events_.state() == ps::MediaEnded) {
+    events_.postLater([this] {
+        if (events_.state() == ps::MediaEnded) {
             setStatus(ps::Stopped, status_text::ended());
             events_.deliver();
         }

@@ -35,7 +35,6 @@ PlaybinPlayer::PlaybinPlayer(const playback::PlayerSettings& settings, EngineOpt
 
 PlaybinPlayer::~PlaybinPlayer() {
     events_.setListener(nullptr);
-    alive_.reset();
     reconnectTimer_.cancel();
     closeSession();
 }

@@ -84,7 +84,6 @@ class PlaybinPlayer final : public playback::Player, private playback::PlayerCon
     playback::PlayerSettings settings_;
     EngineOptions options_;
     UiPost post_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
 
     MediaAddress address_;
     Intent intent_ = Intent::Stop;

@@ -3,9 +3,11 @@
 #include <gst/app/gstappsink.h>
 
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "element_factory.h"
+#include "error_mapping.h"
 #include "http_source.h"
 
 namespace velmora::engine {
@@ -13,7 +15,6 @@ namespace velmora::engine {
 struct PlaylistFetch::Received {
     std::mutex mutex;
     std::string body;
-    bool tooLarge = false;
 };
 
 namespace {
@@ -32,7 +33,6 @@ GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
         const std::size_t room = PlaylistFetch::kMaxBodyBytes - received.body.size();
         received.body.append(reinterpret_cast<const char*>(map.data), std::min(room, map.size));
         full = received.body.size() == PlaylistFetch::kMaxBodyBytes;
-        received.tooLarge = full;
         gst_buffer_unmap(buffer, &map);
     }
     gst_sample_unref(sample);
@@ -69,11 +69,14 @@ PlaylistFetch::PlaylistFetch(const std::string& uri, UiPost post, StateWorker& w
     timeout_.start(kTimeoutMs, [this] { finish(FetchedBody::Outcome::TimedOut); });
 }
 
-PlaylistFetch::~PlaylistFetch() {
+PlaylistFetch::~PlaylistFetch() { tearDown(); }
+
+void PlaylistFetch::tearDown() {
     timeout_.cancel();
     bridge_.reset();
     if (pipeline_) {
         worker_.retire(pipeline_.get());
+        pipeline_.reset();
     }
 }
 
@@ -83,7 +86,7 @@ void PlaylistFetch::onMessage(GstMessage* message) {
             bool tooLarge = false;
             {
                 std::lock_guard lock(received_->mutex);
-                tooLarge = received_->tooLarge;
+                tooLarge = received_->body.size() == kMaxBodyBytes;
             }
             finish(tooLarge ? FetchedBody::Outcome::TooLarge : FetchedBody::Outcome::Complete);
             break;
@@ -91,15 +94,12 @@ void PlaylistFetch::onMessage(GstMessage* message) {
         case GST_MESSAGE_ERROR:
             finish(FetchedBody::Outcome::Failed);
             break;
-        case GST_MESSAGE_ELEMENT: {
-            const GstStructure* structure = gst_message_get_structure(message);
-            if (structure != nullptr && gst_structure_has_name(structure, "http-headers")) {
-                if (const char* target = gst_structure_get_string(structure, "redirection-uri")) {
-                    finalUri_ = target;
-                }
+        case GST_MESSAGE_ELEMENT:
+            if (const std::optional<HttpAnswer> answer = readHttpAnswer(message);
+                answer && !answer->redirectedTo.empty()) {
+                finalUri_ = answer->redirectedTo;
             }
             break;
-        }
         default:
             break;
     }
@@ -109,10 +109,7 @@ void PlaylistFetch::finish(FetchedBody::Outcome outcome) {
     if (!done_) {
         return;
     }
-    timeout_.cancel();
-    bridge_.reset();
-    worker_.retire(pipeline_.get());
-    pipeline_.reset();
+    tearDown();
     FetchedBody result{outcome, {}, std::move(finalUri_)};
     if (outcome == FetchedBody::Outcome::Complete || outcome == FetchedBody::Outcome::TooLarge) {
         std::lock_guard lock(received_->mutex);

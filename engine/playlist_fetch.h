@@ -53,6 +53,8 @@ class PlaylistFetch {
   private:
     void onMessage(GstMessage* message);
     void finish(FetchedBody::Outcome outcome);
+    // Stops the timer and the bus, and hands the pipeline to the worker.
+    void tearDown();
 
     std::shared_ptr<Received> received_;
     std::string finalUri_;

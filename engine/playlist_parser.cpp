@@ -103,6 +103,7 @@ Playlist stations(const std::vector<RawEntry>& raw, std::string_view baseUri, bo
     Playlist playlist;
     playlist.kind = Playlist::Kind::Stations;
     std::set<std::string> seen;
+    const std::string fallbackTitle = streamTitleText(playlistTitle);
     for (const RawEntry& entry : raw) {
         if (trim(entry.reference).empty()) {
             continue;  // an XSPF track may name no location at all
@@ -114,8 +115,7 @@ Playlist stations(const std::vector<RawEntry>& raw, std::string_view baseUri, bo
             ++playlist.refusedEntries;
         } else if (seen.insert(*uri).second) {
             std::string title = streamTitleText(entry.title);
-            playlist.entries.push_back(
-                {*uri, title.empty() ? streamTitleText(playlistTitle) : std::move(title)});
+            playlist.entries.push_back({*uri, title.empty() ? fallbackTitle : std::move(title)});
         }
     }
     return playlist;
@@ -280,8 +280,8 @@ XmlTag readTag(std::string_view inside) {
     return tag;
 }
 
-// Walks the elements in order: onTag for every start and end tag, onText for
-// the text (CDATA included) between them.
+// Walks the elements in order: onTag for every start and end tag, until it
+// returns false, onText for the text (CDATA included) between them.
 template <typename OnTag, typename OnText>
 void walkXml(std::string_view xml, OnTag onTag, OnText onText) {
     std::size_t i = 0;
@@ -312,7 +312,9 @@ void walkXml(std::string_view xml, OnTag onTag, OnText onText) {
                     quote = quote == rest[end] ? 0 : (quote == 0 ? rest[end] : quote);
                 }
             }
-            onTag(readTag(trim(rest.substr(1, end - 1))));
+            if (!onTag(readTag(trim(rest.substr(1, end - 1))))) {
+                return;
+            }
             i += end + 1;
         }
     }
@@ -323,9 +325,10 @@ std::string rootElement(std::string_view xml) {
     walkXml(
         xml,
         [&](const XmlTag& tag) {
-            if (root.empty() && !tag.closing) {
+            if (!tag.closing) {
                 root = tag.name;
             }
+            return root.empty();  // the rest is not needed
         },
         [](const std::string&) {});
     return root;
@@ -361,7 +364,7 @@ Playlist readXml(std::string_view xml, std::string_view baseUri, bool asx) {
                 if (tag.name == entryName && entry) {
                     closeEntry();
                 }
-                return;
+                return true;
             }
             std::string tagBase = base;
             if (const auto xmlBase = tag.attributes.find("xml:base");
@@ -393,6 +396,7 @@ Playlist readXml(std::string_view xml, std::string_view baseUri, bool asx) {
             } else if (!entry) {
                 base = tagBase;
             }
+            return true;
         },
         [&](const std::string& text) {
             if (capture != nullptr) {

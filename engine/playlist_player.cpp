@@ -18,7 +18,7 @@ PlaylistPlayer::PlaylistPlayer(std::unique_ptr<playback::Player> streamPlayer,
                                const playback::PlayerSettings& settings,
                                const EngineOptions& options)
     : streamPlayer_(std::move(streamPlayer)),
-      settings_(settings),
+      autoStart_(settings.autoStart),
       post_(options.postToUiThread ? options.postToUiThread : defaultUiPost()),
       // The whole failover gets the time one dead stream takes to be given up.
       budget_(options.stallTimeoutMs),
@@ -28,7 +28,6 @@ PlaylistPlayer::PlaylistPlayer(std::unique_ptr<playback::Player> streamPlayer,
 
 PlaylistPlayer::~PlaylistPlayer() {
     events_.setListener(nullptr);
-    alive_.reset();
     fetch_.reset();
     streamPlayer_->setListener(nullptr);
 }
@@ -38,14 +37,13 @@ PlaylistPlayer::~PlaylistPlayer() {
 void PlaylistPlayer::setURL(std::string_view url) {
     fetch_.reset();
     address_ = readMediaAddress(url);
-    failover_ = address_.kind == MediaAddress::Kind::Network;
-    if (!failover_) {
+    if (!failsOver()) {
         // Files, refused and empty addresses are the stream player's alone.
         phase_ = Phase::Streaming;
         stopRequested_ = false;
         streamPlayer_->setURL(url);
         mirrorStreamPlayer();
-    } else if (settings_.autoStart) {
+    } else if (autoStart_) {
         begin();
     } else {
         phase_ = Phase::Idle;
@@ -63,7 +61,7 @@ void PlaylistPlayer::play() {
             mirrorStreamPlayer();
             break;
         case Phase::Idle:
-            if (failover_) {
+            if (failsOver()) {
                 begin();
             }
             break;
@@ -118,8 +116,7 @@ void PlaylistPlayer::begin() {
     lastCause_.reset();
     deadline_ = Clock::now() + budget_;
     Candidate own{address_.uri, {}, 0};
-    topIsPlaylist_ = looksLikePlaylistAddress(own.uri);
-    if (topIsPlaylist_) {
+    if (looksLikePlaylistAddress(own.uri)) {
         fetch(std::move(own), false);
     } else {
         stream(std::move(own));
@@ -138,7 +135,7 @@ void PlaylistPlayer::fetch(Candidate candidate, bool fromStream) {
     events_.setStatus(ps::Transitioning, status_text::connecting(hostOf(candidate.uri)));
     const std::string uri = candidate.uri;
     fetch_ = std::make_unique<PlaylistFetch>(
-        uri, post_, fetchWorker_,
+        uri, post_, fetchWorker_ ? *fetchWorker_ : fetchWorker_.emplace(),
         [this, candidate = std::move(candidate), fromStream](FetchedBody fetched) {
             onFetched(candidate, fromStream, std::move(fetched));
             events_.deliver();
@@ -188,7 +185,7 @@ void PlaylistPlayer::stream(Candidate candidate) {
     awaitingNotice_ = false;
     stopRequested_ = false;
     streamPlayer_->setURL(current_.uri);
-    if (!settings_.autoStart) {
+    if (!autoStart_) {
         streamPlayer_->controls().play();
     }
     mirrorStreamPlayer();
@@ -209,7 +206,7 @@ void PlaylistPlayer::tryNext() {
     }
     // Fetched again only when entries were read and tried: a list that could
     // not be read, or named nothing playable, will not do better a second time.
-    if (topIsPlaylist_ && !refetched_ && triesInPass_ > 0 && !overBudget) {
+    if (looksLikePlaylistAddress(address_.uri) && !refetched_ && triesInPass_ > 0 && !overBudget) {
         refetched_ = true;
         queue_.clear();
         next_ = 0;
@@ -236,14 +233,14 @@ void PlaylistPlayer::onStatusChange() {
     }
     const std::int32_t state = streamPlayer_->playState();
     const bool unprompted =
-        state == ps::Stopped && streamState_ != ps::MediaEnded && !stopRequested_ && failover_;
+        state == ps::Stopped && streamState_ != ps::MediaEnded && !stopRequested_ && failsOver();
     streamState_ = state;
     if (unprompted) {
         // A failure: its notice comes next and decides what is shown. Should
         // none come, the stop is shown as it is.
         awaitingNotice_ = true;
-        post_([alive = std::weak_ptr<int>(alive_), this] {
-            if (alive.lock() && std::exchange(awaitingNotice_, false)) {
+        events_.postLater([this] {
+            if (std::exchange(awaitingNotice_, false)) {
                 mirrorStreamPlayer();
                 events_.deliver();
             }
@@ -261,7 +258,7 @@ void PlaylistPlayer::onWarning(std::int32_t warningType, std::int32_t param,
     }
     awaitingNotice_ = false;
     const Cause cause{warningType, param, description};
-    if (!failover_) {
+    if (!failsOver()) {
         mirrorStreamPlayer();
         events_.queueWarning(cause.warningType, cause.param, cause.description);
     } else {

@@ -93,18 +93,20 @@ class PlaylistPlayer final : public playback::Player,
     void tryNext();
     void giveUp();
     bool canExpand(const Candidate& candidate) const;
+    // A network request: failures go to the next candidate.
+    bool failsOver() const { return address_.kind == MediaAddress::Kind::Network; }
     void mirrorStreamPlayer();
 
     std::unique_ptr<playback::Player> streamPlayer_;
-    playback::PlayerSettings settings_;
+    bool autoStart_;
     UiPost post_;
     std::chrono::milliseconds budget_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
 
     MediaAddress address_;
     Phase phase_ = Phase::Idle;
-    bool failover_ = false;    // a network request: failures go to the next candidate
-    StateWorker fetchWorker_;  // before the fetch: it outlives it
+    // Started with the first fetch: most addresses are never read as playlists.
+    // Before the fetch, so that it outlives it.
+    std::optional<StateWorker> fetchWorker_;
     std::unique_ptr<PlaylistFetch> fetch_;
     Candidate current_;
     std::vector<Candidate> queue_;
@@ -112,7 +114,6 @@ class PlaylistPlayer final : public playback::Player,
     std::set<std::string> fetched_;  // playlists read during this request: no cycles
     int triesInPass_ = 0;
     bool refetched_ = false;
-    bool topIsPlaylist_ = false;
     Clock::time_point deadline_;
     std::optional<Cause> lastCause_;
     // The stream player stopped by itself: its notice follows in the same delivery.

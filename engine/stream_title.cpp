@@ -4,13 +4,18 @@ namespace velmora::engine {
 namespace {
 
 // The length of the UTF-8 sequence starting at text[i], or 0 when it is not a
-// well-formed one (overlong forms and surrogates included).
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+// well-formed one (overlong forms and surrogates included); decoded is set to
+// the character it encodes when given.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i,
+                               unsigned int* decoded = nullptr) {
     const auto lead = static_cast<unsigned char>(text[i]);
     std::size_t length = 0;
     unsigned int minimum = 0;
     unsigned int codePoint = 0;
     if (lead < 0x80) {
+        if (decoded != nullptr) {
+            *decoded = lead;
+        }
         return 1;
     } else if ((lead & 0xE0) == 0xC0) {
         length = 2, minimum = 0x80, codePoint = lead & 0x1F;
@@ -34,6 +39,9 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
     if (codePoint < minimum || codePoint > 0x10FFFF ||
         (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
         return 0;
+    }
+    if (decoded != nullptr) {
+        *decoded = codePoint;
     }
     return length;
 }
@@ -70,16 +78,6 @@ bool isDirectionalFormatting(unsigned int codePoint) {
            (codePoint >= 0x2066 && codePoint <= 0x2069);
 }
 
-// Decodes the well-formed UTF-8 sequence at text[i] of the given length.
-unsigned int codePointAt(std::string_view text, std::size_t i, std::size_t length) {
-    static constexpr unsigned int kLeadMasks[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    unsigned int codePoint = static_cast<unsigned char>(text[i]) & kLeadMasks[length];
-    for (std::size_t k = 1; k < length; ++k) {
-        codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    return codePoint;
-}
-
 }  // namespace
 
 std::string streamTitleText(std::string_view bytes) {
@@ -88,8 +86,8 @@ std::string streamTitleText(std::string_view bytes) {
     std::size_t kept = 0;
     bool cut = false;
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = utf8SequenceLength(text, i);
-        const unsigned int codePoint = codePointAt(text, i, length);
+        unsigned int codePoint = 0;
+        const std::size_t length = utf8SequenceLength(text, i, &codePoint);
         const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
         if (!control && !isDirectionalFormatting(codePoint) && !(kept == 0 && codePoint == ' ')) {
             if (kept == kMaxTitleCharacters) {

@@ -61,8 +61,7 @@ void DesignLabel::paintEvent(QPaintEvent* event) {
 
 void exposeAsStatusBar(QLabel& label) {
     label.setProperty(kStatusBarProperty, true);
-    // Installed once, however many windows ask.
-    QAccessible::removeFactory(statusBarFactory);
+    // Qt keeps one copy of a factory, however many windows ask.
     QAccessible::installFactory(statusBarFactory);
     // Setting the label's text made a plain label's interface already: the
     // next look-up must go through the factory.

@@ -52,8 +52,9 @@ _FIXTURES = {
 }
 
 
-def serve(handler, path: str, query, head: bool, closed_port: int) -> bool:
-    """Answers a playlist route; False when the path is none of them."""
+def serve(handler, path: str, query, head: bool, closed_port) -> bool:
+    """Answers a playlist route; False when the path is none of them. closed_port() finds a
+    port nothing listens on, for the entries that must fail."""
     base = f"{handler.server.scheme}://127.0.0.1:{handler.server.port}"
     if path.startswith("/list/"):
         kind = path[len("/list/"):].split(".")[0]  # any extension, or none
@@ -69,10 +70,10 @@ def serve(handler, path: str, query, head: bool, closed_port: int) -> bool:
         elif kind == "rotating":
             # As stations hand out tokenised entries: the first answer's entry has expired.
             first = handler.server.sessions.visit("rotating:" + query.text("session", "")) == 1
-            entry = f"http://127.0.0.1:{closed_port}/tone.mp3" if first else f"{base}/tone.mp3"
+            entry = f"http://127.0.0.1:{closed_port()}/tone.mp3" if first else f"{base}/tone.mp3"
             body = f"[playlist]\nFile1={entry}\nTitle1={STATION_TITLE}\n"
         elif kind in _FIXTURES:
-            dead = f"http://127.0.0.1:{closed_port}/tone.mp3"
+            dead = f"http://127.0.0.1:{closed_port()}/tone.mp3"
             body = _FIXTURES[kind].replace("{base}", base).replace("{dead}", dead)
         else:
             return False

@@ -192,7 +192,7 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
         elif path == "/":
             self._plain(200, ROUTES_HELP + playlists.ROUTES_HELP, head)
-        elif playlists.serve(self, path, query, head, find_closed_port()):
+        elif playlists.serve(self, path, query, head, find_closed_port):
             pass
         else:
             self._plain(404, "not found\n", head)

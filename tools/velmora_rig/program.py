@@ -36,7 +36,6 @@ class Program:
 
     def launch(self):
         env = dict(self._session.env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-        env.pop("AT_SPI_BUS_ADDRESS", None)
         self.process = self._session.processes.start("velmora", [self._session.paths.program],
                                                      env=env)
         self.app = a11y.application(self.process.pid, LAUNCH_TIMEOUT_S)

@@ -49,10 +49,6 @@ class Recording:
         with self._lock:
             return self._frames / RATE_HZ
 
-    def block_count(self) -> int:
-        with self._lock:
-            return len(self._peaks)
-
     def _add_block(self, samples: array.array) -> None:
         peak = min(32767, max(max(samples), -min(samples)))
         onset = NO_ONSET

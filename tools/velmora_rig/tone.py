@@ -2,8 +2,7 @@
 
 import numpy as np
 
-from .recording import BYTES_PER_FRAME, CHANNELS, RATE_HZ  # noqa: F401 - used by the tone's users
-BYTES_PER_S = RATE_HZ * BYTES_PER_FRAME
+from .recording import BYTES_PER_FRAME, CHANNELS, RATE_HZ
 TONE_HZ = 440
 WINDOW_S = 0.05
 
