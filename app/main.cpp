@@ -15,7 +15,7 @@
 #include "ui/window_builder.h"
 
 #include "desktop_wiring.h"
-#include "engine/media_player_factory.h"
+#include "engine/player/media_player_factory.h"
 
 namespace {
 

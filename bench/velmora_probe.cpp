@@ -21,7 +21,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/media_player_factory.h"
+#include "engine/player/media_player_factory.h"
 #include "playback/player_error.h"
 
 namespace {

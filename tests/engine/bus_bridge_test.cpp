@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/bus_bridge.h"
-#include "engine/gst_handles.h"
+#include "engine/runtime/bus_bridge.h"
+#include "engine/runtime/gst_handles.h"
 
 namespace velmora::engine {
 namespace {

@@ -7,12 +7,12 @@
 #include <optional>
 #include <set>
 
-#include "engine/failure.h"
-#include "engine/leading_silence.h"
-#include "engine/media_address.h"
-#include "engine/network_health.h"
-#include "engine/reconnect_policy.h"
-#include "engine/stream_title.h"
+#include "engine/player/failure.h"
+#include "engine/pipeline/leading_silence.h"
+#include "engine/stations/media_address.h"
+#include "engine/pipeline/network_health.h"
+#include "engine/player/reconnect_policy.h"
+#include "engine/texts/stream_title.h"
 #include "playback/url_box_rules.h"
 
 namespace velmora::engine {

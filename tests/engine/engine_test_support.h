@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_options.h"
+#include "engine/player/engine_options.h"
 #include "playback/player.h"
 
 namespace velmora::engine::testing {

@@ -9,8 +9,8 @@
 #include <regex>
 #include <utility>
 
-#include "engine/failure.h"
-#include "engine/media_player_factory.h"
+#include "engine/player/failure.h"
+#include "engine/player/media_player_factory.h"
 #include "engine_test_support.h"
 
 namespace velmora::engine::testing {

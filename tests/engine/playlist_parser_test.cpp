@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/playlist_parser.h"
+#include "engine/stations/playlist_parser.h"
 
 namespace velmora::engine {
 namespace {

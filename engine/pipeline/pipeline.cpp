@@ -1,0 +1,300 @@
+#include "engine/pipeline/pipeline.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <cstring>
+#include <mutex>
+
+#include <string_view>
+#include <utility>
+
+#include "engine/runtime/element_factory.h"
+#include "engine/pipeline/http_source.h"
+
+namespace velmora::engine {
+
+// The pipeline is taken down on the state worker's thread, after its owner is
+// gone; the relay lets the owner cut the capture callback off first.
+struct PcmRelay {
+    std::mutex mutex;
+    std::function<void(const PcmBlock&)> onPcm;
+};
+
+namespace {
+
+// playbin's GstPlayFlags: audio only, volume in software.
+constexpr guint kPlayFlagAudio = 1u << 1;
+constexpr guint kPlayFlagSoftVolume = 1u << 4;
+// How the sound server lists our stream; the icon is the one the desktop
+// entry installs.
+constexpr char kSoundClientName[] = "Velmora";
+constexpr char kSoundIconName[] = "example.telvaro.Velmora";
+
+// Playing starts once this much decoded sound is buffered: enough to ride
+// out the jitter of a stream that arrives just in time, short enough that a
+// stream paced at its bitrate starts at once. With less, the sound server
+// starts no sooner; the buffer grows past it whenever the network runs ahead.
+constexpr guint64 kStartBufferMs = 100;
+// Decoded sound buffered in front of the sink at most; more waits, compressed,
+// in the network buffer, which is capped in bytes for endless streams.
+constexpr guint64 kDecodedBufferMs = 4000;
+constexpr guint kNetworkBufferBytes = 256 * 1024;
+// The sound server asks for more sound each time this much has played. At
+// pulsesink's default of 10 ms the streaming and sound threads wake a hundred
+// times a second, which was most of the player's CPU while playing; 30 ms
+// costs a third of that and starts a paced stream within a few milliseconds
+// of the default (50 ms cost 45 ms there).
+constexpr gint64 kSoundRequestUs = 30'000;
+
+GstFlowReturn onCapturedSample(GstAppSink* sink, gpointer data) {
+    PcmRelay& relay = **static_cast<std::shared_ptr<PcmRelay>*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (sample == nullptr) {
+        return GST_FLOW_EOS;
+    }
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    const GstStructure* caps = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
+    int rate = 0;
+    int channels = 0;
+    gst_structure_get_int(caps, "rate", &rate);
+    gst_structure_get_int(caps, "channels", &channels);
+    GstMapInfo map;
+    if (buffer != nullptr && channels > 0 && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        std::lock_guard lock(relay.mutex);
+        if (relay.onPcm) {
+            relay.onPcm(
+                PcmBlock{reinterpret_cast<const std::int16_t*>(map.data),
+                         map.size / (sizeof(std::int16_t) * static_cast<std::size_t>(channels)),
+                         channels, rate});
+        }
+        gst_buffer_unmap(buffer, &map);
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+GstElement* makeCaptureSink(const std::shared_ptr<PcmRelay>& relay) {
+    GstElement* bin = gst_bin_new(nullptr);
+    GstElement* convert = makeElement("audioconvert");
+    GstElement* sink = makeElement("appsink");
+    CapsPtr caps(gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved"));
+    g_object_set(sink, "caps", caps.get(), "sync", TRUE, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = onCapturedSample;
+    gst_app_sink_set_callbacks(
+        GST_APP_SINK(sink), &callbacks, new std::shared_ptr<PcmRelay>(relay),
+        [](gpointer data) { delete static_cast<std::shared_ptr<PcmRelay>*>(data); });
+    gst_bin_add_many(GST_BIN(bin), convert, sink, nullptr);
+    gst_element_link(convert, sink);
+    GstPtr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    return bin;
+}
+
+GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRelay>& relay) {
+    switch (setup.audioOutput) {
+        case AudioOutput::Null: {
+            GstElement* sink = makeElement("fakesink");
+            g_object_set(sink, "sync", TRUE, nullptr);
+            return sink;
+        }
+        case AudioOutput::Unpaced: {
+            GstElement* sink = makeElement("fakesink");
+            g_object_set(sink, "sync", FALSE, nullptr);
+            return sink;
+        }
+        case AudioOutput::Capture:
+            return makeCaptureSink(relay);
+        case AudioOutput::System:
+            break;
+    }
+    // pulsesink made by hand, so that mixers show our name and, from the tags
+    // it forwards, the title; autoaudiosink would make one nobody can name.
+    GstElement* pulse = gst_element_factory_make("pulsesink", nullptr);
+    if (pulse == nullptr) {
+        return makeElement("autoaudiosink");
+    }
+    StructurePtr properties(gst_structure_new("props", "media.role", G_TYPE_STRING, "music",
+                                              "application.icon_name", G_TYPE_STRING,
+                                              kSoundIconName, nullptr));
+    g_object_set(pulse, "client-name", kSoundClientName, "stream-properties", properties.get(),
+                 "latency-time", kSoundRequestUs, nullptr);
+    return pulse;
+}
+
+// The audio sink playbin gets: the start gate's queue, then the output.
+GstElement* makeAudioSink(const PipelineSetup& setup, GstElement*& gateQueue,
+                          const std::shared_ptr<PcmRelay>& relay) {
+    GstElement* bin = gst_bin_new("velmora-audio-sink");
+    gateQueue = makeElement("queue");
+    g_object_set(gateQueue, "max-size-time", kDecodedBufferMs * GST_MSECOND, "max-size-bytes", 0u,
+                 "max-size-buffers", 0u, nullptr);
+    GstElement* output = makeOutput(setup, relay);
+    gst_bin_add_many(GST_BIN(bin), gateQueue, output, nullptr);
+    gst_element_link(gateQueue, output);
+    GstPtr<GstPad> pad(gst_element_get_static_pad(gateQueue, "sink"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    return bin;
+}
+
+// Caps the network buffer that uridecodebin puts after a network source. Its
+// buffering messages are not used: the start gate decides when to play.
+// uridecodebin adds it once the stream's type is known.
+void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+    if (isFromFactory(GST_OBJECT_CAST(element), "queue2")) {
+        g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
+                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, nullptr);
+        (*static_cast<std::shared_ptr<SourceProgress>*>(data))->typed = true;
+    }
+}
+
+struct SourceSetup {
+    std::shared_ptr<SourceProgress> progress;
+    int networkTimeoutS = 0;
+    std::uint64_t skipBytes = 0;
+};
+
+// The size of an ID3v2 tag at the start of the media, or 0.
+std::uint64_t leadingTagBytes(GstBuffer* buffer) {
+    std::uint8_t header[10];
+    if (gst_buffer_extract(buffer, 0, header, sizeof header) != sizeof header ||
+        std::memcmp(header, "ID3", 3) != 0) {
+        return 0;
+    }
+    std::uint64_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+        size = (size << 7) | (header[i] & 0x7F);  // "synchsafe": 7 bits a byte
+    }
+    return sizeof header + size;
+}
+
+GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    const auto& setup = *static_cast<SourceSetup*>(data);
+    SourceProgress& progress = *setup.progress;
+    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        const std::uint64_t size = gst_buffer_get_size(buffer);
+        if (progress.bytes == 0) {
+            progress.tagBytes = leadingTagBytes(buffer);
+        }
+        if (progress.typed && progress.bytes >= setup.skipBytes + progress.tagBytes +
+                                                    SourceProgress::kBytesBeforePreroll) {
+            progress.waitForPreroll();
+        }
+        const std::uint64_t before = progress.bytes.fetch_add(size);
+        if (before + size <= setup.skipBytes) {
+            return GST_PAD_PROBE_DROP;
+        }
+        if (before < setup.skipBytes) {
+            const std::uint64_t cut = setup.skipBytes - before;
+            GST_PAD_PROBE_INFO_DATA(info) =
+                gst_buffer_copy_region(buffer, GST_BUFFER_COPY_ALL, cut, size - cut);
+            gst_buffer_unref(buffer);
+        }
+    } else if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
+        // Only a source that sends lists sends them; souphttpsrc sends buffers,
+        // so a list is never one that needs cutting.
+        progress.bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
+               GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+        progress.finished = true;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
+    const auto& setup = *static_cast<SourceSetup*>(data);
+    configureHttpSource(source, setup.networkTimeoutS);
+    if (GstPtr<GstPad> pad(gst_element_get_static_pad(source, "src")); pad) {
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          countSourceOutput, new SourceSetup(setup),
+                          [](gpointer d) { delete static_cast<SourceSetup*>(d); });
+    }
+}
+
+}  // namespace
+
+void SourceProgress::waitForPreroll() {
+    std::unique_lock lock(mutex_);
+    released_.wait_for(lock, kPrerollWait, [this] { return releasedFlag_; });
+    releasedFlag_ = true;  // a pipeline that cannot preroll on this much never waits again
+}
+
+void SourceProgress::release() {
+    {
+        std::lock_guard lock(mutex_);
+        releasedFlag_ = true;
+    }
+    released_.notify_all();
+}
+
+bool isFromFactory(GstObject* object, std::string_view factoryName) {
+    if (object == nullptr || !GST_IS_ELEMENT(object)) {
+        return false;
+    }
+    GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(object));
+    return factory != nullptr &&
+           factoryName == gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
+}
+
+Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage,
+                   StateWorker& stateWorker)
+    : stateWorker_(stateWorker),
+      progress_(std::make_shared<SourceProgress>()),
+      pcmRelay_(std::make_shared<PcmRelay>()) {
+    pcmRelay_->onPcm = setup.onPcm;
+    playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
+    GstElement* playbin = playbin_.get();
+    GstElement* gateQueue = nullptr;
+    g_object_set(playbin, "uri", setup.uri.c_str(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
+                 "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
+                 makeAudioSink(setup, gateQueue, pcmRelay_), nullptr);
+    startGate_ = std::make_unique<StartGate>(gateQueue, kStartBufferMs * GST_MSECOND);
+    if (setup.balance != 0.0) {
+        GstElement* panorama = makeElement("audiopanorama");
+        g_object_set(panorama, "panorama", static_cast<gfloat>(setup.balance), nullptr);
+        g_object_set(playbin, "audio-filter", panorama, nullptr);
+    }
+    g_signal_connect_data(
+        playbin, "source-setup", G_CALLBACK(onSourceSetup),
+        new SourceSetup{progress_, setup.networkTimeoutS, setup.skipBytes},
+        [](gpointer data, GClosure*) { delete static_cast<SourceSetup*>(data); }, GConnectFlags(0));
+    g_signal_connect_data(
+        playbin, "deep-element-added", G_CALLBACK(onElementAdded),
+        new std::shared_ptr<SourceProgress>(progress_),
+        [](gpointer data, GClosure*) {
+            delete static_cast<std::shared_ptr<SourceProgress>*>(data);
+        },
+        GConnectFlags(0));
+    GstPtr<GstBus> bus(gst_element_get_bus(playbin));
+    bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post), std::move(onMessage));
+}
+
+Pipeline::~Pipeline() {
+    {
+        // Waits for a capture call in progress; none starts after this.
+        std::lock_guard lock(pcmRelay_->mutex);
+        pcmRelay_->onPcm = nullptr;
+    }
+    progress_->release();
+    bridge_.reset();
+    stateWorker_.retire(playbin_.get());  // to NULL on the worker's thread
+}
+
+void Pipeline::requestState(GstState state) {
+    requested_ = state;
+    stateWorker_.request(playbin_.get(), state);
+}
+
+std::int64_t Pipeline::positionNs() const {
+    gint64 position = -1;
+    if (!gst_element_query_position(playbin_.get(), GST_FORMAT_TIME, &position)) {
+        return -1;
+    }
+    return position;
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,225 @@
+#include "engine/pipeline/start_gate.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+#include <gst/audio/audio.h>
+
+#include "engine/runtime/debug_category.h"
+#include "engine/runtime/gst_handles.h"
+#include "engine/pipeline/leading_silence.h"
+
+namespace velmora::engine {
+
+// The gate posts its progress in steps of this many percent.
+constexpr int kProgressStepPercent = 5;
+// At most this much silence is cut from the start of the sound.
+constexpr std::int64_t kMaxLeadingSilenceNs = 100 * GST_MSECOND;
+
+struct StartGate::State {
+    std::mutex mutex;
+    GstPtr<GstPad> output;
+    gulong blockProbe = 0;
+    bool allowed = false;
+    bool ended = false;
+    std::int64_t firstNs = -1;
+    bool soundFound = false;  // the leading silence is behind us
+    std::int64_t silenceCutNs = 0;
+    int postedPercent = -1;
+    std::uint64_t startNs = 0;
+    GstElement* queue = nullptr;  // owned by the pipeline, which outlives the probes
+    std::atomic<std::int64_t> queuedEndNs{-1};
+
+    // Called with the mutex held.
+    void openLocked() {
+        if (blockProbe != 0) {
+            // The sound starts at the running time the silence would have taken.
+            if (silenceCutNs > 0) {
+                gst_pad_set_offset(output.get(), -silenceCutNs);
+            }
+            gst_pad_remove_probe(output.get(), blockProbe);
+            blockProbe = 0;
+        }
+    }
+
+    bool enoughLocked() const {
+        const std::int64_t end = queuedEndNs;
+        return ended || (firstNs >= 0 && end - firstNs >= static_cast<std::int64_t>(startNs));
+    }
+
+    // Called with the mutex held, on the streaming thread.
+    void postProgressLocked() {
+        const std::int64_t end = queuedEndNs;
+        const int percent =
+            firstNs < 0 || startNs == 0
+                ? 0
+                : static_cast<int>(std::min<std::int64_t>(
+                      100, (end - firstNs) * 100 / static_cast<std::int64_t>(startNs)));
+        if (percent < postedPercent + kProgressStepPercent && percent != 100) {
+            return;
+        }
+        postedPercent = percent;
+        gst_element_post_message(
+            queue, gst_message_new_element(GST_OBJECT_CAST(queue),
+                                           gst_structure_new(kProgressMessage, "percent",
+                                                             G_TYPE_INT, percent, nullptr)));
+    }
+};
+
+namespace {
+
+// Cuts the silence at the start of a shut gate's first buffers: drops silent
+// buffers and trims the silent head of the first audible one. Returns false
+// when the buffer is to be dropped. Called with the mutex held.
+bool cutLeadingSilence(StartGate::State& state, GstPad* pad, GstPadProbeInfo* info) {
+    if (state.soundFound || state.blockProbe == 0 || state.silenceCutNs >= kMaxLeadingSilenceNs) {
+        state.soundFound = true;
+        return true;
+    }
+    CapsPtr caps(gst_pad_get_current_caps(pad));
+    GstAudioInfo audio;
+    if (!caps || !gst_audio_info_from_caps(&audio, caps.get()) ||
+        GST_AUDIO_INFO_LAYOUT(&audio) != GST_AUDIO_LAYOUT_INTERLEAVED) {
+        state.soundFound = true;
+        return true;
+    }
+    SampleFormat format;
+    switch (GST_AUDIO_INFO_FORMAT(&audio)) {
+        case GST_AUDIO_FORMAT_S16:
+            format = SampleFormat::S16;
+            break;
+        case GST_AUDIO_FORMAT_S32:
+            format = SampleFormat::S32;
+            break;
+        case GST_AUDIO_FORMAT_F32:
+            format = SampleFormat::F32;
+            break;
+        default:
+            state.soundFound = true;
+            return true;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const std::size_t frames = gst_buffer_get_size(buffer) / GST_AUDIO_INFO_BPF(&audio);
+    std::optional<std::size_t> audible;
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        audible = firstAudibleFrame(map.data, frames, GST_AUDIO_INFO_CHANNELS(&audio), format);
+        gst_buffer_unmap(buffer, &map);
+    }
+    const auto cutNs = static_cast<std::int64_t>(
+        gst_util_uint64_scale(audible.value_or(frames), GST_SECOND, GST_AUDIO_INFO_RATE(&audio)));
+    if (!audible) {
+        state.silenceCutNs += cutNs;
+        return false;
+    }
+    state.soundFound = true;
+    if (*audible > 0) {
+        buffer = gst_buffer_make_writable(buffer);
+        gst_buffer_resize(buffer, static_cast<gssize>(*audible * GST_AUDIO_INFO_BPF(&audio)), -1);
+        GST_BUFFER_PTS(buffer) += cutNs;
+        if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
+            GST_BUFFER_DURATION(buffer) -=
+                std::min<GstClockTime>(cutNs, GST_BUFFER_DURATION(buffer));
+        }
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+        state.silenceCutNs += cutNs;
+    }
+    return true;
+}
+
+GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& state = **static_cast<std::shared_ptr<StartGate::State>*>(data);
+    if ((info->type & GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM) != 0) {
+        // A serialized query (the decoder's allocation query) waits until the
+        // queue has drained, which a shut gate never lets happen: answer it
+        // here, proposing nothing, so the decoder uses plain memory.
+        std::lock_guard lock(state.mutex);
+        return state.blockProbe != 0 && GST_QUERY_IS_SERIALIZED(GST_PAD_PROBE_INFO_QUERY(info))
+                   ? GST_PAD_PROBE_HANDLED
+                   : GST_PAD_PROBE_OK;
+    }
+    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+        std::lock_guard lock(state.mutex);
+        if (!GST_BUFFER_PTS_IS_VALID(GST_PAD_PROBE_INFO_BUFFER(info))) {
+            return GST_PAD_PROBE_OK;
+        }
+        if (!cutLeadingSilence(state, pad, info)) {
+            return GST_PAD_PROBE_DROP;
+        }
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        const auto start = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
+        const auto duration = GST_BUFFER_DURATION_IS_VALID(buffer)
+                                  ? static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer))
+                                  : 0;
+        if (state.firstNs < 0) {
+            state.firstNs = start;
+            GST_CAT_DEBUG_OBJECT(debugCategory(), state.queue,
+                                 "first decoded sound at %" GST_TIME_FORMAT, GST_TIME_ARGS(start));
+        }
+        state.queuedEndNs = start + duration;
+        if (state.blockProbe != 0) {
+            if (state.allowed && state.enoughLocked()) {
+                state.openLocked();
+            } else {
+                state.postProgressLocked();
+            }
+        }
+    } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        std::lock_guard lock(state.mutex);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+            // A media shorter than the start buffer plays all the same.
+            state.ended = true;
+            if (state.allowed) {
+                state.openLocked();
+            }
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+            state.queuedEndNs = -1;
+        }
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+StartGate::StartGate(GstElement* queue, std::uint64_t startNs) : state_(std::make_shared<State>()) {
+    state_->queue = queue;
+    state_->startNs = startNs;
+    state_->output.reset(gst_element_get_static_pad(queue, "src"));
+    // Events are held too: the caps would let the sink open its stream on
+    // the sound server, whose clock would then run ahead of the first sound.
+    state_->blockProbe = gst_pad_add_probe(
+        state_->output.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM),
+        [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
+    GstPtr<GstPad> input(gst_element_get_static_pad(queue, "sink"));
+    gst_pad_add_probe(input.get(),
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                   GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM),
+                      onQueueInput, new std::shared_ptr<State>(state_),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
+}
+
+void StartGate::allow(bool allowed) {
+    std::lock_guard lock(state_->mutex);
+    state_->allowed = allowed;
+    if (allowed && state_->enoughLocked()) {
+        state_->openLocked();
+    }
+}
+
+void StartGate::openNow() {
+    std::lock_guard lock(state_->mutex);
+    state_->openLocked();
+}
+
+bool StartGate::isOpen() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->blockProbe == 0;
+}
+
+std::int64_t StartGate::queuedEndNs() const { return state_->queuedEndNs; }
+
+}  // namespace velmora::engine

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/player/failure.h"
+#include "playback/player.h"
+#include "engine/runtime/ui_thread.h"
+
+namespace velmora::engine {
+
+// A player's state and status line, and what its listener is owed: status
+// changes and notices, delivered in the order they arose, never from inside a
+// call on the player. Used on the user-interface thread only.
+class ListenerQueue {
+  public:
+    explicit ListenerQueue(UiPost post);
+    ~ListenerQueue();  // drops what was not delivered
+    ListenerQueue(const ListenerQueue&) = delete;
+    ListenerQueue& operator=(const ListenerQueue&) = delete;
+
+    void setListener(playback::PlayerListener* listener) { listener_ = listener; }
+    std::int32_t state() const { return state_; }
+    const std::string& status() const { return status_; }
+
+    // Queues a status change when either differs from what is shown.
+    void setStatus(std::int32_t state, std::string text);
+    void queueWarning(std::int32_t warningType, std::int32_t param, std::string description);
+    void queueMediaError();
+    void queueMediaChange();
+    // A Warning or a MediaError, as the failure's kind says.
+    void queueNotice(const Failure& failure);
+
+    // Delivers later, from the main loop: after a call on the player.
+    void postDelivery();
+    // Runs task later, from the main loop, unless the queue, and with it the
+    // player that owns it, is gone by then.
+    void postLater(std::function<void()> task);
+    // Delivers now: from an event the player itself is handling.
+    void deliver();
+
+  private:
+    struct Event {
+        enum class Kind { StatusChange, Warning, MediaError, MediaChange } kind;
+        std::int32_t warningType = 0;
+        std::int32_t param = 0;
+        std::string description;
+    };
+
+    UiPost post_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
+    playback::PlayerListener* listener_ = nullptr;
+    std::int32_t state_ = playback::play_state::Undefined;
+    std::string status_;
+    std::int32_t notifiedState_ = playback::play_state::Undefined;
+    std::string notifiedStatus_;
+    std::deque<Event> events_;
+    bool deliveryPosted_ = false;
+};
+
+}  // namespace velmora::engine

@@ -1,0 +1,28 @@
+#include "engine/player/media_player_factory.h"
+
+#include <gst/gst.h>
+
+#include "engine/runtime/gst_handles.h"
+#include "playback/player_error.h"
+#include "engine/player/playbin_player.h"
+#include "engine/player/playlist_player.h"
+
+namespace velmora::engine {
+
+std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettings& settings) {
+    return createMediaPlayer(settings, EngineOptions{});
+}
+
+std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettings& settings,
+                                                    EngineOptions options) {
+    GError* rawError = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &rawError)) {
+        ErrorPtr error(rawError);
+        throw playback::PlayerError(std::string("无法初始化 GStreamer：") +
+                                    (error ? error->message : ""));
+    }
+    auto streamPlayer = std::make_unique<PlaybinPlayer>(settings, options);
+    return std::make_unique<PlaylistPlayer>(std::move(streamPlayer), settings, options);
+}
+
+}  // namespace velmora::engine

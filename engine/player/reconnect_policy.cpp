@@ -1,0 +1,34 @@
+#include "engine/player/reconnect_policy.h"
+
+#include <algorithm>
+
+namespace velmora::engine {
+
+void ReconnectPolicy::playing(std::int64_t nowMs) {
+    if (!playingSinceMs_) {
+        playingSinceMs_ = nowMs;
+    }
+}
+
+std::optional<int> ReconnectPolicy::nextDelayMs(std::int64_t nowMs) {
+    if (playingSinceMs_ && nowMs - *playingSinceMs_ >= limits_.steadyPlayMs) {
+        attempt_ = 0;
+        firstLossMs_.reset();
+    }
+    playingSinceMs_.reset();
+    if (!firstLossMs_) {
+        firstLossMs_ = nowMs;
+    }
+    std::int64_t delayMs = limits_.firstDelayMs;
+    for (int i = 0; i < attempt_ && delayMs < limits_.maxDelayMs; ++i) {
+        delayMs *= 2;
+    }
+    delayMs = std::min<std::int64_t>(delayMs, limits_.maxDelayMs);
+    if (nowMs - *firstLossMs_ + delayMs > limits_.giveUpAfterMs) {
+        return std::nullopt;
+    }
+    ++attempt_;
+    return static_cast<int>(delayMs);
+}
+
+}  // namespace velmora::engine
