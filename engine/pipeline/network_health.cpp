@@ -7,9 +7,6 @@ namespace velmora::engine {
 namespace {
 
 constexpr std::int64_t kMillisecondNs = 1000000;
-// This much sound ahead of the listener means the network keeps up, whether
-// or not bytes moved lately.
-constexpr std::int64_t kWellSuppliedNs = 1000 * kMillisecondNs;
 // Less sound than this ahead of the listener means the sink is running dry.
 constexpr std::int64_t kStarvingNs = 40 * kMillisecondNs;
 // After running dry, playing resumes with this much ahead, doubled each time.
@@ -17,19 +14,6 @@ constexpr std::int64_t kFirstRefillNs = 1000 * kMillisecondNs;
 constexpr std::int64_t kMaxRefillNs = 3000 * kMillisecondNs;
 
 }  // namespace
-
-NetworkHealth::NetworkHealth(std::chrono::milliseconds stallTimeout, Clock::time_point now)
-    : stallTimeout_(stallTimeout), lastProgress_(now) {}
-
-bool NetworkHealth::stalled(const Look& look) {
-    const bool wellSupplied = look.aheadNs != kUnknownNs && look.aheadNs >= kWellSuppliedNs;
-    if (look.bytes != bytesAtLastLook_ || wellSupplied || !look.wanted || look.sourceFinished) {
-        bytesAtLastLook_ = look.bytes;
-        lastProgress_ = look.now;
-        return false;
-    }
-    return look.now - lastProgress_ >= stallTimeout_;
-}
 
 NetworkHealth::Supply NetworkHealth::supply(const Look& look) {
     if (look.sourceFinished) {

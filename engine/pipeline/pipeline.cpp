@@ -8,8 +8,8 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/runtime/element_factory.h"
 #include "engine/pipeline/http_source.h"
+#include "engine/runtime/element_factory.h"
 
 namespace velmora::engine {
 
@@ -240,8 +240,8 @@ bool isFromFactory(GstObject* object, std::string_view factoryName) {
            factoryName == gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
 }
 
-Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage,
-                   StateWorker& stateWorker)
+Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
+                   BusWatch::Handler onMessage, StateWorker& stateWorker)
     : stateWorker_(stateWorker),
       progress_(std::make_shared<SourceProgress>()),
       pcmRelay_(std::make_shared<PcmRelay>()) {
@@ -270,7 +270,7 @@ Pipeline::Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler o
         },
         GConnectFlags(0));
     GstPtr<GstBus> bus(gst_element_get_bus(playbin));
-    bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post), std::move(onMessage));
+    busWatch_ = std::make_unique<BusWatch>(bus.get(), context, std::move(onMessage));
 }
 
 Pipeline::~Pipeline() {
@@ -280,7 +280,7 @@ Pipeline::~Pipeline() {
         pcmRelay_->onPcm = nullptr;
     }
     progress_->release();
-    bridge_.reset();
+    busWatch_.reset();
     stateWorker_.retire(playbin_.get());  // to NULL on the worker's thread
 }
 

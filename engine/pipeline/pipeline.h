@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "engine/runtime/bus_bridge.h"
-#include "engine/player/engine_options.h"
-#include "engine/runtime/gst_handles.h"
 #include "engine/pipeline/start_gate.h"
+#include "engine/player/engine_options.h"
+#include "engine/runtime/bus_watch.h"
+#include "engine/runtime/gst_handles.h"
 #include "engine/runtime/state_worker.h"
 
 namespace velmora::engine {
@@ -61,13 +61,13 @@ bool isFromFactory(GstObject* object, std::string_view factoryName);
 
 struct PcmRelay;
 
-// One playbin for one opening of one URI, with its bus bridged to the
-// user-interface thread. Nothing here waits for a state change: the player's
+// One playbin for one opening of one URI, with its bus watched on the
+// user-interface thread's main context. Nothing here waits for a state change: the player's
 // state worker changes it, and takes it to NULL and frees it when it is
 // retired. The worker must outlive the pipeline.
 class Pipeline {
   public:
-    Pipeline(const PipelineSetup& setup, UiPost post, BusBridge::Handler onMessage,
+    Pipeline(const PipelineSetup& setup, const MainContext& context, BusWatch::Handler onMessage,
              StateWorker& stateWorker);
     ~Pipeline();
     Pipeline(const Pipeline&) = delete;
@@ -95,7 +95,7 @@ class Pipeline {
     std::shared_ptr<SourceProgress> progress_;
     std::shared_ptr<PcmRelay> pcmRelay_;
     std::unique_ptr<StartGate> startGate_;
-    std::unique_ptr<BusBridge> bridge_;
+    std::unique_ptr<BusWatch> busWatch_;
     GstState requested_ = GST_STATE_NULL;
 };
 

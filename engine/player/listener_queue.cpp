@@ -4,7 +4,7 @@
 
 namespace velmora::engine {
 
-ListenerQueue::ListenerQueue(UiPost post) : post_(std::move(post)) {}
+ListenerQueue::ListenerQueue(const MainContext& context) : context_(context) {}
 
 ListenerQueue::~ListenerQueue() {
     listener_ = nullptr;
@@ -50,7 +50,7 @@ void ListenerQueue::postDelivery() {
 }
 
 void ListenerQueue::postLater(std::function<void()> task) {
-    post_([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
+    context_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
         if (alive.lock()) {
             task();
         }

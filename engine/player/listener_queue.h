@@ -7,8 +7,8 @@
 #include <string>
 
 #include "engine/player/failure.h"
+#include "engine/runtime/main_context.h"
 #include "playback/player.h"
-#include "engine/runtime/ui_thread.h"
 
 namespace velmora::engine {
 
@@ -17,7 +17,7 @@ namespace velmora::engine {
 // call on the player. Used on the user-interface thread only.
 class ListenerQueue {
   public:
-    explicit ListenerQueue(UiPost post);
+    explicit ListenerQueue(const MainContext& context);
     ~ListenerQueue();  // drops what was not delivered
     ListenerQueue(const ListenerQueue&) = delete;
     ListenerQueue& operator=(const ListenerQueue&) = delete;
@@ -50,7 +50,7 @@ class ListenerQueue {
         std::string description;
     };
 
-    UiPost post_;
+    const MainContext& context_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it
     playback::PlayerListener* listener_ = nullptr;
     std::int32_t state_ = playback::play_state::Undefined;

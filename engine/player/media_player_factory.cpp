@@ -2,10 +2,9 @@
 
 #include <gst/gst.h>
 
+#include "engine/player/engine_player.h"
 #include "engine/runtime/gst_handles.h"
 #include "playback/player_error.h"
-#include "engine/player/playbin_player.h"
-#include "engine/player/playlist_player.h"
 
 namespace velmora::engine {
 
@@ -21,8 +20,7 @@ std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettin
         throw playback::PlayerError(std::string("无法初始化 GStreamer：") +
                                     (error ? error->message : ""));
     }
-    auto streamPlayer = std::make_unique<PlaybinPlayer>(settings, options);
-    return std::make_unique<PlaylistPlayer>(std::move(streamPlayer), settings, options);
+    return std::make_unique<EnginePlayer>(settings, std::move(options));
 }
 
 }  // namespace velmora::engine

@@ -32,6 +32,9 @@ class ReconnectPolicy {
     // The number of the attempt last handed out, from 1; 0 before the first.
     int attempt() const { return attempt_; }
 
+    // When the time since the first loss runs out; only after nextDelayMs().
+    std::int64_t giveUpAtMs() const { return firstLossMs_.value_or(0) + limits_.giveUpAfterMs; }
+
     // A new opening of the media: nothing was lost yet.
     void reset() { *this = ReconnectPolicy(limits_); }
 

@@ -83,17 +83,18 @@ Failure probe(const std::string& uri, int timeoutMs, GCancellable* cancellable) 
 
 }  // namespace
 
-HostDiagnosis::HostDiagnosis(const std::string& uri, int timeoutMs, UiPost post, Verdict verdict)
+HostDiagnosis::HostDiagnosis(const std::string& uri, int timeoutMs, const MainContext& context,
+                             Verdict verdict)
     : job_(std::make_shared<Job>()) {
     std::weak_ptr<Job> weak = job_;
     GCancellable* cancellable = job_->cancellable.get();
-    job_->worker = std::thread(
-        [uri, timeoutMs, cancellable, weak, post = std::move(post), verdict = std::move(verdict)] {
+    job_->worker =
+        std::thread([uri, timeoutMs, cancellable, weak, &context, verdict = std::move(verdict)] {
             Failure failure = probe(uri, timeoutMs, cancellable);
             if (g_cancellable_is_cancelled(cancellable)) {
                 return;
             }
-            post([weak, verdict, failure] {
+            context.post([weak, verdict, failure] {
                 if (weak.lock()) {
                     verdict(failure);
                 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/player/failure.h"
-#include "engine/runtime/ui_thread.h"
+#include "engine/runtime/main_context.h"
 
 namespace velmora::engine {
 
@@ -21,7 +21,8 @@ class HostDiagnosis {
     // uri is the http(s) URI that failed; the verdict is HostNotFound,
     // ConnectionRefused, TimedOut, TlsFailure, or ConnectionLost when the host
     // answers (the server then broke off the exchange).
-    HostDiagnosis(const std::string& uri, int timeoutMs, UiPost post, Verdict verdict);
+    HostDiagnosis(const std::string& uri, int timeoutMs, const MainContext& context,
+                  Verdict verdict);
     // Cancels a diagnosis still running; its verdict is never delivered.
     ~HostDiagnosis();
     HostDiagnosis(const HostDiagnosis&) = delete;

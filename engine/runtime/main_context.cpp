@@ -61,4 +61,13 @@ std::unique_ptr<Timers::Shot> MainContext::start(int delayMs, std::function<void
     return std::make_unique<SourceShot>(source);
 }
 
+std::unique_ptr<Timers::Shot> MainContext::every(int periodMs, std::function<void()> callback) {
+    GSource* source = g_timeout_source_new(static_cast<guint>(std::max(1, periodMs)));
+    attachSource(source, context_, [callback = std::move(callback)] {
+        callback();
+        return true;
+    });
+    return std::make_unique<SourceShot>(source);
+}
+
 }  // namespace velmora::engine

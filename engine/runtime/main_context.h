@@ -30,6 +30,8 @@ class MainContext final : public Timers {
     // Timers: GLib timeout sources on this context, monotonic time.
     std::int64_t nowMs() const override;
     std::unique_ptr<Shot> start(int delayMs, std::function<void()> callback) override;
+    // Calls callback every periodMs until the shot is dropped.
+    std::unique_ptr<Shot> every(int periodMs, std::function<void()> callback);
 
   private:
     GMainContext* context_;

@@ -6,9 +6,9 @@
 #include <optional>
 #include <utility>
 
-#include "engine/runtime/element_factory.h"
 #include "engine/pipeline/error_mapping.h"
 #include "engine/pipeline/http_source.h"
+#include "engine/runtime/element_factory.h"
 
 namespace velmora::engine {
 
@@ -42,11 +42,12 @@ GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
 
 }  // namespace
 
-PlaylistFetch::PlaylistFetch(const std::string& uri, UiPost post, StateWorker& worker, Done done)
+PlaylistFetch::PlaylistFetch(const std::string& uri, MainContext& context, StateWorker& worker,
+                             Done done)
     : received_(std::make_shared<Received>()),
       finalUri_(uri),
       done_(std::move(done)),
-      timeout_(post),
+      timeout_(context),
       worker_(worker) {
     GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     GstElement* source = makeElement("souphttpsrc");
@@ -62,18 +63,18 @@ PlaylistFetch::PlaylistFetch(const std::string& uri, UiPost post, StateWorker& w
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
     gst_element_link(source, sink);
     GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
-    bridge_ = std::make_unique<BusBridge>(bus.get(), std::move(post),
-                                          [this](GstMessage* message) { onMessage(message); });
+    busWatch_ = std::make_unique<BusWatch>(bus.get(), context,
+                                           [this](GstMessage* message) { onMessage(message); });
     worker_.request(pipeline.get(), GST_STATE_PLAYING);
     pipeline_ = std::move(pipeline);
-    timeout_.start(kTimeoutMs, [this] { finish(FetchedBody::Outcome::TimedOut); });
+    timeout_.arm(kTimeoutMs, [this] { finish(FetchedBody::Outcome::TimedOut); });
 }
 
 PlaylistFetch::~PlaylistFetch() { tearDown(); }
 
 void PlaylistFetch::tearDown() {
-    timeout_.cancel();
-    bridge_.reset();
+    timeout_.disarm();
+    busWatch_.reset();
     if (pipeline_) {
         worker_.retire(pipeline_.get());
         pipeline_.reset();

@@ -7,25 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "engine/runtime/bus_bridge.h"
+#include "engine/runtime/bus_watch.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/state_worker.h"
-#include "engine/runtime/ui_thread.h"
+#include "engine/stations/fetched_body.h"
 
 namespace velmora::engine {
-
-// What fetching a playlist's address gave.
-struct FetchedBody {
-    enum class Outcome {
-        Complete,  // the whole body, within the size limit
-        TooLarge,  // cut at the limit: no playlist is that long
-        Failed,    // no answer, or an error answer
-        TimedOut,
-    };
-    Outcome outcome = Outcome::Failed;
-    std::string body;      // Complete and TooLarge
-    std::string finalUri;  // where the body came from after redirects
-};
 
 // Fetches one address with the same http source, settings and threads as the
 // audio, so that user agent, proxy, TLS checks and redirects behave alike.
@@ -41,7 +28,7 @@ class PlaylistFetch {
     // done runs once, on the user-interface thread, unless the fetch is
     // destroyed first; it may destroy the fetch. The worker changes the
     // fetch's states and must outlive it.
-    PlaylistFetch(const std::string& uri, UiPost post, StateWorker& worker, Done done);
+    PlaylistFetch(const std::string& uri, MainContext& context, StateWorker& worker, Done done);
     // Cancels: the source is unblocked and taken down on the state worker's
     // thread; done is not called.
     ~PlaylistFetch();
@@ -59,8 +46,8 @@ class PlaylistFetch {
     std::shared_ptr<Received> received_;
     std::string finalUri_;
     Done done_;
-    UiTimer timeout_;
-    std::unique_ptr<BusBridge> bridge_;
+    Deadline timeout_;
+    std::unique_ptr<BusWatch> busWatch_;
     StateWorker& worker_;
     GstPtr<GstElement> pipeline_;
 };

@@ -1,0 +1,360 @@
+// Each bus message kind has one handler; the facts are read by error_mapping,
+// and turned here into the opening's events.
+#include "engine/pipeline/media_session.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/pipeline/error_mapping.h"
+#include "engine/pipeline/start_gate.h"
+#include "playback/player_error.h"
+
+namespace velmora::engine {
+namespace {
+
+// souphttpsrc gives up later than the phases' deadlines, so that a stall is
+// always a deadline's to report.
+constexpr int kSourceTimeoutMarginS = 5;
+constexpr int kDiagnosisTimeoutMs = 5000;
+
+}  // namespace
+
+MediaSession::MediaSession(const Opening& opening, const SessionSettings& settings,
+                           MainContext& context, StateWorker& stateWorker,
+                           SessionObserver& observer)
+    : opening_(opening), settings_(settings), context_(context), observer_(observer) {
+    PipelineSetup setup;
+    setup.uri = opening.uri;
+    setup.audioOutput = settings.output;
+    setup.volume = settings.volume;
+    setup.mute = settings.mute;
+    setup.balance = settings.balance;
+    setup.skipBytes = opening.skipBytes;
+    setup.networkTimeoutS = (settings.timeoutMs + 999) / 1000 + kSourceTimeoutMarginS;
+    pipeline_ = std::make_unique<Pipeline>(
+        setup, context, [this](GstMessage* message) { onMessage(message); }, stateWorker);
+    holdPaused_ = opening.seekOnPrerollNs > 0;
+    if (holdPaused_) {
+        // Prerolls (paused, so nothing is heard) to be able to seek.
+        pipeline_->startGate().openNow();
+    }
+    if (opening.network) {
+        watch_ = std::make_unique<PhaseWatch>(
+            context_, settings.timeoutMs, settings.output.paced,
+            [this](PhaseWatch::Phase phase) { onPhaseExpired(phase); });
+        sampler_ = context_.every(PhaseWatch::kSamplePeriodMs, [this] { sample(); });
+    }
+}
+
+MediaSession::~MediaSession() = default;
+
+void MediaSession::setWanted(bool play) {
+    wanted_ = play;
+    applyPipelineState();
+}
+
+void MediaSession::setVolume(double volume) {
+    g_object_set(pipeline_->playbin(), "volume", volume, nullptr);
+}
+
+void MediaSession::restart() {
+    gst_element_seek_simple(pipeline_->playbin(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
+}
+
+bool MediaSession::live() const {
+    if (hasLength_.has_value()) {
+        return !*hasLength_;
+    }
+    return opening_.network;
+}
+
+std::optional<std::int64_t> MediaSession::durationNs() const {
+    gint64 durationNs = -1;
+    if (live() || !gst_element_query_duration(pipeline_->playbin(), GST_FORMAT_TIME, &durationNs) ||
+        durationNs <= 0) {
+        return std::nullopt;
+    }
+    return durationNs;
+}
+
+void MediaSession::applyPipelineState() {
+    if (!pipeline_) {
+        return;
+    }
+    const bool play = wanted_ && !refilling() && !holdPaused_;
+    if (!holdPaused_) {
+        pipeline_->startGate().allow(wanted_);
+    }
+    const GstState state = play ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+    if (pipeline_->requestedState() != state) {
+        pipeline_->requestState(state);
+    }
+}
+
+// ---- the network's supply ------------------------------------------------------------
+
+std::int64_t MediaSession::soundAheadNs() const {
+    const std::int64_t queuedEnd = pipeline_->startGate().queuedEndNs();
+    const std::int64_t position = pipeline_->positionNs();
+    if (queuedEnd < 0 || position < 0) {
+        return NetworkHealth::kUnknownNs;
+    }
+    return queuedEnd - position;
+}
+
+void MediaSession::sample() {
+    if (!pipeline_) {
+        return;
+    }
+    const SourceProgress& progress = pipeline_->progress();
+    const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_, progress.finished};
+    switch (watch_->look(look)) {
+        case PhaseWatch::Supply::Unchanged:
+            break;
+        case PhaseWatch::Supply::RanDry:
+            g_debug("velmora: sound ran out");
+            applyPipelineState();
+            observer_.onRefilling(0);
+            break;
+        case PhaseWatch::Supply::Refilling:
+            observer_.onRefilling(watch_->refillPercent());
+            break;
+        case PhaseWatch::Supply::Refilled:
+            applyPipelineState();  // "playing" comes with the pipeline's PLAYING
+            break;
+    }
+}
+
+void MediaSession::onPhaseExpired(PhaseWatch::Phase phase) {
+    g_debug("velmora: phase %d made no progress for %d ms", static_cast<int>(phase),
+            settings_.timeoutMs);
+    breakOff(makeBreak(
+        Break::Cause::Deadline,
+        Failure{played_ ? FailureKind::ConnectionLost : FailureKind::TimedOut, 0, {}}, true));
+}
+
+// ---- the bus ---------------------------------------------------------------------------
+
+void MediaSession::onMessage(GstMessage* message) {
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_STATE_CHANGED:
+            onStateChanged(message);
+            break;
+        case GST_MESSAGE_ASYNC_DONE:
+            onAsyncDone();
+            break;
+        case GST_MESSAGE_EOS:
+            onEndOfStream();
+            break;
+        case GST_MESSAGE_ERROR:
+            onError(message);
+            break;
+        case GST_MESSAGE_WARNING:
+            onWarning(message);
+            break;
+        case GST_MESSAGE_ELEMENT:
+            onElementMessage(message);
+            break;
+        case GST_MESSAGE_TAG:
+            onTags(message);
+            break;
+        case GST_MESSAGE_DURATION_CHANGED:
+            observer_.onDetailsChanged(false);
+            break;
+        default:
+            break;
+    }
+}
+
+void MediaSession::onStateChanged(GstMessage* message) {
+    if (GST_MESSAGE_SRC(message) != GST_OBJECT_CAST(pipeline_->playbin())) {
+        return;
+    }
+    GstState newState = GST_STATE_NULL;
+    gst_message_parse_state_changed(message, nullptr, &newState, nullptr);
+    if (newState != GST_STATE_PLAYING) {
+        return;
+    }
+    played_ = true;
+    if (watch_) {
+        watch_->playing();
+    }
+    observer_.onPlaying();
+}
+
+void MediaSession::onAsyncDone() {
+    const bool first = !prerolled_;
+    prerolled_ = true;
+    pipeline_->prerolled();
+    GstElement* playbin = pipeline_->playbin();
+    if (first && opening_.seekOnPrerollNs > 0) {
+        if (gst_element_seek_simple(playbin, GST_FORMAT_TIME,
+                                    GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
+                                    opening_.seekOnPrerollNs)) {
+            return;  // plays at the ASYNC_DONE that ends the seek
+        }
+    }
+    holdPaused_ = false;
+    if (first && settings_.rate != 1.0 && settings_.rate > 0.0 && !live()) {
+        const std::int64_t position = std::max<std::int64_t>(0, pipeline_->positionNs());
+        gst_element_seek(playbin, settings_.rate, GST_FORMAT_TIME,
+                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                         GST_SEEK_TYPE_SET, position, GST_SEEK_TYPE_NONE, -1);
+    }
+    applyPipelineState();
+}
+
+void MediaSession::onEndOfStream() {
+    if (ending_ == Ending::PlayingOut || (opening_.network && live())) {
+        // A live stream has no end: the server went away.
+        breakOff(makeBreak(Break::Cause::StreamEnded, Failure{FailureKind::ConnectionLost, 0, {}},
+                           true));
+        return;
+    }
+    if (!prerolled_) {
+        breakOff(
+            makeBreak(Break::Cause::NothingPlayed, Failure{FailureKind::NotAudio, 0, {}}, false));
+        return;
+    }
+    observer_.onEnded();
+}
+
+void MediaSession::onError(GstMessage* message) {
+    // Only the first ERROR of a failure counts: more errors and an EOS follow.
+    if (ending_ != Ending::None) {
+        return;
+    }
+    ending_ = Ending::Failed;
+    // The pipeline as it failed, for a developer: written only when
+    // GST_DEBUG_DUMP_DOT_DIR names a folder.
+    GST_DEBUG_BIN_TO_DOT_FILE_WITH_TS(GST_BIN(pipeline_->playbin()), GST_DEBUG_GRAPH_SHOW_ALL,
+                                      "velmora-error");
+    ErrorFacts facts = readErrorFacts(message);
+    facts.networkSource = opening_.network;
+    facts.httpStatus = std::max(facts.httpStatus, httpStatus_);
+    facts.contentNotAudio = contentNotAudio_;
+    facts.decoderMissing = decoderMissing_;
+    g_debug("velmora: pipeline error: %s", facts.debug.c_str());
+    const ErrorVerdict verdict = classifyError(facts);
+    const FailureKind kind = verdict.failure.kind;
+    const int status = verdict.failure.httpStatus;
+    if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK) {
+        // souphttpsrc's own resume asked for Range, and the server ignores it.
+        rangeIgnored_ = true;
+    }
+    // A station whose source restarts answers "not found" (Icecast: a mount
+    // with no source) or "unavailable" for a while.
+    const bool networkLoss = facts.networkSource &&
+                             (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
+                              kind == FailureKind::TimedOut ||
+                              (kind == FailureKind::HttpError && (status == 404 || status >= 500)));
+    const SourceProgress& progress = pipeline_->progress();
+    if (networkLoss && kind != FailureKind::HttpError && progress.bytes > opening_.skipBytes) {
+        // The source pushes an end-of-stream behind its error: what arrived
+        // plays out first, and the break waits for that end.
+        ending_ = Ending::PlayingOut;
+        return;
+    }
+    if (verdict.needsDiagnosis && opening_.diagnose && progress.bytes == 0) {
+        diagnose(verdict.failure);
+        return;
+    }
+    breakOff(makeBreak(Break::Cause::Error, verdict.failure, networkLoss));
+}
+
+void MediaSession::diagnose(Failure placeholder) {
+    // The pipeline is done; the owner's status keeps saying "connecting"
+    // until the host has been probed.
+    const std::string failedUri = redirectedTo_.empty() ? opening_.uri : redirectedTo_;
+    Break broken = makeBreak(Break::Cause::Error, placeholder, true);
+    pipeline_.reset();
+    watch_.reset();
+    sampler_.reset();
+    diagnosis_ = std::make_unique<HostDiagnosis>(failedUri, kDiagnosisTimeoutMs, context_,
+                                                 [this, broken](Failure failure) mutable {
+                                                     broken.failure = std::move(failure);
+                                                     observer_.onBroken(broken);
+                                                 });
+}
+
+void MediaSession::onWarning(GstMessage* message) {
+    GError* rawError = nullptr;
+    gchar* rawDebug = nullptr;
+    gst_message_parse_warning(message, &rawError, &rawDebug);
+    ErrorPtr warning(rawError);
+    GCharPtr debug(rawDebug);
+    g_debug("velmora: pipeline warning: %s", warning ? warning->message : "");
+    // autoaudiosink with no sound server warns and falls back to a fake sink:
+    // nothing could be heard, so this is a failure, not a note.
+    if (isFromFactory(GST_MESSAGE_SRC(message), "autoaudiosink")) {
+        ending_ = Ending::Failed;
+        breakOff(makeBreak(Break::Cause::Error, Failure{FailureKind::NoAudioOutput, 0, {}}, false));
+    }
+}
+
+void MediaSession::onElementMessage(GstMessage* message) {
+    if (const std::optional<bool> audio = readMissingDecoder(message)) {
+        (*audio ? decoderMissing_ : contentNotAudio_) = true;
+        return;
+    }
+    if (const std::optional<HttpAnswer> answer = readHttpAnswer(message)) {
+        if (!answer->redirectedTo.empty()) {
+            redirectedTo_ = answer->redirectedTo;
+        }
+        if (answer->status > 0) {
+            httpStatus_ = answer->status;
+        }
+        if (answer->hasLength) {
+            hasLength_ = answer->hasLength;
+        }
+        if (!answer->stationName.empty() && answer->stationName != stationName_) {
+            stationName_ = answer->stationName;
+            observer_.onDetailsChanged(false);
+        }
+        return;
+    }
+    const GstStructure* structure = gst_message_get_structure(message);
+    if (structure != nullptr && gst_structure_has_name(structure, StartGate::kProgressMessage)) {
+        gst_structure_get_int(structure, "percent", &startPercent_);
+        if (!played_) {
+            observer_.onStartProgress(startPercent_);
+        }
+    }
+}
+
+void MediaSession::onTags(GstMessage* message) {
+    std::optional<std::string> title = readStreamTitle(message);
+    if (!title || *title == title_) {
+        return;
+    }
+    title_ = std::move(*title);
+    observer_.onDetailsChanged(true);
+}
+
+// ---- breaking off ------------------------------------------------------------------------
+
+Break MediaSession::makeBreak(Break::Cause cause, Failure failure, bool networkLoss) const {
+    Break broken;
+    broken.cause = cause;
+    broken.failure = std::move(failure);
+    broken.networkLoss = networkLoss && opening_.network;
+    broken.played = played_;
+    broken.live = live();
+    broken.rangeIgnored = rangeIgnored_;
+    broken.skippedBytes = opening_.skipBytes;
+    if (pipeline_) {
+        broken.bytes = pipeline_->progress().bytes;
+        broken.hadData = broken.bytes > 0;
+        broken.positionNs = pipeline_->positionNs();
+    }
+    return broken;
+}
+
+void MediaSession::breakOff(const Break& broken) {
+    // Nothing more comes from this opening; the observer may destroy it.
+    watch_.reset();
+    sampler_.reset();
+    observer_.onBroken(broken);
+}
+
+}  // namespace velmora::engine

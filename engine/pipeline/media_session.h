@@ -1,0 +1,121 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/pipeline/opening.h"
+#include "engine/pipeline/phase_watch.h"
+#include "engine/pipeline/pipeline.h"
+#include "engine/runtime/host_diagnosis.h"
+#include "engine/runtime/main_context.h"
+#include "engine/runtime/state_worker.h"
+
+namespace velmora::engine {
+
+// What one opening tells its owner, on the user-interface thread. The owner
+// may destroy the session from inside any of these.
+class SessionObserver {
+  public:
+    virtual ~SessionObserver() = default;
+    // The start buffer fills before the first sound.
+    virtual void onStartProgress(int percent) = 0;
+    // Sound is heard: first, after a refill, or after a pause.
+    virtual void onPlaying() = 0;
+    // The sound ran dry and the stream waits for its buffer to refill.
+    virtual void onRefilling(int percent) = 0;
+    // Title, station name or length changed; titleChanged when the title did.
+    virtual void onDetailsChanged(bool titleChanged) = 0;
+    // The media played to its end.
+    virtual void onEnded() = 0;
+    // The opening cannot go on; it is done, and delivers nothing more.
+    virtual void onBroken(const Break& broken) = 0;
+};
+
+struct SessionSettings {
+    double volume = 0.5;  // linear, 0..1
+    bool mute = false;
+    double balance = 0.0;  // -1 (left) .. 1 (right)
+    double rate = 1.0;
+    AudioOutputFactory output;
+    int timeoutMs = 15000;  // each phase's deadline (PhaseWatch)
+};
+
+// One opening of the media: the pipeline, its bus read into facts, and, for
+// a network stream, the phases' deadlines with the samples that feed them.
+// It reports typed events and decides nothing beyond this one opening.
+// Construct, call and destroy on the context's thread.
+class MediaSession {
+  public:
+    // Throws PlayerError when the pipeline cannot be built.
+    MediaSession(const Opening& opening, const SessionSettings& settings, MainContext& context,
+                 StateWorker& stateWorker, SessionObserver& observer);
+    ~MediaSession();
+    MediaSession(const MediaSession&) = delete;
+    MediaSession& operator=(const MediaSession&) = delete;
+
+    // The user's intent: play, or hold paused. The pipeline follows at once,
+    // unless it waits for a refill or for a resumed file's seek.
+    void setWanted(bool play);
+    void setVolume(double volume);
+    // Plays the media again from its start.
+    void restart();
+
+    bool played() const { return played_; }
+    bool prerolled() const { return prerolled_; }
+    bool refilling() const { return watch_ && watch_->refilling(); }
+    int startPercent() const { return startPercent_; }
+    // No length: a radio stream. Before the answer, every network stream is.
+    bool live() const;
+    const std::string& title() const { return title_; }
+    const std::string& stationName() const { return stationName_; }
+    std::optional<std::int64_t> durationNs() const;
+
+  private:
+    enum class Ending { None, Failed, PlayingOut };
+
+    void onMessage(GstMessage* message);
+    void onStateChanged(GstMessage* message);
+    void onAsyncDone();
+    void onEndOfStream();
+    void onError(GstMessage* message);
+    void onWarning(GstMessage* message);
+    void onElementMessage(GstMessage* message);
+    void onTags(GstMessage* message);
+    void sample();
+    void onPhaseExpired(PhaseWatch::Phase phase);
+    void applyPipelineState();
+    std::int64_t soundAheadNs() const;
+    Break makeBreak(Break::Cause cause, Failure failure, bool networkLoss) const;
+    void breakOff(const Break& broken);
+    void diagnose(Failure placeholder);
+
+    Opening opening_;
+    SessionSettings settings_;
+    MainContext& context_;
+    SessionObserver& observer_;
+    std::unique_ptr<Pipeline> pipeline_;
+    std::unique_ptr<PhaseWatch> watch_;
+    std::unique_ptr<Timers::Shot> sampler_;
+    std::unique_ptr<HostDiagnosis> diagnosis_;
+
+    bool wanted_ = false;
+    bool holdPaused_ = false;  // until a resumed file's seek is done
+    bool prerolled_ = false;
+    bool played_ = false;
+    Ending ending_ = Ending::None;
+    bool rangeIgnored_ = false;
+    std::optional<bool> hasLength_;
+    int httpStatus_ = 0;
+    std::string redirectedTo_;
+    bool contentNotAudio_ = false;
+    bool decoderMissing_ = false;
+    std::string title_;
+    std::string stationName_;
+    int startPercent_ = 0;
+};
+
+}  // namespace velmora::engine
