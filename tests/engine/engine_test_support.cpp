@@ -28,23 +28,6 @@ int jsonInt(const std::string& json, const std::string& key) {
     return at == std::string::npos ? 0 : std::atoi(json.c_str() + at + key.size() + 3);
 }
 
-std::mutex postMutex;
-std::deque<std::function<void()>> postedTasks;
-
-bool runPostedTask() {
-    std::function<void()> task;
-    {
-        std::lock_guard lock(postMutex);
-        if (postedTasks.empty()) {
-            return false;
-        }
-        task = std::move(postedTasks.front());
-        postedTasks.pop_front();
-    }
-    task();
-    return true;
-}
-
 }  // namespace
 
 StreamServer::StreamServer() { start(); }
@@ -229,7 +212,8 @@ bool runUntil(const std::function<bool()>& condition, Clock::duration timeout) {
         if (Clock::now() > deadline) {
             return false;
         }
-        const bool dispatched = g_main_context_iteration(nullptr, FALSE) || runPostedTask();
+        const bool dispatched = g_main_context_iteration(nullptr, FALSE) ||
+                                g_main_context_iteration(privateContext(), FALSE);
         if (!dispatched) {
             std::this_thread::sleep_for(2ms);
         }
@@ -241,11 +225,10 @@ void runFor(Clock::duration duration) {
     runUntil([] { return false; }, duration);
 }
 
-UiPost queuedPost() {
-    return [](std::function<void()> task) {
-        std::lock_guard lock(postMutex);
-        postedTasks.push_back(std::move(task));
-    };
+GMainContext* privateContext() {
+    // One for the test process, never freed: GLib keeps what was attached to it.
+    static GMainContext* const context = g_main_context_new();
+    return context;
 }
 
 }  // namespace velmora::engine::testing

@@ -93,8 +93,9 @@ class SoundCapture {
 bool runUntil(const std::function<bool()>& condition, Clock::duration timeout);
 void runFor(Clock::duration duration);
 
-// A UiPost that only queues; runUntil and runFor run what it queued. For the
-// tests that prove the engine needs nothing of GLib's dispatcher.
-UiPost queuedPost();
+// A main context of the test's own, which runUntil and runFor iterate beside
+// the default one: for the tests that prove the engine runs on the context it
+// is given, not on GLib's default one.
+GMainContext* privateContext();
 
 }  // namespace velmora::engine::testing
