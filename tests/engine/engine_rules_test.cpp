@@ -198,6 +198,7 @@ TEST(StreamTitleTest, KeepsUtf8ReadsLatin1AndDropsControls) {
     EXPECT_EQ(streamTitleText("Caf\xE9 M\xFCller"), "Caf\xC3\xA9 M\xC3\xBCller");
     EXPECT_EQ(streamTitleText("a\tb\x01"), "ab");
     EXPECT_EQ(streamTitleText("\xC0\xAF"), "\xC3\x80\xC2\xAF");  // overlong: not UTF-8
+    EXPECT_EQ(streamTitleText(std::string("Caf\xC3\xA9\0", 6)), "Caf\xC3\xA9");  // NUL is UTF-8
     EXPECT_EQ(streamTitleText("   "), "");
     // U+202E, U+2066 and U+202A would turn the status line around; C1 controls are controls.
     EXPECT_EQ(streamTitleText("a\xE2\x80\xAE"
