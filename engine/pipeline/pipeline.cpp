@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/pipeline/http_source.h"
+#include "engine/pipeline/leading_tag.h"
 #include "engine/runtime/element_factory.h"
 
 namespace velmora::engine {
@@ -153,20 +154,6 @@ struct SourceSetup {
     int networkTimeoutS = 0;
     std::uint64_t skipBytes = 0;
 };
-
-// The size of an ID3v2 tag at the start of the media, or 0.
-std::uint64_t leadingTagBytes(GstBuffer* buffer) {
-    std::uint8_t header[10];
-    if (gst_buffer_extract(buffer, 0, header, sizeof header) != sizeof header ||
-        std::memcmp(header, "ID3", 3) != 0) {
-        return 0;
-    }
-    std::uint64_t size = 0;
-    for (int i = 6; i < 10; ++i) {
-        size = (size << 7) | (header[i] & 0x7F);  // "synchsafe": 7 bits a byte
-    }
-    return sizeof header + size;
-}
 
 GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);

@@ -4,6 +4,22 @@
 #include <utility>
 
 namespace velmora::engine {
+namespace {
+
+// An element that refuses a state change is meant to post an ERROR saying
+// why, but not every one does, and a refusal nobody hears leaves the player
+// waiting for a state that never comes. An element that did say why posted
+// its ERROR inside the state change, ahead of this one, and the player acts
+// on the first ERROR of an opening only.
+void reportRefusal(GstElement* pipeline, GstState state) {
+    ErrorPtr error(g_error_new(GST_CORE_ERROR, GST_CORE_ERROR_STATE_CHANGE,
+                               "the pipeline refused to go to %s",
+                               gst_element_state_get_name(state)));
+    gst_element_post_message(pipeline,
+                             gst_message_new_error(GST_OBJECT(pipeline), error.get(), nullptr));
+}
+
+}  // namespace
 
 StateWorker::StateWorker(std::function<bool()> spareWork)
     : spareWork_(std::move(spareWork)), thread_([this] { run(); }) {}
@@ -61,7 +77,10 @@ void StateWorker::run() {
         jobs_.pop_front();
         busy_ = true;
         lock.unlock();
-        gst_element_set_state(job.pipeline.get(), job.state);
+        if (gst_element_set_state(job.pipeline.get(), job.state) == GST_STATE_CHANGE_FAILURE &&
+            !job.retire) {
+            reportRefusal(job.pipeline.get(), job.state);
+        }
         job.pipeline.reset();
         lock.lock();
         busy_ = false;

@@ -31,9 +31,13 @@ class StateWorker {
     StateWorker(const StateWorker&) = delete;
     StateWorker& operator=(const StateWorker&) = delete;
 
+    // A change the pipeline refuses (GST_STATE_CHANGE_FAILURE) ends in a
+    // GST_CORE_ERROR_STATE_CHANGE ERROR on its bus, after any ERROR an
+    // element posted while refusing.
     void request(GstElement* pipeline, GstState state);
     // Takes the pipeline to NULL and drops the worker's reference to it; a
-    // request for it not yet applied is never applied.
+    // request for it not yet applied is never applied. A failure to wind
+    // down is never reported: nobody listens any more.
     void retire(GstElement* pipeline);
 
   private:

@@ -7,11 +7,12 @@
 #include <optional>
 #include <set>
 
-#include "engine/player/failure.h"
 #include "engine/pipeline/leading_silence.h"
-#include "engine/stations/media_address.h"
+#include "engine/pipeline/leading_tag.h"
 #include "engine/pipeline/network_health.h"
+#include "engine/player/failure.h"
 #include "engine/player/reconnect_policy.h"
+#include "engine/stations/media_address.h"
 #include "engine/texts/stream_title.h"
 #include "playback/url_box_rules.h"
 
@@ -158,6 +159,7 @@ TEST(StreamTitleTest, KeepsUtf8ReadsLatin1AndDropsControls) {
     EXPECT_EQ(streamTitleText("Caf\xE9 M\xFCller"), "Caf\xC3\xA9 M\xC3\xBCller");
     EXPECT_EQ(streamTitleText("a\tb\x01"), "ab");
     EXPECT_EQ(streamTitleText("\xC0\xAF"), "\xC3\x80\xC2\xAF");  // overlong: not UTF-8
+    EXPECT_EQ(streamTitleText(std::string("Caf\xC3\xA9\0", 6)), "Caf\xC3\xA9");  // NUL is UTF-8
     EXPECT_EQ(streamTitleText("   "), "");
     // U+202E, U+2066 and U+202A would turn the status line around; C1 controls are controls.
     EXPECT_EQ(streamTitleText("a\xE2\x80\xAE"
@@ -182,6 +184,26 @@ TEST(LeadingSilenceTest, FindsTheFirstFrameAboveTheEncodersLeadIn) {
     EXPECT_EQ(firstAudibleFrame(f32.data(), 3, 1, SampleFormat::F32), 2u);
     const std::vector<std::int32_t> quiet = {0, 1000, -1000, 0};
     EXPECT_EQ(firstAudibleFrame(quiet.data(), 4, 1, SampleFormat::S32), std::nullopt);
+}
+
+TEST(LeadingTagTest, CountsTheWholeId3v2TagFooterIncluded) {
+    gst_init(nullptr, nullptr);
+    struct Row {
+        const char* name;
+        std::string firstBytes;
+        std::uint64_t tagBytes;
+    };
+    // Size 0x00 0x00 0x02 0x01, synchsafe: 257 bytes after the 10-byte header.
+    for (const Row& row : {
+             Row{"tag", std::string("ID3\x04\x00\x00\x00\x00\x02\x01", 10), 267},
+             Row{"tag with a footer", std::string("ID3\x04\x00\x10\x00\x00\x02\x01", 10), 277},
+             Row{"sound first", std::string("\xFF\xFB\x90\x00\x00\x00\x00\x00\x02\x01", 10), 0},
+             Row{"shorter than a header", "ID3\x04", 0},
+         }) {
+        g_autoptr(GstBuffer) buffer =
+            gst_buffer_new_memdup(row.firstBytes.data(), row.firstBytes.size());
+        EXPECT_EQ(leadingTagBytes(buffer), row.tagBytes) << row.name;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+#pragma once
+
+// The XML playlists, XSPF and ASX, read as playlists are written rather than
+// as the standard wants them: tag names in any case, unquoted attributes, a
+// bare '&' kept as it stands. Each reader takes the whole body as UTF-8.
+
+#include <string>
+#include <string_view>
+
+#include "engine/stations/playlist_parser.h"
+
+namespace velmora::engine::playlists {
+
+// The name of the first element, in lower case and without a namespace
+// prefix; empty when there is none.
+std::string rootElement(std::string_view xml);
+
+// XSPF: <track> holds <location> and <title>; xml:base on the playlist or a
+// track changes what relative locations resolve against. ASX: <entry> holds
+// <ref href> alternatives and a <title>; <entryref href> names another ASX.
+Playlist readXml(std::string_view xml, std::string_view baseUri, bool asx);
+
+}  // namespace velmora::engine::playlists
