@@ -11,27 +11,31 @@ namespace velmora::engine {
 
 // Finds out why a connection to a host failed, when the pipeline only said
 // "Internal data stream error": resolves the host, connects to it and, for
-// https, shakes hands with TLS verified against the system store. Runs on a
-// thread of its own (GIO's resolver and socket client, cancellable); the
-// verdict comes back on the user-interface thread through the post.
+// https, shakes hands with TLS verified against the system store. Every step
+// is one of GIO's asynchronous calls dispatched on the given main context, so
+// the diagnosis needs no thread and the verdict runs on that context's thread.
+// Constructed, used and destroyed on that thread only.
 class HostDiagnosis {
   public:
     using Verdict = std::function<void(Failure)>;
 
-    // uri is the http(s) URI that failed; the verdict is HostNotFound,
-    // ConnectionRefused, TimedOut, TlsFailure, or ConnectionLost when the host
-    // answers (the server then broke off the exchange).
+    // uri is the http(s) URI that failed; the verdict, called at most once, is
+    // UnsupportedAddress when uri is not a URI, HostNotFound, ConnectionRefused,
+    // TlsFailure, TimedOut when the whole diagnosis took longer than timeoutMs,
+    // or ConnectionLost when the host answers (the server then broke off the
+    // exchange). Never called from within the constructor. The context is only
+    // referenced: it need not outlive the diagnosis.
     HostDiagnosis(const std::string& uri, int timeoutMs, const MainContext& context,
                   Verdict verdict);
-    // Cancels a diagnosis still running; its verdict is never delivered.
+    // Cancels a diagnosis still running; its verdict is never called.
     ~HostDiagnosis();
     HostDiagnosis(const HostDiagnosis&) = delete;
     HostDiagnosis& operator=(const HostDiagnosis&) = delete;
 
-    struct Job;
+    struct Probe;  // shared with GIO's callbacks, which may outlive the diagnosis
 
   private:
-    std::shared_ptr<Job> job_;
+    std::shared_ptr<Probe> probe_;
 };
 
 }  // namespace velmora::engine
