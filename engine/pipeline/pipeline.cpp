@@ -8,8 +8,9 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/runtime/element_factory.h"
 #include "engine/pipeline/http_source.h"
+#include "engine/pipeline/system_output.h"
+#include "engine/runtime/element_factory.h"
 
 namespace velmora::engine {
 
@@ -25,10 +26,6 @@ namespace {
 // playbin's GstPlayFlags: audio only, volume in software.
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
-// How the sound server lists our stream; the icon is the one the desktop
-// entry installs.
-constexpr char kSoundClientName[] = "Velmora";
-constexpr char kSoundIconName[] = "example.telvaro.Velmora";
 
 // Playing starts once this much decoded sound is buffered: enough to ride
 // out the jitter of a stream that arrives just in time, short enough that a
@@ -39,12 +36,6 @@ constexpr guint64 kStartBufferMs = 100;
 // in the network buffer, which is capped in bytes for endless streams.
 constexpr guint64 kDecodedBufferMs = 4000;
 constexpr guint kNetworkBufferBytes = 256 * 1024;
-// The sound server asks for more sound each time this much has played. At
-// pulsesink's default of 10 ms the streaming and sound threads wake a hundred
-// times a second, which was most of the player's CPU while playing; 30 ms
-// costs a third of that and starts a paced stream within a few milliseconds
-// of the default (50 ms cost 45 ms there).
-constexpr gint64 kSoundRequestUs = 30'000;
 
 GstFlowReturn onCapturedSample(GstAppSink* sink, gpointer data) {
     PcmRelay& relay = **static_cast<std::shared_ptr<PcmRelay>*>(data);
@@ -108,18 +99,7 @@ GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRela
         case AudioOutput::System:
             break;
     }
-    // pulsesink made by hand, so that mixers show our name and, from the tags
-    // it forwards, the title; autoaudiosink would make one nobody can name.
-    GstElement* pulse = gst_element_factory_make("pulsesink", nullptr);
-    if (pulse == nullptr) {
-        return makeElement("autoaudiosink");
-    }
-    StructurePtr properties(gst_structure_new("props", "media.role", G_TYPE_STRING, "music",
-                                              "application.icon_name", G_TYPE_STRING,
-                                              kSoundIconName, nullptr));
-    g_object_set(pulse, "client-name", kSoundClientName, "stream-properties", properties.get(),
-                 "latency-time", kSoundRequestUs, nullptr);
-    return pulse;
+    return makeSystemOutput();
 }
 
 // The audio sink playbin gets: the start gate's queue, then the output.
