@@ -11,18 +11,17 @@
 #include <string>
 #include <string_view>
 
-#include "engine/runtime/bus_bridge.h"
-#include "engine/player/engine_options.h"
-#include "engine/runtime/gst_handles.h"
 #include "engine/pipeline/start_gate.h"
+#include "engine/player/engine_options.h"
+#include "engine/runtime/bus_bridge.h"
+#include "engine/runtime/gst_handles.h"
 #include "engine/runtime/state_worker.h"
 
 namespace velmora::engine {
 
 struct PipelineSetup {
     std::string uri;
-    AudioOutput audioOutput = AudioOutput::System;
-    std::function<void(const PcmBlock&)> onPcm;
+    AudioOutputFactory audioOutput;
     double volume = 0.5;  // linear, 0..1
     bool mute = false;
     double balance = 0.0;  // -1 (left) .. 1 (right)
@@ -59,8 +58,6 @@ struct SourceProgress {
 // Whether the object is an element made by the named factory.
 bool isFromFactory(GstObject* object, std::string_view factoryName);
 
-struct PcmRelay;
-
 // One playbin for one opening of one URI, with its bus bridged to the
 // user-interface thread. Nothing here waits for a state change: the player's
 // state worker changes it, and takes it to NULL and frees it when it is
@@ -93,7 +90,6 @@ class Pipeline {
     StateWorker& stateWorker_;
     GstPtr<GstElement> playbin_;
     std::shared_ptr<SourceProgress> progress_;
-    std::shared_ptr<PcmRelay> pcmRelay_;
     std::unique_ptr<StartGate> startGate_;
     std::unique_ptr<BusBridge> bridge_;
     GstState requested_ = GST_STATE_NULL;

@@ -1,36 +1,39 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <functional>
 
 #include "engine/player/reconnect_policy.h"
 #include "engine/runtime/ui_thread.h"
 
+// Declared as GStreamer does, so that this header needs none of it.
+typedef struct _GstElement GstElement;
+
 namespace velmora::engine {
 
-// Decoded sound as it reaches a capturing test sink: interleaved signed 16-bit
-// samples at the stream's rate.
-struct PcmBlock {
-    const std::int16_t* samples = nullptr;
-    std::size_t frameCount = 0;
-    int channelCount = 0;
-    int rateHz = 0;
-};
-
-enum class AudioOutput {
-    System,   // the sound server: pulsesink, else autoaudiosink
-    Null,     // discarded in real time (fakesink sync=true)
-    Capture,  // handed to onPcm in real time (appsink sync=true)
-    Unpaced,  // discarded as fast as it decodes (fakesink sync=false): soaks
+// Where the decoded sound goes.
+//
+// make is called on the user-interface thread once for every opening of a
+// stream (a reconnect opens anew), and returns a new floating element with a
+// "sink" pad that takes raw audio; the pipeline takes that reference. It may
+// throw playback::PlayerError, which fails the opening like a missing plugin.
+// The element runs on streaming threads and is taken down on the player's
+// state worker thread after the player has let go of its pipeline, at the
+// latest before the player's destructor returns. So nothing it calls may
+// reach into the player, and what it does call must stay valid until then or
+// be cut off by its owner first (the test capture is cut off that way).
+//
+// An empty make is the system output: the sound server.
+struct AudioOutputFactory {
+    std::function<GstElement*()> make;
+    // Whether the output takes sound in real time. One that takes it as fast
+    // as it is decoded never has sound ahead of it, so running dry means
+    // nothing there.
+    bool paced = true;
 };
 
 // Choices that only tests and tools make; the application uses the defaults.
 struct EngineOptions {
-    AudioOutput audioOutput = AudioOutput::System;
-    // Capture only: called on a streaming thread for every decoded block, as
-    // it is played.
-    std::function<void(const PcmBlock&)> onPcm;
+    AudioOutputFactory audioOutput;
     // Posts to the user-interface thread; empty: GLib's default main context.
     UiPost postToUiThread;
     // How long a stream may deliver nothing before it counts as stalled (or,

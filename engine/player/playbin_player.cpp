@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "playback/player_error.h"
 #include "engine/runtime/plugin_preload.h"
 #include "engine/texts/status_texts.h"
+#include "playback/player_error.h"
 
 namespace velmora::engine {
 namespace {
@@ -170,7 +170,6 @@ void PlaybinPlayer::openSession() {
     PipelineSetup setup;
     setup.uri = address_.uri;
     setup.audioOutput = options_.audioOutput;
-    setup.onPcm = options_.onPcm;
     setup.volume = std::clamp(settings_.volume, 0, 100) / 100.0;
     setup.mute = settings_.mute;
     setup.balance = std::clamp(settings_.balance, -100, 100) / 100.0;

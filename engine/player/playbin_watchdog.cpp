@@ -45,8 +45,7 @@ bool PlaybinPlayer::checkStall(const NetworkHealth::Look& look) {
 void PlaybinPlayer::checkStarvation(const NetworkHealth::Look& look) {
     // An unpaced sink takes the sound as fast as it is decoded: nothing is
     // ever ahead of it, and nothing is missing either.
-    if (!session_->played() || intent_ != Intent::Play ||
-        options_.audioOutput == AudioOutput::Unpaced) {
+    if (!session_->played() || intent_ != Intent::Play || !options_.audioOutput.paced) {
         return;
     }
     switch (session_->health.supply(look)) {
