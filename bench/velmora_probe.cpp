@@ -22,6 +22,7 @@
 #include <string>
 
 #include "engine/player/media_player_factory.h"
+#include "engine/test_outputs/test_outputs.h"
 #include "playback/player_error.h"
 
 namespace {
@@ -140,9 +141,9 @@ int main(int argc, char* argv[]) {
                 return usage();
             }
         } else if (std::strcmp(argv[i], "--null-sink") == 0) {
-            options.audioOutput = velmora::engine::AudioOutput::Null;
+            options.audioOutput = velmora::engine::nullOutput();
         } else if (std::strcmp(argv[i], "--unpaced-sink") == 0) {
-            options.audioOutput = velmora::engine::AudioOutput::Unpaced;
+            options.audioOutput = velmora::engine::unpacedOutput();
         } else if (url.empty() && argv[i][0] != '-') {
             url = argv[i];
         } else {

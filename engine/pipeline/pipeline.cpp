@@ -1,35 +1,21 @@
 #include "engine/pipeline/pipeline.h"
 
-#include <gst/app/gstappsink.h>
-
 #include <cstring>
-#include <mutex>
-
 #include <string_view>
 #include <utility>
 
 #include "engine/pipeline/http_source.h"
 #include "engine/pipeline/leading_tag.h"
+#include "engine/pipeline/system_output.h"
 #include "engine/runtime/element_factory.h"
 
 namespace velmora::engine {
-
-// The pipeline is taken down on the state worker's thread, after its owner is
-// gone; the relay lets the owner cut the capture callback off first.
-struct PcmRelay {
-    std::mutex mutex;
-    std::function<void(const PcmBlock&)> onPcm;
-};
 
 namespace {
 
 // playbin's GstPlayFlags: audio only, volume in software.
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
-// How the sound server lists our stream; the icon is the one the desktop
-// entry installs.
-constexpr char kSoundClientName[] = "Velmora";
-constexpr char kSoundIconName[] = "example.telvaro.Velmora";
 
 // Playing starts once this much decoded sound is buffered: enough to ride
 // out the jitter of a stream that arrives just in time, short enough that a
@@ -40,101 +26,18 @@ constexpr guint64 kStartBufferMs = 100;
 // in the network buffer, which is capped in bytes for endless streams.
 constexpr guint64 kDecodedBufferMs = 4000;
 constexpr guint kNetworkBufferBytes = 256 * 1024;
-// The sound server asks for more sound each time this much has played. At
-// pulsesink's default of 10 ms the streaming and sound threads wake a hundred
-// times a second, which was most of the player's CPU while playing; 30 ms
-// costs a third of that and starts a paced stream within a few milliseconds
-// of the default (50 ms cost 45 ms there).
-constexpr gint64 kSoundRequestUs = 30'000;
-
-GstFlowReturn onCapturedSample(GstAppSink* sink, gpointer data) {
-    PcmRelay& relay = **static_cast<std::shared_ptr<PcmRelay>*>(data);
-    GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (sample == nullptr) {
-        return GST_FLOW_EOS;
-    }
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    const GstStructure* caps = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
-    int rate = 0;
-    int channels = 0;
-    gst_structure_get_int(caps, "rate", &rate);
-    gst_structure_get_int(caps, "channels", &channels);
-    GstMapInfo map;
-    if (buffer != nullptr && channels > 0 && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        std::lock_guard lock(relay.mutex);
-        if (relay.onPcm) {
-            relay.onPcm(
-                PcmBlock{reinterpret_cast<const std::int16_t*>(map.data),
-                         map.size / (sizeof(std::int16_t) * static_cast<std::size_t>(channels)),
-                         channels, rate});
-        }
-        gst_buffer_unmap(buffer, &map);
-    }
-    gst_sample_unref(sample);
-    return GST_FLOW_OK;
-}
-
-GstElement* makeCaptureSink(const std::shared_ptr<PcmRelay>& relay) {
-    GstElement* bin = gst_bin_new(nullptr);
-    GstElement* convert = makeElement("audioconvert");
-    GstElement* sink = makeElement("appsink");
-    CapsPtr caps(gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved"));
-    g_object_set(sink, "caps", caps.get(), "sync", TRUE, nullptr);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = onCapturedSample;
-    gst_app_sink_set_callbacks(
-        GST_APP_SINK(sink), &callbacks, new std::shared_ptr<PcmRelay>(relay),
-        [](gpointer data) { delete static_cast<std::shared_ptr<PcmRelay>*>(data); });
-    gst_bin_add_many(GST_BIN(bin), convert, sink, nullptr);
-    gst_element_link(convert, sink);
-    GstPtr<GstPad> pad(gst_element_get_static_pad(convert, "sink"));
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
-    return bin;
-}
-
-GstElement* makeOutput(const PipelineSetup& setup, const std::shared_ptr<PcmRelay>& relay) {
-    switch (setup.audioOutput) {
-        case AudioOutput::Null: {
-            GstElement* sink = makeElement("fakesink");
-            g_object_set(sink, "sync", TRUE, nullptr);
-            return sink;
-        }
-        case AudioOutput::Unpaced: {
-            GstElement* sink = makeElement("fakesink");
-            g_object_set(sink, "sync", FALSE, nullptr);
-            return sink;
-        }
-        case AudioOutput::Capture:
-            return makeCaptureSink(relay);
-        case AudioOutput::System:
-            break;
-    }
-    // pulsesink made by hand, so that mixers show our name and, from the tags
-    // it forwards, the title; autoaudiosink would make one nobody can name.
-    GstElement* pulse = gst_element_factory_make("pulsesink", nullptr);
-    if (pulse == nullptr) {
-        return makeElement("autoaudiosink");
-    }
-    StructurePtr properties(gst_structure_new("props", "media.role", G_TYPE_STRING, "music",
-                                              "application.icon_name", G_TYPE_STRING,
-                                              kSoundIconName, nullptr));
-    g_object_set(pulse, "client-name", kSoundClientName, "stream-properties", properties.get(),
-                 "latency-time", kSoundRequestUs, nullptr);
-    return pulse;
-}
-
 // The audio sink playbin gets: the start gate's queue, then the output.
-GstElement* makeAudioSink(const PipelineSetup& setup, GstElement*& gateQueue,
-                          const std::shared_ptr<PcmRelay>& relay) {
-    GstElement* bin = gst_bin_new("velmora-audio-sink");
+GstPtr<GstElement> makeAudioSink(const AudioOutputFactory& factory, GstElement*& gateQueue) {
+    GstPtr<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new("velmora-audio-sink"))));
+    GstElement* output = factory.make ? factory.make() : makeSystemOutput();
+    gst_bin_add(GST_BIN(bin.get()), output);
     gateQueue = makeElement("queue");
+    gst_bin_add(GST_BIN(bin.get()), gateQueue);
     g_object_set(gateQueue, "max-size-time", kDecodedBufferMs * GST_MSECOND, "max-size-bytes", 0u,
                  "max-size-buffers", 0u, nullptr);
-    GstElement* output = makeOutput(setup, relay);
-    gst_bin_add_many(GST_BIN(bin), gateQueue, output, nullptr);
     gst_element_link(gateQueue, output);
     GstPtr<GstPad> pad(gst_element_get_static_pad(gateQueue, "sink"));
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("sink", pad.get()));
     return bin;
 }
 
@@ -229,16 +132,14 @@ bool isFromFactory(GstObject* object, std::string_view factoryName) {
 
 Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
                    BusWatch::Handler onMessage, StateWorker& stateWorker)
-    : stateWorker_(stateWorker),
-      progress_(std::make_shared<SourceProgress>()),
-      pcmRelay_(std::make_shared<PcmRelay>()) {
-    pcmRelay_->onPcm = setup.onPcm;
+    : stateWorker_(stateWorker), progress_(std::make_shared<SourceProgress>()) {
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
     GstElement* playbin = playbin_.get();
     GstElement* gateQueue = nullptr;
+    const GstPtr<GstElement> audioSink = makeAudioSink(setup.audioOutput, gateQueue);
     g_object_set(playbin, "uri", setup.uri.c_str(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
                  "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
-                 makeAudioSink(setup, gateQueue, pcmRelay_), nullptr);
+                 audioSink.get(), nullptr);
     startGate_ = std::make_unique<StartGate>(gateQueue, kStartBufferMs * GST_MSECOND);
     if (setup.balance != 0.0) {
         GstElement* panorama = makeElement("audiopanorama");
@@ -261,11 +162,6 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
 }
 
 Pipeline::~Pipeline() {
-    {
-        // Waits for a capture call in progress; none starts after this.
-        std::lock_guard lock(pcmRelay_->mutex);
-        pcmRelay_->onPcm = nullptr;
-    }
     progress_->release();
     busWatch_.reset();
     stateWorker_.retire(playbin_.get());  // to NULL on the worker's thread

@@ -21,8 +21,7 @@ namespace velmora::engine {
 
 struct PipelineSetup {
     std::string uri;
-    AudioOutput audioOutput = AudioOutput::System;
-    std::function<void(const PcmBlock&)> onPcm;
+    AudioOutputFactory audioOutput;
     double volume = 0.5;  // linear, 0..1
     bool mute = false;
     double balance = 0.0;  // -1 (left) .. 1 (right)
@@ -59,8 +58,6 @@ struct SourceProgress {
 // Whether the object is an element made by the named factory.
 bool isFromFactory(GstObject* object, std::string_view factoryName);
 
-struct PcmRelay;
-
 // One playbin for one opening of one URI, with its bus watched on the
 // user-interface thread's main context. Nothing here waits for a state change: the player's
 // state worker changes it, and takes it to NULL and frees it when it is
@@ -93,7 +90,6 @@ class Pipeline {
     StateWorker& stateWorker_;
     GstPtr<GstElement> playbin_;
     std::shared_ptr<SourceProgress> progress_;
-    std::shared_ptr<PcmRelay> pcmRelay_;
     std::unique_ptr<StartGate> startGate_;
     std::unique_ptr<BusWatch> busWatch_;
     GstState requested_ = GST_STATE_NULL;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/player/engine_options.h"
+#include "engine/test_outputs/test_outputs.h"
 #include "playback/player.h"
 
 namespace velmora::engine::testing {
@@ -75,17 +76,21 @@ class RecordingListener : public playback::PlayerListener {
 // Decoded sound as the capturing sink plays it (first channel only).
 class SoundCapture {
   public:
-    // For EngineOptions::onPcm; called on a streaming thread.
-    void add(const PcmBlock& block);
+    // For EngineOptions::audioOutput.
+    AudioOutputFactory output() const { return capture_.output(); }
     std::size_t frameCount() const;
     // The share of the power of the last `seconds` of sound that lies at
     // `frequencyHz` (Goertzel), 0..1; 0 when less was captured.
     double toneShare(double frequencyHz, double seconds) const;
 
   private:
+    void add(const PcmBlock& block);  // on a streaming thread
+
     mutable std::mutex mutex_;
     std::vector<std::int16_t> samples_;
     int rateHz_ = 0;
+    // Last, so that it is cut off before what add() uses is gone.
+    PcmCapture capture_{[this](const PcmBlock& block) { add(block); }};
 };
 
 // Runs the main loop (and the test's own post queue, when it has one) until

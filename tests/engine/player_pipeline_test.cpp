@@ -44,6 +44,12 @@ std::size_t threadCount() {
                       std::filesystem::directory_iterator()));
 }
 
+EngineOptions retrying(const ReconnectLimits& limits) {
+    EngineOptions options;
+    options.reconnect = limits;
+    return options;
+}
+
 const std::string kConnecting = "正在连接 127.0.0.1…";
 
 class PlayerPipelineTest : public ::testing::Test {
@@ -58,14 +64,15 @@ class PlayerPipelineTest : public ::testing::Test {
         // A GLib critical (a wrong unref, a bad cast) is a bug: stop there.
         g_log_set_always_fatal(
             static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
-        auto player = createMediaPlayer({}, EngineOptions{AudioOutput::Null, {}, {}, 15000, {}});
+        EngineOptions options;
+        options.audioOutput = nullOutput();
+        auto player = createMediaPlayer({}, std::move(options));
         player->setURL(StreamServer::mediaFile("tone-440hz-128k"));
         ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
     }
 
     void makePlayer(EngineOptions options = {}, playback::PlayerSettings settings = {}) {
-        options.audioOutput = AudioOutput::Capture;
-        options.onPcm = [this](const PcmBlock& block) { sound.add(block); };
+        options.audioOutput = sound.output();
         if (options.stallTimeoutMs == EngineOptions{}.stallTimeoutMs) {
             options.stallTimeoutMs = kStallTimeoutMs;
         }
@@ -265,7 +272,9 @@ TEST_F(PlayerPipelineTest, NoSoundServerIsAMediaError) {
         GTEST_SKIP() << "this machine has a sound card";
     }
     setenv("PULSE_SERVER", "unix:/nonexistent/velmora-test", 1);
-    player = createMediaPlayer({}, EngineOptions{AudioOutput::System, {}, {}, kStallTimeoutMs, {}});
+    EngineOptions systemOutput;
+    systemOutput.stallTimeoutMs = kStallTimeoutMs;
+    player = createMediaPlayer({}, std::move(systemOutput));
     listener = std::make_unique<RecordingListener>(*player);
     player->setListener(listener.get());
     setUrl(server.url("/tone.mp3"));
@@ -339,8 +348,7 @@ TEST_F(PlayerPipelineTest, ReconnectsAfterTheStreamStalls) {
 }
 
 TEST_F(PlayerPipelineTest, GivesUpOnAServerThatIsGoneWithOneWarning) {
-    makePlayer(EngineOptions{
-        AudioOutput::Capture, {}, {}, kStallTimeoutMs, ReconnectLimits{200, 400, 2000}});
+    makePlayer(retrying(ReconnectLimits{200, 400, 2000}));
     setUrl(server.url("/live"));
     ASSERT_TRUE(waitForState(ps::Playing));
     server.kill();
@@ -377,7 +385,7 @@ TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThe
           Row{"cut once", "/truncated.mp3?bytes=160000&range=0&drop_after=48000&session=cut",
               10}}) {
         SCOPED_TRACE(row.name);
-        makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, kQuickRetries});
+        makePlayer(retrying(kQuickRetries));
         const std::size_t framesBefore = sound.frameCount();
         setUrl(server.url(row.path));
         ASSERT_TRUE(waitForState(ps::Playing));
@@ -399,7 +407,7 @@ TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThe
 }
 
 TEST_F(PlayerPipelineTest, GivesUpOnAServerThatStallsOnEveryConnectionWithinTheBudget) {
-    makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, kQuickRetries});
+    makePlayer(retrying(kQuickRetries));
     setUrl(server.url("/live?stall_after=24000"));
     ASSERT_TRUE(waitForNotice(30s));
     runFor(kQuietAfterNotice);
@@ -411,7 +419,7 @@ TEST_F(PlayerPipelineTest, GivesUpOnAServerThatStallsOnEveryConnectionWithinTheB
 }
 
 TEST_F(PlayerPipelineTest, RidesOutAStationWhoseMountIsNotFoundWhileItsSourceRestarts) {
-    makePlayer(EngineOptions{AudioOutput::Capture, {}, {}, kStallTimeoutMs, kQuickRetries});
+    makePlayer(retrying(kQuickRetries));
     setUrl(server.url("/live?drop_after=24000&session=restart&gone=3"));
     ASSERT_TRUE(waitForState(ps::Playing));
     ASSERT_TRUE(waitForState(ps::Reconnecting));
@@ -436,8 +444,10 @@ TEST_F(PlayerPipelineTest, OpensAndDestroysThePlayerMidConnectLeavingNoThreadBeh
     EXPECT_LE(threadCount(), threadsBefore + kPoolThreads);
 }
 
-TEST_F(PlayerPipelineTest, WorksWithoutGLibsDispatcherThroughAPostedQueue) {
-    makePlayer(EngineOptions{AudioOutput::Capture, {}, queuedPost(), kStallTimeoutMs, {}});
+TEST_F(PlayerPipelineTest, RunsOnTheMainContextItIsGiven) {
+    EngineOptions options;
+    options.context = privateContext();
+    makePlayer(std::move(options));
     setUrl(server.url("/tone.mp3"));
     ASSERT_TRUE(waitForState(ps::Playing));
     EXPECT_TRUE(hearsTone());

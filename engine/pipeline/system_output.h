@@ -1,0 +1,12 @@
+#pragma once
+
+#include <gst/gst.h>
+
+namespace velmora::engine {
+
+// The sound server's output, named as ours in mixers: a new floating
+// pulsesink, else autoaudiosink. Throws playback::PlayerError when neither
+// plugin is there.
+GstElement* makeSystemOutput();
+
+}  // namespace velmora::engine
