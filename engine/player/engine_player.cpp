@@ -209,7 +209,8 @@ void EnginePlayer::openSession(const Opening& opening) {
     session.output = options_.audioOutput;
     session.timeoutMs = options_.stallTimeoutMs;
     try {
-        session_ = std::make_unique<MediaSession>(opening, session, context_, stateWorker_, *this);
+        SessionObserver& observer = *this;
+        session_ = std::make_unique<MediaSession>(opening, session, context_, stateWorker_, observer);
     } catch (const playback::PlayerError& error) {
         g_warning("velmora: %s", error.what());
         fail(Failure{FailureKind::Internal, 0, {}});

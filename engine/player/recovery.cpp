@@ -6,6 +6,17 @@
 #include "engine/stations/playlist_parser.h"
 
 namespace velmora::engine {
+namespace {
+
+Step stepOf(Step::Kind kind, const Candidate& candidate = {}, const Opening& opening = {}) {
+    Step step;
+    step.kind = kind;
+    step.candidate = candidate;
+    step.opening = opening;
+    return step;
+}
+
+}  // namespace
 
 Recovery::Recovery(Timers& timers, ReconnectLimits limits, int failoverBudgetMs, Act act)
     : timers_(timers),
@@ -51,7 +62,7 @@ void Recovery::hold() {
 }
 
 void Recovery::resume() {
-    Step step{Step::Kind::Open, current_, openingOf(current_)};
+    Step step = stepOf(Step::Kind::Open, current_, openingOf(current_));
     act_(step);
 }
 
@@ -106,7 +117,7 @@ void Recovery::lose(const Break& broken, bool wanted) {
         }
     }
     if (!wanted) {
-        act_(Step{Step::Kind::Hold});
+        act_(stepOf(Step::Kind::Hold));
         return;
     }
     reconnecting_ = true;
@@ -123,20 +134,20 @@ void Recovery::lose(const Break& broken, bool wanted) {
         });
     }
     retry_.arm(*delayMs, [this] { reconnectNow(); });
-    Step step{Step::Kind::Wait};
+    Step step = stepOf(Step::Kind::Wait);
     step.attempt = policy_.attempt();
     act_(step);
 }
 
 void Recovery::reconnectNow() {
-    Step step{Step::Kind::Open, current_, openingOf(current_)};
+    Step step = stepOf(Step::Kind::Open, current_, openingOf(current_));
     step.attempt = policy_.attempt();
     act_(step);
 }
 
 void Recovery::giveUp(Failure failure) {
     reset();
-    Step step{Step::Kind::GiveUp};
+    Step step = stepOf(Step::Kind::GiveUp);
     step.failure = std::move(failure);
     act_(step);
 }
@@ -223,13 +234,13 @@ void Recovery::open(Candidate candidate) {
     // A new address starts with nothing lost.
     reset();
     current_ = std::move(candidate);
-    act_(Step{Step::Kind::Open, current_, openingOf(current_)});
+    act_(stepOf(Step::Kind::Open, current_, openingOf(current_)));
 }
 
 void Recovery::fetch(Candidate candidate, bool fromStream) {
     reset();
     candidates_.markRead(candidate.uri);
-    Step step{Step::Kind::Fetch, std::move(candidate)};
+    Step step = stepOf(Step::Kind::Fetch, std::move(candidate));
     step.fromStream = fromStream;
     act_(step);
 }

@@ -99,7 +99,6 @@ class Recovery {
     std::uint64_t skipBytes_ = 0;   // so a resumed download skips what arrived
     Deadline retry_;
     Deadline budget_;
-    Deadline steady_;
 };
 
 }  // namespace velmora::engine

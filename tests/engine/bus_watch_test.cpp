@@ -78,7 +78,8 @@ TEST_F(BusWatchTest, EveryMessagePostedFromAnotherThreadIsDeliveredInOrder) {
 
 TEST_F(BusWatchTest, TheHandlerMayEndTheWatchAndNothingFollows) {
     int delivered = 0;
-    auto watch = std::make_unique<BusWatch>(bus_.get(), context_, [&](GstMessage*) {
+    std::unique_ptr<BusWatch> watch;
+    watch = std::make_unique<BusWatch>(bus_.get(), context_, [&](GstMessage*) {
         ++delivered;
         watch.reset();
     });
