@@ -1,0 +1,357 @@
+// Every waiting phase against every way a server stalls, on a clock the test
+// moves: the harness plays the session (a look every 100 ms, an expiry turned
+// into the session's Break) and the player (carrying out Recovery's steps).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+
+#include "engine/pipeline/phase_watch.h"
+#include "engine/player/recovery.h"
+#include "manual_timers.h"
+
+namespace velmora::engine {
+namespace {
+
+constexpr int kTimeoutMs = 15000;
+constexpr std::int64_t kMs = 1'000'000;
+constexpr std::uint64_t kBytesPerSoundMs = 16;  // 128 kbit/s
+constexpr std::int64_t kStartBufferMs = 1000;   // sound queued before it is heard
+
+// What the server does for one connection, as a function of the time since it
+// was opened.
+struct Server {
+    int speedPct = 0;             // sound delivered per real time; 0: nothing ever comes
+    std::int64_t capMs = -1;      // sound sent, then nothing more; -1: no end
+    std::int64_t chainAtMs = -1;  // from here the sound ahead reads negative for good
+    bool file = false;            // has a length (resumable, unlike a radio stream)
+    bool ignoresRange = false;    // sends the file whole from its start every time
+};
+
+constexpr Server kNoAnswer{};
+constexpr Server kHeadersOnly{};  // an answer with no body looks no different
+constexpr Server kStallsBeforeSound{.speedPct = 100, .capMs = 500};
+constexpr Server kStallsAfterSound{.speedPct = 200, .capMs = 3000};
+constexpr Server kTrickle{.speedPct = 50};
+constexpr Server kSlowTrickle{.speedPct = 5};
+constexpr Server kNewChain{.speedPct = 200, .chainAtMs = 3000};
+constexpr Server kFileResentWhole{
+    .speedPct = 200, .capMs = 3000, .file = true, .ignoresRange = true};
+
+// Long enough that only the tries per pass end moving on.
+constexpr int kAmpleFailoverMs = 600000;
+
+constexpr const char* kPls =
+    "[playlist]\nNumberOfEntries=3\nFile1=http://h/a\nFile2=http://h/b\nFile3=http://h/c\n";
+
+struct Row {
+    const char* name;
+    const char* uri;
+    Server first;
+    std::optional<Server> attempts;  // reconnects; the first's behaviour when unset
+    std::int64_t untilMs;
+    std::string expect;  // every event up to untilMs, "time what"
+    int failoverMs;      // how long moving on to further entries may go on
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+std::string lastSegment(const std::string& uri) { return uri.substr(uri.rfind('/') + 1); }
+
+std::string kindName(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::TimedOut:
+            return "TimedOut";
+        case FailureKind::ConnectionLost:
+            return "ConnectionLost";
+        case FailureKind::ReconnectsExhausted:
+            return "ReconnectsExhausted";
+        default:
+            return std::to_string(static_cast<int>(kind));
+    }
+}
+
+class Rig;
+
+// One opening as the session runs it.
+class SimOpening {
+  public:
+    SimOpening(Rig& rig, const Server& server, const Opening& opening);
+
+  private:
+    void tick();
+    void expired();
+
+    Rig& rig_;
+    Server server_;
+    Opening opening_;
+    std::int64_t startMs_;
+    PhaseWatch watch_;
+    std::unique_ptr<Timers::Shot> sampler_;
+    bool played_ = false;
+    bool running_ = false;  // the position moves
+    bool ranDry_ = false;   // noted once: a trickle runs dry again and again
+    std::int64_t positionMs_ = 0;
+    std::uint64_t bytes_ = 0;
+    // Progress as seen from outside PhaseWatch, for the invariant.
+    PhaseWatch::Phase lastPhase_ = PhaseWatch::Phase::Connecting;
+    std::int64_t stalledSinceMs_;
+    std::int64_t bestAheadNs_ = NetworkHealth::kUnknownNs;
+};
+
+// The player: carries out Recovery's steps and keeps the record.
+class Rig {
+  public:
+    explicit Rig(const Row& row)
+        : row_(row),
+          recovery_(timers_, ReconnectLimits{}, row.failoverMs,
+                    [this](const Step& step) { act(step); }) {}
+
+    void run() {
+        recovery_.begin(readMediaAddress(row_.uri));
+        timers_.advanceTo(row_.untilMs);
+    }
+
+    ManualTimers& timers() { return timers_; }
+    const std::string& log() const { return log_; }
+    std::int64_t longestStallMs() const { return longestStallMs_; }
+    std::int64_t longestReconnectMs() const { return longestReconnectMs_; }
+    bool gaveUp() const { return gaveUp_; }
+
+    void note(const std::string& event) {
+        log_ += (log_.empty() ? "" : "; ") + std::to_string(timers_.nowMs()) + " " + event;
+    }
+    void stalled(std::int64_t ms) { longestStallMs_ = std::max(longestStallMs_, ms); }
+    void playing() {
+        note("play");
+        lostAtMs_.reset();
+        recovery_.playing();
+    }
+    void broken(const Break& broken) {
+        // Dies after the step it leads to, as the session does inside its own callback.
+        const std::unique_ptr<SimOpening> done = std::move(opening_);
+        recovery_.broken(broken, true);
+    }
+
+  private:
+    void act(const Step& step) {
+        const std::string name = lastSegment(step.candidate.uri);
+        switch (step.kind) {
+            case Step::Kind::Open: {
+                note("Open " + name + (step.attempt > 0 ? "#" + std::to_string(step.attempt) : "") +
+                     (step.opening.skipBytes > 0 ? " skip " + std::to_string(step.opening.skipBytes)
+                                                 : ""));
+                const Server& server =
+                    step.attempt > 0 ? row_.attempts.value_or(row_.first) : row_.first;
+                opening_ = std::make_unique<SimOpening>(*this, server, step.opening);
+                break;
+            }
+            case Step::Kind::Fetch:
+                note("Fetch " + name);
+                fetch_ = timers_.start(
+                    0, [this, candidate = step.candidate, fromStream = step.fromStream] {
+                        recovery_.fetched(candidate, fromStream,
+                                          {FetchedBody::Outcome::Complete, kPls, candidate.uri});
+                    });
+                break;
+            case Step::Kind::Wait:
+                note("Wait " + std::to_string(step.attempt));
+                lostAtMs_ = lostAtMs_.value_or(timers_.nowMs());
+                break;
+            case Step::Kind::Hold:
+                note("Hold");
+                break;
+            case Step::Kind::GiveUp:
+                note("GiveUp " + kindName(step.failure.kind));
+                gaveUp_ = true;
+                opening_.reset();
+                break;
+        }
+        if (lostAtMs_) {
+            longestReconnectMs_ = std::max(longestReconnectMs_, timers_.nowMs() - *lostAtMs_);
+        }
+    }
+
+    const Row& row_;
+    ManualTimers timers_;
+    Recovery recovery_;
+    std::unique_ptr<SimOpening> opening_;
+    std::unique_ptr<Timers::Shot> fetch_;
+    std::string log_;
+    std::int64_t longestStallMs_ = 0;
+    std::optional<std::int64_t> lostAtMs_;
+    std::int64_t longestReconnectMs_ = 0;
+    bool gaveUp_ = false;
+};
+
+SimOpening::SimOpening(Rig& rig, const Server& server, const Opening& opening)
+    : rig_(rig),
+      server_(server),
+      opening_(opening),
+      startMs_(rig.timers().nowMs()),
+      watch_(rig.timers(), kTimeoutMs, true, [this](PhaseWatch::Phase) { expired(); }),
+      sampler_(rig.timers().start(PhaseWatch::kSamplePeriodMs, [this] { tick(); })),
+      stalledSinceMs_(startMs_) {}
+
+void SimOpening::tick() {
+    sampler_ = rig_.timers().start(PhaseWatch::kSamplePeriodMs, [this] { tick(); });
+    const std::int64_t nowMs = rig_.timers().nowMs();
+    const std::int64_t elapsedMs = nowMs - startMs_;
+    std::int64_t sentMs = elapsedMs * server_.speedPct / 100;
+    if (server_.capMs >= 0) {
+        sentMs = std::min(sentMs, server_.capMs);
+    }
+    const std::uint64_t lastBytes = bytes_;
+    bytes_ = static_cast<std::uint64_t>(sentMs) * kBytesPerSoundMs;
+    // The skipped bytes are dropped at the source: they never become sound.
+    const auto soundMs = static_cast<std::int64_t>((bytes_ - std::min(bytes_, opening_.skipBytes)) /
+                                                   kBytesPerSoundMs);
+    if (running_) {
+        positionMs_ = std::min(positionMs_ + PhaseWatch::kSamplePeriodMs, soundMs);
+    }
+    if (!played_ && soundMs >= kStartBufferMs) {
+        played_ = running_ = true;
+        watch_.playing();
+        rig_.playing();
+    }
+    const std::int64_t aheadNs = !played_ ? NetworkHealth::kUnknownNs
+                                 : server_.chainAtMs >= 0 && elapsedMs >= server_.chainAtMs
+                                     ? -1000 * kMs
+                                     : (soundMs - positionMs_) * kMs;
+    switch (watch_.look({bytes_, aheadNs, true, false})) {
+        case PhaseWatch::Supply::RanDry:
+            running_ = false;
+            if (!std::exchange(ranDry_, true)) {
+                rig_.note("RanDry");
+            }
+            break;
+        case PhaseWatch::Supply::Refilled:
+            running_ = true;
+            break;
+        case PhaseWatch::Supply::Refilling:
+        case PhaseWatch::Supply::Unchanged:
+            break;
+    }
+    bool progressed = watch_.phase() != lastPhase_;
+    lastPhase_ = watch_.phase();
+    switch (watch_.phase()) {
+        case PhaseWatch::Phase::Connecting:
+            break;
+        case PhaseWatch::Phase::Starting:
+            progressed |= bytes_ != lastBytes;
+            break;
+        case PhaseWatch::Phase::Playing:
+            progressed |= bytes_ != lastBytes || aheadNs >= 1000 * kMs;
+            break;
+        case PhaseWatch::Phase::Refilling:
+            progressed |= aheadNs > bestAheadNs_;
+            break;
+    }
+    bestAheadNs_ = progressed ? aheadNs : bestAheadNs_;
+    if (progressed) {
+        stalledSinceMs_ = nowMs;
+    }
+    rig_.stalled(nowMs - stalledSinceMs_);
+}
+
+void SimOpening::expired() {
+    rig_.stalled(rig_.timers().nowMs() - stalledSinceMs_);
+    Break broken;
+    broken.cause = Break::Cause::Deadline;
+    broken.failure = {played_ ? FailureKind::ConnectionLost : FailureKind::TimedOut, 0, {}};
+    broken.networkLoss = true;
+    broken.played = played_;
+    broken.live = !server_.file;
+    broken.positionNs = played_ ? positionMs_ * kMs : -1;
+    broken.bytes = bytes_;
+    broken.hadData = bytes_ > 0;
+    broken.skippedBytes = opening_.skipBytes;
+    broken.rangeIgnored = server_.ignoresRange;
+    rig_.broken(broken);
+}
+
+class DeadlineTable : public ::testing::TestWithParam<Row> {};
+
+TEST_P(DeadlineTable, NextEventAndWhen) {
+    const Row& row = GetParam();
+    Rig rig(row);
+    rig.run();
+    EXPECT_EQ(rig.log(), row.expect);
+    EXPECT_LE(rig.longestStallMs(), kTimeoutMs) << "a phase outlived its deadline";
+    EXPECT_LE(rig.longestReconnectMs(), ReconnectLimits{}.giveUpAfterMs);
+    if (rig.gaveUp()) {
+        EXPECT_EQ(rig.timers().pending(), 0u) << "a timer outlived giving up";
+    }
+}
+
+// A stream's row, its address a radio station's or a file's.
+Row stream(const char* name, Server first, std::optional<Server> attempts, std::int64_t untilMs,
+           std::string expect) {
+    return {name,
+            first.file ? "http://h/f.mp3" : "http://h/a",
+            first,
+            attempts,
+            untilMs,
+            expect,
+            kAmpleFailoverMs};
+}
+
+// A playlist's row: every entry behaves alike.
+Row entries(const char* name, Server server, int failoverMs, std::int64_t untilMs,
+            std::string expect) {
+    return {name, "http://h/list.pls", server, {}, untilMs, expect, failoverMs};
+}
+
+// Reconnects double their pause from 1 s, capped at 30 s; each failed attempt
+// costs its own deadline on top.
+INSTANTIATE_TEST_SUITE_P(
+    Phases, DeadlineTable,
+    ::testing::Values(
+        stream("ConnectingNoAnswer", kNoAnswer, {}, 60000, "0 Open a; 15000 GiveUp TimedOut"),
+        stream("ConnectingHeadersOnly", kHeadersOnly, {}, 60000, "0 Open a; 15000 GiveUp TimedOut"),
+        stream("StartingStallsFromTheLastByte", kStallsBeforeSound, {}, 60000,
+               "0 Open a; 15500 GiveUp TimedOut"),
+        // Starting and refilling both outlast the deadline, with progress throughout.
+        stream("StartingAndRefillingSlowTrickle", kSlowTrickle, {}, 90000,
+               "0 Open a; 20000 play; 21100 RanDry"),
+        stream("PlayingTrickle", kTrickle, {}, 90000, "0 Open a; 2000 play; 4000 RanDry"),
+        stream("PlayingThenRefillingStall", kStallsAfterSound, {}, 20000,
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 20000 play"),
+        // Bytes still flow, but nothing plays: only a new connection helps.
+        stream("PlayingNewChain", kNewChain, {}, 23000,
+               "0 Open a; 500 play; 3000 RanDry; 18000 Wait 1; 19000 Open a#1; 19500 play; "
+               "22000 RanDry"),
+        stream("PlayingFileResentWhole", kFileResentWhole, {}, 200000,
+               "0 Open f.mp3; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open f.mp3#1 skip 48000; "
+               "36000 GiveUp ConnectionLost"),
+        stream("ReconnectingNoAnswer", kStallsAfterSound, kNoAnswer, 400000,
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 34500 Wait 2; "
+               "36500 Open a#2; 51500 Wait 3; 55500 Open a#3; 70500 Wait 4; 78500 Open a#4; "
+               "93500 Wait 5; 109500 Open a#5; 124500 Wait 6; 154500 Open a#6; "
+               "169500 GiveUp ReconnectsExhausted"),
+        stream("ReconnectingStallsBeforeSound", kStallsAfterSound, kStallsBeforeSound, 400000,
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 35000 Wait 2; "
+               "37000 Open a#2; 52500 Wait 3; 56500 Open a#3; 72000 Wait 4; 80000 Open a#4; "
+               "95500 Wait 5; 111500 Open a#5; 127000 Wait 6; 157000 Open a#6; "
+               "172500 GiveUp ReconnectsExhausted"),
+        // Playing again ends the reconnect budget: nothing gives up later.
+        stream("ReconnectingTrickle", kStallsAfterSound, kTrickle, 400000,
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 21500 play; "
+               "23500 RanDry"),
+        entries("EntriesNoAnswerFailoverBudget", kNoAnswer, 40000, 200000,
+                "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"),
+        entries("EntriesStallTwoPasses", kStallsBeforeSound, kAmpleFailoverMs, 200000,
+                "0 Fetch list.pls; 0 Open a; 15500 Open b; 31000 Open c; 46500 Fetch list.pls; "
+                "46500 Open a; 62000 Open b; 77500 Open c; 93000 GiveUp TimedOut"),
+        // A lost entry that played is reconnected, not passed over.
+        entries("EntryPlayedThenStalls", kStallsAfterSound, kAmpleFailoverMs, 20000,
+                "0 Fetch list.pls; 0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; "
+                "19500 Open a#1; 20000 play")),
+    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace velmora::engine
