@@ -6,9 +6,9 @@
 
 #include <gst/audio/audio.h>
 
+#include "engine/pipeline/leading_silence.h"
 #include "engine/runtime/debug_category.h"
 #include "engine/runtime/gst_handles.h"
-#include "engine/pipeline/leading_silence.h"
 
 namespace velmora::engine {
 

@@ -210,7 +210,8 @@ void EnginePlayer::openSession(const Opening& opening) {
     session.timeoutMs = options_.stallTimeoutMs;
     try {
         SessionObserver& observer = *this;
-        session_ = std::make_unique<MediaSession>(opening, session, context_, stateWorker_, observer);
+        session_ =
+            std::make_unique<MediaSession>(opening, session, context_, stateWorker_, observer);
     } catch (const playback::PlayerError& error) {
         g_warning("velmora: %s", error.what());
         fail(Failure{FailureKind::Internal, 0, {}});

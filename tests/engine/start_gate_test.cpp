@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/runtime/gst_handles.h"
 #include "engine/pipeline/leading_silence.h"
 #include "engine/pipeline/start_gate.h"
+#include "engine/runtime/gst_handles.h"
 
 namespace velmora::engine {
 namespace {
