@@ -105,6 +105,41 @@ class StreamServerTest(unittest.TestCase):
                 with self.get(faulty) as answer:
                     self.assertEqual(len(answer.read(9000)), 9000, "the third one is clean")
 
+    def test_servers_that_go_quiet_before_or_after_their_headers(self):
+        connection = http.client.HTTPConnection("127.0.0.1", int(self.base.split(":")[-1]),
+                                                timeout=STALL_NOTICED_S)
+        connection.request("GET", "/no-answer")
+        self.assertRaises(TimeoutError, connection.getresponse)
+        connection.close()
+        for path in ("/live?stall_after=0",):
+            with self.subTest(path), self.get(path, timeout_s=STALL_NOTICED_S) as answer:
+                self.assertIsNone(answer.headers["Content-Length"])
+                self.assertRaises(TimeoutError, answer.read, 1)
+        with self.get("/tone.mp3") as answer:
+            head = answer.read(8192)
+        for attempt in range(2):  # no session: every connection stalls alike
+            with self.subTest(attempt), self.get("/tone.mp3?range=0&stall_after=8192",
+                                                 {"Range": "bytes=8192-"},
+                                                 timeout_s=STALL_NOTICED_S) as answer:
+                self.assertEqual((answer.status, answer.headers["Content-Length"]),
+                                 (200, str(TONE_BYTES)))
+                self.assertEqual(answer.read(8192), head)
+                self.assertRaises(TimeoutError, answer.read, 1)
+
+    def test_a_file_without_ranges_is_resent_whole_after_a_drop(self):
+        path = "/tone.mp3?range=0&drop_after=10000&session=resent"
+        with self.get(path) as answer:
+            self.assertRaises(http.client.IncompleteRead, answer.read)
+        with self.get(path, {"Range": "bytes=10000-"}) as answer:
+            self.assertEqual((answer.status, len(answer.read())), (200, TONE_BYTES))
+
+    def test_live_trickles_slower_than_its_bitrate(self):
+        started = time.monotonic()
+        with self.get("/live?kbps=32") as answer:
+            self.assertEqual(len(answer.read(4000)), 4000)
+        # 4000 bytes at 4000 bytes/s; the 128 kbit/s source alone would take a quarter of it.
+        self.assertGreater(time.monotonic() - started, 0.8)
+
     def test_a_mount_answers_not_found_while_its_source_is_gone_then_streams(self):
         path = "/live?burst=9000&drop_after=1000&session=gone&gone=2"
         with self.get(path) as answer:

@@ -54,15 +54,19 @@ def _encoder_tail(bitrate_kbps: int, out_path: str) -> list:
     ]
 
 
-def _run_encoder(args: list) -> None:
+def _run_encoder(args: list, timeout_s=ENCODE_TIMEOUT_S, finished=None) -> None:
+    """finished() tells whether a pipeline that is still running has written all it had to:
+    GStreamer 1.22's hlssink2 often writes its last segment and playlist, then never ends."""
     launcher = shutil.which("gst-launch-1.0")
     if launcher is None:
         raise MediaError("gst-launch-1.0 not found (Debian package gstreamer1.0-tools)")
     try:
         done = subprocess.run([launcher, "-q", *args], capture_output=True, text=True,
-                              timeout=ENCODE_TIMEOUT_S, check=False)
+                              timeout=timeout_s, check=False)
     except subprocess.TimeoutExpired as exc:
-        raise MediaError(f"encoding took longer than {ENCODE_TIMEOUT_S} s") from exc
+        if finished is not None and finished():
+            return
+        raise MediaError(f"encoding took longer than {timeout_s} s") from exc
     if done.returncode != 0:
         raise MediaError(f"gst-launch-1.0 failed ({done.returncode}): {done.stderr.strip()}")
 

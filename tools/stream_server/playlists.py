@@ -29,6 +29,7 @@ STATION_TITLE = "Loopback Radio"
 MAX_DEAD_ENTRIES = 100_000
 HLS_SECONDS = 8
 HUGE_BYTES = 10 << 20
+HLS_TIMEOUT_S = 5  # it takes a tenth of that; see media_cache._run_encoder
 
 _FIXTURES = {
     "pls": "[playlist]\r\nNumberOfEntries=2\r\nFile1={dead}\r\nTitle1=Dead\r\n"
@@ -92,6 +93,14 @@ def serve(handler, path: str, query, head: bool, closed_port) -> bool:
     return False
 
 
+def _playlist_ended(folder: str) -> bool:
+    try:
+        with open(os.path.join(folder, "live.m3u8"), encoding="utf-8") as playlist:
+            return "#EXT-X-ENDLIST" in playlist.read()
+    except OSError:
+        return False
+
+
 def ensure_hls(media_dir: str) -> str:
     """The folder of the HLS stream in media_dir, made first if it is missing (atomically, as
     media_cache makes its files)."""
@@ -107,7 +116,8 @@ def ensure_hls(media_dir: str) -> str:
             f"num-buffers={HLS_SECONDS * 100}", "samplesperbuffer=441", "!",
             "audioconvert", "!", "lamemp3enc", "!", "mpegaudioparse", "!", "hlssink2",
             f"location={folder}/seg%05d.ts", f"playlist-location={folder}/live.m3u8",
-            "target-duration=2", "playlist-length=0", "max-files=0"])
+            "target-duration=2", "playlist-length=0", "max-files=0"],
+            timeout_s=HLS_TIMEOUT_S, finished=lambda: _playlist_ended(folder))
         try:
             os.replace(folder, final)
         except OSError:

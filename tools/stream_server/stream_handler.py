@@ -24,7 +24,9 @@ routes (GET; HEAD too for files):
   /truncated.mp3         the tone cut mid-frame (bytes=N, default 24200), as a whole response
   /garbage.mp3           random bytes with no MP3 frame sync, as audio/mpeg (bytes=N)
   /page.html             an HTML page
-  /stall                 the tone's headers, then no byte at all
+  /stall                 the tone's headers, then no byte at all (any stream: stall_after=0)
+  /no-answer             reads the request, never answers; closes after the stall limit
+                         (delay_ms=N is the milder kind: it answers in the end)
   /status/CODE           an error answer, CODE 400..599 (e.g. /status/404, /status/500)
   /redirect?hops=N&to=P  a chain of N redirects (code=301|302|303|307|308) ending at path P
   /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
@@ -33,14 +35,17 @@ routes (GET; HEAD too for files):
   with --tls-port, every route is also served over https behind a self-signed certificate
 
 query parameters (files and /live):
-  kbps=N        pace the body at N kbit/s (/live: default its source's bitrate)
+  kbps=N        pace the body at N kbit/s (/live: default its source's bitrate), also slower than the bitrate (a trickle)
   burst=B       first B bytes at full speed, then paced (as Icecast does)
   delay_ms=N    wait N ms before the first byte of the answer (any route)
   drop_after=N  close the connection after N bytes of body
   session=K     with drop_after or stall_after: only the first `drops` connections of key
                 K get these faults (drops=1), later ones are served cleanly
-  stall_after=N stop sending after N bytes of body but keep the connection open
-  range=0       ignore Range requests (no Accept-Ranges), as some servers do
+  stall_after=N stop sending after N bytes of body but keep the connection open; without
+                session=K on every connection (range=0&stall_after=N: the whole file's
+                length announced, N bytes, then silence)
+  range=0       ignore Range requests (no Accept-Ranges), as some servers do: with
+                drop_after and session=K the file is resent whole after the drop
   gone=N        with session=K: the N connections after the faulty ones answer 404, as
                 Icecast does while a mount has no source, then it streams again
 files only:
@@ -168,6 +173,8 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._file(self.server.media[files[path]] * repeat, query, head)
         elif path in ("/live", "/live.mp3"):
             self._live(query, head)
+        elif path == "/no-answer":
+            self.server.stopping.wait(self.server.limits.max_stall_s)
         elif path == "/demo":
             self._live(Query(f"source=melody&title={quote(DEMO_TITLE)}"), head)
         elif path == "/truncated.mp3":
