@@ -249,9 +249,11 @@ void MediaSession::onError(GstMessage* message) {
                               kind == FailureKind::TimedOut ||
                               (kind == FailureKind::HttpError && (status == 404 || status >= 500)));
     const SourceProgress& progress = pipeline_->progress();
-    if (networkLoss && kind != FailureKind::HttpError && progress.bytes > opening_.skipBytes) {
+    if (networkLoss && kind != FailureKind::HttpError && progress.bytes > opening_.skipBytes &&
+        !holdPaused_) {
         // The source pushes an end-of-stream behind its error: what arrived
-        // plays out first, and the break waits for that end.
+        // plays out first, and the break waits for that end. Not while held
+        // for the seek to the resume point: nothing of that would be heard.
         ending_ = Ending::PlayingOut;
         return;
     }

@@ -56,7 +56,10 @@ void PhaseWatch::playing() {
 PhaseWatch::Supply PhaseWatch::look(const Look& look) {
     const bool moved = look.bytes != bytesAtLastLook_;
     bytesAtLastLook_ = look.bytes;
-    if (!look.wanted || look.sourceFinished) {
+    // A finished source plays out what it sent, but only sound already heard
+    // says that it will: before that, its end must come within the deadline.
+    const bool heard = phase_ == Phase::Playing || phase_ == Phase::Refilling;
+    if (!look.wanted || (look.sourceFinished && heard)) {
         held_ = true;
         deadline_.disarm();
         if (look.sourceFinished && paced_) {

@@ -198,6 +198,9 @@ void EnginePlayer::act(const Step& step) {
             fail(step.failure);
             break;
     }
+    // A step taken on a timer has no session callback after it to deliver
+    // what it changed.
+    events_.postDelivery();
 }
 
 void EnginePlayer::openSession(const Opening& opening) {

@@ -41,6 +41,9 @@ constexpr Server kSlowTrickle{.speedPct = 5};
 constexpr Server kNewChain{.speedPct = 200, .chainAtMs = 3000};
 constexpr Server kFileResentWhole{
     .speedPct = 200, .capMs = 3000, .file = true, .ignoresRange = true};
+// Bytes every look, but what was heard must be read again first: at this pace
+// that takes five minutes.
+constexpr Server kFileResentWholeCrawling{.speedPct = 1, .file = true, .ignoresRange = true};
 
 // Long enough that only the tries per pass end moving on.
 constexpr int kAmpleFailoverMs = 600000;
@@ -56,6 +59,8 @@ struct Row {
     std::int64_t untilMs;
     std::string expect;  // every event up to untilMs, "time what"
     int failoverMs;      // how long moving on to further entries may go on
+    int laterFrom = 0;   // this attempt on behaves as `later` says
+    std::optional<Server> later;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -145,8 +150,10 @@ class Rig {
                 note("Open " + name + (step.attempt > 0 ? "#" + std::to_string(step.attempt) : "") +
                      (step.opening.skipBytes > 0 ? " skip " + std::to_string(step.opening.skipBytes)
                                                  : ""));
-                const Server& server =
-                    step.attempt > 0 ? row_.attempts.value_or(row_.first) : row_.first;
+                const Server& server = step.attempt == 0 ? row_.first
+                                       : row_.later && step.attempt >= row_.laterFrom
+                                           ? *row_.later
+                                           : row_.attempts.value_or(row_.first);
                 opening_ = std::make_unique<SimOpening>(*this, server, step.opening);
                 break;
             }
@@ -297,13 +304,15 @@ Row stream(const char* name, Server first, std::optional<Server> attempts, std::
             attempts,
             untilMs,
             expect,
-            kAmpleFailoverMs};
+            kAmpleFailoverMs,
+            0,
+            {}};
 }
 
 // A playlist's row: every entry behaves alike.
 Row entries(const char* name, Server server, int failoverMs, std::int64_t untilMs,
             std::string expect) {
-    return {name, "http://h/list.pls", server, {}, untilMs, expect, failoverMs};
+    return {name, "http://h/list.pls", server, {}, untilMs, expect, failoverMs, 0, {}};
 }
 
 // Reconnects double their pause from 1 s, capped at 30 s; each failed attempt
@@ -342,6 +351,14 @@ INSTANTIATE_TEST_SUITE_P(
         stream("ReconnectingTrickle", kStallsAfterSound, kTrickle, 400000,
                "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 21500 play; "
                "23500 RanDry"),
+        // An attempt that keeps making progress is ended by the reconnect
+        // budget, counted from the first loss and never from a later one.
+        Row{"ReconnectingCrawlOutlastsTheBudget", "http://h/f.mp3", kFileResentWhole, kNoAnswer,
+            400000,
+            "0 Open f.mp3; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open f.mp3#1 skip 48000; "
+            "34500 Wait 2; 36500 Open f.mp3#2 skip 48000; 51500 Wait 3; "
+            "55500 Open f.mp3#3 skip 48000; 198500 GiveUp ReconnectsExhausted",
+            kAmpleFailoverMs, 3, kFileResentWholeCrawling},
         entries("EntriesNoAnswerFailoverBudget", kNoAnswer, 40000, 200000,
                 "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"),
         entries("EntriesStallTwoPasses", kStallsBeforeSound, kAmpleFailoverMs, 200000,

@@ -418,6 +418,42 @@ TEST_F(PlayerPipelineTest, GivesUpOnAServerThatStallsOnEveryConnectionWithinTheB
     EXPECT_GE(std::count(states.begin(), states.end(), ps::Playing), 2);
 }
 
+// The whole file's length announced, 8 KB sent, then the socket held open, on
+// every connection. Ignoring Range, the server cuts at the same byte each
+// time: all it has was heard. Honouring it, each attempt plays half a second
+// more, and the reconnect budget ends it. Either way one Warning comes within
+// the budget, and no waiting text outlasts one attempt's deadlines.
+TEST_F(PlayerPipelineTest, AServerThatHoldsTheSocketAfterAShortStartEndsInOneWarning) {
+    struct Row {
+        const char* path;
+        FailureKind warning;
+    };
+    const auto budget = kQuickRetries.giveUpAfterMs * 1ms + 2 * kStallTimeoutMs * 1ms + 1s;
+    const auto longestWait = kQuickRetries.maxDelayMs * 1ms + 2 * kStallTimeoutMs * 1ms + 1s;
+    for (const Row& row : {Row{"/tone.mp3?range=0&stall_after=8192", FailureKind::ConnectionLost},
+                           Row{"/tone.mp3?stall_after=8192", FailureKind::ReconnectsExhausted}}) {
+        SCOPED_TRACE(row.path);
+        makePlayer(retrying(kQuickRetries));
+        setUrl(server.url(row.path));
+        ASSERT_TRUE(waitForState(ps::Reconnecting, 10s));
+        const auto firstLoss = Clock::now();
+        ASSERT_TRUE(waitForNotice(budget + 2s));
+        EXPECT_LE(Clock::now() - firstLoss, budget);
+        runFor(kQuietAfterNotice);
+        ASSERT_EQ(listener->notices().size(), 1u);
+        EXPECT_EQ(listener->notices()[0].warningType, static_cast<int>(row.warning));
+        EXPECT_EQ(state(), ps::Stopped);
+        const auto& events = listener->events();
+        for (std::size_t i = 0; i + 1 < events.size(); ++i) {
+            const std::int32_t waiting = events[i].state;
+            if (waiting == ps::Transitioning || waiting == ps::Buffering ||
+                waiting == ps::Reconnecting) {
+                EXPECT_LE(events[i + 1].at - events[i].at, longestWait) << events[i].status;
+            }
+        }
+    }
+}
+
 TEST_F(PlayerPipelineTest, RidesOutAStationWhoseMountIsNotFoundWhileItsSourceRestarts) {
     makePlayer(retrying(kQuickRetries));
     setUrl(server.url("/live?drop_after=24000&session=restart&gone=3"));
