@@ -11,6 +11,8 @@ from velmora_rig.waiting import wait_until
 
 URL_PROMPT = "请在此输入网络音乐URL  例如：http://www.telvaro.example/telvarocom/bgmusic.mp3"
 EXAMPLE_URL = "http://www.telvaro.example/telvarocom/bgmusic.mp3"
+# Its desktop file (app/identity) names the icon a Wayland shell shows.
+DESKTOP_FILE_ID = "example.telvaro.Velmora"
 STATION_TITLE = "Artist One - First Song"
 # The first ICY block comes 16000 bytes (one second at 128 kbit/s) into the stream.
 TITLE_TIMEOUT_S = 5.0
@@ -21,9 +23,12 @@ class UserJourney(ProgramCase):
         p = self.program
         self.assertEqual(p.main.get_role_name(), "frame")
         self.assertEqual(p.main.get_name(), MAIN_TITLE)
-        with self.subTest("the taskbar's icon"):
+        if self.session.has_seat:
             self.assertIn((32, 32), self.session.x.icon_sizes(p.xid(MAIN_TITLE)),
                           "the taskbar gets no program icon")
+        else:
+            self.assertIn(DESKTOP_FILE_ID, self.session.desktop.app_ids(),
+                          "the shell cannot find the desktop file with the icon")
         self.assertEqual(p.enabled_buttons(), STOPPED_ROW)
         self.assertEqual(p.status(), READY_STATUS)
         self.assertEqual(p.url_text(), URL_PROMPT)

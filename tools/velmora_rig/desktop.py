@@ -2,6 +2,7 @@
 on it."""
 
 import os
+import re
 
 from .processes import start_reporting, start_session_bus
 from .waiting import wait_until
@@ -108,6 +109,14 @@ class WaylandDesktop(Desktop):
         socket = os.path.join(self.runtime_dir, WAYLAND_SOCKET)
         self._processes.start("weston", [
             "weston", "--backend=headless-backend.so", f"--socket={WAYLAND_SOCKET}",
-            "--idle-time=0"], env=dict(os.environ, XDG_RUNTIME_DIR=self.runtime_dir))
+            # The protocol log is where the windows' app ids show.
+            "--idle-time=0", "--logger-scopes=log,proto"],
+            env=dict(os.environ, XDG_RUNTIME_DIR=self.runtime_dir))
         wait_until(lambda: os.path.exists(socket), START_TIMEOUT_S, "the Wayland compositor")
         return {"WAYLAND_DISPLAY": WAYLAND_SOCKET}
+
+    def app_ids(self):
+        """The app ids the windows have asked for: a shell finds their desktop files, and the
+        icons in them, by these names."""
+        with open(self._processes.log_path("weston"), encoding="utf-8", errors="replace") as log:
+            return re.findall(r'xdg_toplevel@\d+\.set_app_id\("([^"]*)"\)', log.read())
