@@ -98,44 +98,67 @@ std::string uchardetGuess(std::string_view bytes) {
     return guess;
 }
 
-// GBK and GB2312 titles read as GB18030, a superset of both.
+struct Candidate {
+    const char* charset;
+    bool cyrillic;
+    double preference;  // added to a reading's share of everyday letters
+};
+
+// GBK and GB2312 titles read as GB18030, a superset of both. Windows-1251 is
+// the Cyrillic code page stations use today: KOI8 has to read clearly better.
 constexpr const char* kGb18030 = "GB18030";
-constexpr const char* kOtherCharsets[] = {"BIG5", "CP932", "WINDOWS-1251", "KOI8-U"};
+constexpr Candidate kCandidates[] = {{kGb18030, false, 0.0},
+                                     {"BIG5", false, 0.0},
+                                     {"CP932", false, 0.0},
+                                     {"WINDOWS-1251", true, 0.3},
+                                     {"KOI8-U", true, 0.0}};
 // A share of everyday characters above which Chinese needs no second opinion.
 constexpr double kPlainChineseShare = 0.5;
 // What uchardet's agreement adds to a reading's share of everyday letters.
 constexpr double kDetectorWeight = 0.25;
+// What ideographs lose when every byte beyond ASCII is 0xC0-0xDF.
+constexpr double kCyrillicRangeWeight = 1.0;
+
+// Capitals in Windows-1251 and small letters in KOI8 are the bytes 0xC0-0xDF,
+// which pair up into everyday GB2312 ideographs; Chinese text seldom keeps to
+// them for long, a Russian title in capitals always does.
+bool onlyCyrillicLetterBytes(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char byte) {
+        const auto value = static_cast<unsigned char>(byte);
+        return value < 0x80 || (value >= 0xC0 && value <= 0xDF);
+    });
+}
 
 std::string decodeBytes(std::string_view bytes) {
     const std::string western = convert(bytes, "WINDOWS-1252").value_or(fromLatin1(bytes));
     if (charsets::readsAsWestern(western)) {
         return western;
     }
-    const std::optional<std::string> chinese = convert(bytes, kGb18030);
-    if (chinese && charsets::readAsCjk(*chinese, kGb18030).commonShare > kPlainChineseShare) {
+    const bool cyrillicRange = onlyCyrillicLetterBytes(bytes);
+    std::optional<std::string> chinese = convert(bytes, kGb18030);
+    if (chinese && !cyrillicRange &&
+        charsets::readAsCjk(*chinese, kGb18030).commonShare > kPlainChineseShare) {
         return *chinese;
     }
     const std::string guess = uchardetGuess(bytes);
     std::optional<std::string> best;
-    double bestScore = -1;
-    const auto weigh = [&](std::optional<std::string> text, const char* charset) {
+    double bestScore = 0;
+    for (const Candidate& candidate : kCandidates) {
+        std::optional<std::string> text =
+            candidate.charset == kGb18030 ? std::move(chinese) : convert(bytes, candidate.charset);
         if (!text) {
-            return;
+            continue;
         }
-        const bool cyrillic =
-            std::strncmp(charset, "WINDOWS", 7) == 0 || std::strncmp(charset, "KOI8", 4) == 0;
-        const charsets::Reading reading =
-            cyrillic ? charsets::readAsCyrillic(*text) : charsets::readAsCjk(*text, charset);
-        const double score =
-            reading.commonShare + (sameFamily(guess, charset) ? kDetectorWeight : 0.0);
-        if (reading.plausible && score > bestScore) {
+        const charsets::Reading reading = candidate.cyrillic
+                                              ? charsets::readAsCyrillic(*text)
+                                              : charsets::readAsCjk(*text, candidate.charset);
+        const double score = reading.commonShare + candidate.preference +
+                             (sameFamily(guess, candidate.charset) ? kDetectorWeight : 0.0) -
+                             (cyrillicRange && !candidate.cyrillic ? kCyrillicRangeWeight : 0.0);
+        if (reading.plausible && (!best || score > bestScore)) {
             best = std::move(text);
             bestScore = score;
         }
-    };
-    weigh(chinese, kGb18030);
-    for (const char* charset : kOtherCharsets) {
-        weigh(convert(bytes, charset), charset);
     }
     return best.value_or(western);
 }
