@@ -3,7 +3,6 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace velmora::engine::charsets {
@@ -53,23 +52,25 @@ bool isCjkPunctuation(gunichar c) {
 
 // Whether the character's bytes in `charset` fall in the charset's level of
 // everyday characters.
-bool isEverydayHan(gunichar c, const char* charset) {
+bool isEverydayHan(gunichar c, Charset charset) {
     char utf8[6] = {};
     const gint length = g_unichar_to_utf8(c, utf8);
     gsize written = 0;
-    g_autofree gchar* bytes = g_convert(utf8, length, charset, "UTF-8", nullptr, &written, nullptr);
+    g_autofree gchar* bytes =
+        g_convert(utf8, length, iconvName(charset), "UTF-8", nullptr, &written, nullptr);
     if (bytes == nullptr || written != 2) {
         return false;
     }
     const auto lead = static_cast<unsigned char>(bytes[0]);
     const auto trail = static_cast<unsigned char>(bytes[1]);
-    if (std::strcmp(charset, "BIG5") == 0) {
-        return lead >= 0xA4 && lead <= 0xC6;
+    switch (charset) {
+        case Charset::Big5:
+            return lead >= 0xA4 && lead <= 0xC6;
+        case Charset::Cp932:
+            return lead >= 0x88 && lead <= 0x98;
+        default:
+            return lead >= 0xB0 && lead <= 0xD7 && trail >= 0xA1;
     }
-    if (std::strcmp(charset, "CP932") == 0) {
-        return lead >= 0x88 && lead <= 0x98;
-    }
-    return lead >= 0xB0 && lead <= 0xD7 && trail >= 0xA1;
 }
 
 bool isCyrillicLetter(gunichar c) {
@@ -94,50 +95,8 @@ bool hasWordCase(const std::vector<gunichar>& word) {
     return allUpper || restLower;
 }
 
-}  // namespace
-
-bool readsAsWestern(std::string_view utf8) {
-    const std::vector<gunichar> text = characters(utf8);
-    std::size_t run = 0;         // non-ASCII characters in a row
-    std::size_t wordLength = 0;  // letters in a row
-    bool wordHasAscii = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const gunichar c = text[i];
-        const bool letter = isAsciiLetter(c) || isWesternLetter(c);
-        if (!isAscii(c) && !letter && !isCommonPunctuation(c) && !isWesternSign(c)) {
-            return false;
-        }
-        const gunichar next = i + 1 < text.size() ? text[i + 1] : ' ';
-        if (isWesternSign(c) && (isAsciiLetter(next) || isWesternSign(next))) {
-            return false;
-        }
-        // A middle dot joins letters (Catalan "l·l"); before a word it is a misread.
-        const bool afterLetter = i > 0 && g_unichar_isalpha(text[i - 1]);
-        if (c == 0xB7 && !afterLetter && isAsciiLetter(next)) {
-            return false;
-        }
-        run = isAscii(c) ? 0 : run + 1;
-        if (run >= 3) {
-            return false;
-        }
-        if (letter) {
-            ++wordLength;
-            wordHasAscii = wordHasAscii || isAscii(c);
-        }
-        const bool wordEnds = !letter || i + 1 == text.size();
-        if (wordEnds) {
-            if (wordLength >= 2 && !wordHasAscii) {
-                return false;
-            }
-            wordLength = 0;
-            wordHasAscii = false;
-        }
-    }
-    return true;
-}
-
-Reading readAsCjk(std::string_view utf8, const char* charset) {
-    const bool japanese = std::strcmp(charset, "CP932") == 0;
+Reading readAsCjk(std::string_view utf8, Charset charset) {
+    const bool japanese = charset == Charset::Cp932;
     const std::vector<gunichar> text = characters(utf8);
     std::size_t letters = 0;
     std::size_t everyday = 0;
@@ -199,6 +158,85 @@ Reading readAsCyrillic(std::string_view utf8) {
         return {};
     }
     return {true, static_cast<double>(frequent) / static_cast<double>(letters)};
+}
+
+}  // namespace
+
+const char* iconvName(Charset charset) {
+    switch (charset) {
+        case Charset::Gb18030:
+            return "GB18030";
+        case Charset::Big5:
+            return "BIG5";
+        case Charset::Cp932:
+            return "CP932";
+        case Charset::Windows1251:
+            return "WINDOWS-1251";
+        case Charset::Koi8:
+            return "KOI8-U";  // KOI8-R's letters and Ukrainian's
+    }
+    return "";
+}
+
+bool isDetectorName(Charset charset, std::string_view name) {
+    switch (charset) {
+        case Charset::Gb18030:
+            return name == "GB18030" || name == "GB2312" || name == "GBK";
+        case Charset::Big5:
+            return name == "BIG5";
+        case Charset::Cp932:
+            return name == "SHIFT_JIS" || name == "CP932";
+        case Charset::Windows1251:
+            return name == "WINDOWS-1251";
+        case Charset::Koi8:
+            return name == "KOI8-R" || name == "KOI8-U";
+    }
+    return false;
+}
+
+bool readsAsWestern(std::string_view utf8) {
+    const std::vector<gunichar> text = characters(utf8);
+    std::size_t run = 0;         // non-ASCII characters in a row
+    std::size_t wordLength = 0;  // letters in a row
+    bool wordHasAscii = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const gunichar c = text[i];
+        const bool letter = isAsciiLetter(c) || isWesternLetter(c);
+        if (!isAscii(c) && !letter && !isCommonPunctuation(c) && !isWesternSign(c)) {
+            return false;
+        }
+        const gunichar next = i + 1 < text.size() ? text[i + 1] : ' ';
+        if (isWesternSign(c) && (isAsciiLetter(next) || isWesternSign(next))) {
+            return false;
+        }
+        // A middle dot joins letters (Catalan "l·l"); before a word it is a misread.
+        const bool afterLetter = i > 0 && g_unichar_isalpha(text[i - 1]);
+        if (c == 0xB7 && !afterLetter && isAsciiLetter(next)) {
+            return false;
+        }
+        run = isAscii(c) ? 0 : run + 1;
+        if (run >= 3) {
+            return false;
+        }
+        if (letter) {
+            ++wordLength;
+            wordHasAscii = wordHasAscii || isAscii(c);
+        }
+        const bool wordEnds = !letter || i + 1 == text.size();
+        if (wordEnds) {
+            if (wordLength >= 2 && !wordHasAscii) {
+                return false;
+            }
+            wordLength = 0;
+            wordHasAscii = false;
+        }
+    }
+    return true;
+}
+
+Reading readAs(std::string_view utf8, Charset charset) {
+    return charset == Charset::Windows1251 || charset == Charset::Koi8 ? readAsCyrillic(utf8)
+                                                                       : readAsCjk(utf8, charset);
 }
 
 }  // namespace velmora::engine::charsets

@@ -4,7 +4,6 @@
 #include <uchardet.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -71,20 +70,6 @@ struct UchardetDelete {
     void operator()(uchardet_t detector) const { uchardet_delete(detector); }
 };
 
-// uchardet's names for what a candidate charset reads.
-bool sameFamily(const std::string& guess, const char* charset) {
-    if (std::strcmp(charset, "GB18030") == 0) {
-        return guess == "GB18030" || guess == "GB2312" || guess == "GBK";
-    }
-    if (std::strcmp(charset, "CP932") == 0) {
-        return guess == "SHIFT_JIS" || guess == "CP932";
-    }
-    if (std::strcmp(charset, "KOI8-U") == 0) {
-        return guess == "KOI8-R" || guess == "KOI8-U";
-    }
-    return guess == charset;
-}
-
 std::string uchardetGuess(std::string_view bytes) {
     const std::unique_ptr<std::remove_pointer_t<uchardet_t>, UchardetDelete> detector(
         uchardet_new());
@@ -98,20 +83,20 @@ std::string uchardetGuess(std::string_view bytes) {
     return guess;
 }
 
+using charsets::Charset;
+
 struct Candidate {
-    const char* charset;
-    bool cyrillic;
+    Charset charset;
     double preference;  // added to a reading's share of everyday letters
 };
 
 // GBK and GB2312 titles read as GB18030, a superset of both. Windows-1251 is
 // the Cyrillic code page stations use today: KOI8 has to read clearly better.
-constexpr const char* kGb18030 = "GB18030";
-constexpr Candidate kCandidates[] = {{kGb18030, false, 0.0},
-                                     {"BIG5", false, 0.0},
-                                     {"CP932", false, 0.0},
-                                     {"WINDOWS-1251", true, 0.3},
-                                     {"KOI8-U", true, 0.0}};
+constexpr Candidate kCandidates[] = {{Charset::Gb18030, 0.0},
+                                     {Charset::Big5, 0.0},
+                                     {Charset::Cp932, 0.0},
+                                     {Charset::Windows1251, 0.3},
+                                     {Charset::Koi8, 0.0}};
 // A share of everyday characters above which Chinese needs no second opinion.
 constexpr double kPlainChineseShare = 0.5;
 // What uchardet's agreement adds to a reading's share of everyday letters.
@@ -135,26 +120,26 @@ std::string decodeBytes(std::string_view bytes) {
         return western;
     }
     const bool cyrillicRange = onlyCyrillicLetterBytes(bytes);
-    std::optional<std::string> chinese = convert(bytes, kGb18030);
+    std::optional<std::string> chinese = convert(bytes, iconvName(Charset::Gb18030));
     if (chinese && !cyrillicRange &&
-        charsets::readAsCjk(*chinese, kGb18030).commonShare > kPlainChineseShare) {
+        charsets::readAs(*chinese, Charset::Gb18030).commonShare > kPlainChineseShare) {
         return *chinese;
     }
     const std::string guess = uchardetGuess(bytes);
     std::optional<std::string> best;
     double bestScore = 0;
     for (const Candidate& candidate : kCandidates) {
+        const Charset charset = candidate.charset;
         std::optional<std::string> text =
-            candidate.charset == kGb18030 ? std::move(chinese) : convert(bytes, candidate.charset);
+            charset == Charset::Gb18030 ? std::move(chinese) : convert(bytes, iconvName(charset));
         if (!text) {
             continue;
         }
-        const charsets::Reading reading = candidate.cyrillic
-                                              ? charsets::readAsCyrillic(*text)
-                                              : charsets::readAsCjk(*text, candidate.charset);
+        const bool cyrillic = charset == Charset::Windows1251 || charset == Charset::Koi8;
+        const charsets::Reading reading = charsets::readAs(*text, charset);
         const double score = reading.commonShare + candidate.preference +
-                             (sameFamily(guess, candidate.charset) ? kDetectorWeight : 0.0) -
-                             (cyrillicRange && !candidate.cyrillic ? kCyrillicRangeWeight : 0.0);
+                             (isDetectorName(charset, guess) ? kDetectorWeight : 0.0) -
+                             (cyrillicRange && !cyrillic ? kCyrillicRangeWeight : 0.0);
         if (reading.plausible && (!best || score > bestScore)) {
             best = std::move(text);
             bestScore = score;
