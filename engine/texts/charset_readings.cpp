@@ -31,11 +31,14 @@ bool isCommonPunctuation(gunichar c) {
            (c >= 0x2018 && c <= 0x201E) || c == 0x2022 || c == 0x2026;
 }
 
+// Spanish opens questions and exclamations with these.
+bool isInvertedMark(gunichar c) { return c == 0xA1 || c == 0xBF; }
+
 // Signs a Western title may hold, but neither glued to the front of a word
 // nor to each other, as when Big5 or GBK bytes are read as Latin-1 ("©P", "°®").
 bool isWesternSign(gunichar c) {
-    return c == 0xA1 || c == 0xBF || c == 0xA3 || c == 0xA9 || c == 0xAE || c == 0xB0 ||
-           c == 0xB4 || c == 0xAA || c == 0xBA || c == 0x20AC || c == 0x2122;
+    return c == 0xA3 || c == 0xA9 || c == 0xAE || c == 0xB0 || c == 0xB4 || c == 0xAA ||
+           c == 0xBA || c == 0x20AC || c == 0x2122;
 }
 
 bool isHan(gunichar c) {
@@ -88,6 +91,31 @@ bool isFrequentCyrillic(gunichar c) {
     return std::find(std::begin(kFrequent), std::end(kFrequent), lower) != std::end(kFrequent);
 }
 
+bool isCyrillicVowel(gunichar c) {
+    static constexpr gunichar kVowels[] = {0x430, 0x435, 0x451, 0x438, 0x43E, 0x443, 0x44B,
+                                           0x44D, 0x44E, 0x44F, 0x456, 0x457, 0x454};
+    const gunichar lower = g_unichar_tolower(c);
+    return std::find(std::begin(kVowels), std::end(kVowels), lower) != std::end(kVowels);
+}
+
+// The hard and soft signs and ы never begin a word, and the signs never
+// follow a vowel.
+bool hasCyrillicSpelling(const std::vector<gunichar>& word) {
+    const auto isSign = [](gunichar c) {
+        const gunichar lower = g_unichar_tolower(c);
+        return lower == 0x44A || lower == 0x44C;
+    };
+    if (isSign(word.front()) || g_unichar_tolower(word.front()) == 0x44B) {
+        return false;
+    }
+    for (std::size_t i = 1; i < word.size(); ++i) {
+        if (isSign(word[i]) && isCyrillicVowel(word[i - 1])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A word is all lower case, capitalised, or all upper case.
 bool hasWordCase(const std::vector<gunichar>& word) {
     const bool allUpper = std::all_of(word.begin(), word.end(), g_unichar_isupper);
@@ -113,13 +141,16 @@ Reading readAsCjk(std::string_view utf8, Charset charset) {
         if (!isHan(c)) {
             return {};
         }
-        // One ideograph inside a Latin word is a Latin-1 letter misread.
-        if (i > 0 && i + 1 < text.size() && isAsciiLetter(text[i - 1]) &&
-            isAsciiLetter(text[i + 1])) {
+        // An accented letter read with the ASCII letter after it as a rare
+        // ideograph leaves that ideograph glued to the rest of a Latin word.
+        const bool everydayHan = isEverydayHan(c, charset);
+        const bool gluedToLatin = (i > 0 && isAsciiLetter(text[i - 1])) ||
+                                  (i + 1 < text.size() && isAsciiLetter(text[i + 1]));
+        if (!everydayHan && gluedToLatin) {
             return {};
         }
         ++letters;
-        everyday += isEverydayHan(c, charset) ? 1 : 0;
+        everyday += everydayHan ? 1 : 0;
     }
     if (letters == 0) {
         return {};
@@ -143,7 +174,8 @@ Reading readAsCyrillic(std::string_view utf8) {
         }
         const auto cyrillic = std::count_if(word.begin(), word.end(), isCyrillicLetter);
         if (cyrillic > 0) {
-            if (static_cast<std::size_t>(cyrillic) != word.size() || !hasWordCase(word)) {
+            if (static_cast<std::size_t>(cyrillic) != word.size() || !hasWordCase(word) ||
+                !hasCyrillicSpelling(word)) {
                 return {};
             }
             letters += word.size();
@@ -202,11 +234,12 @@ bool readsAsWestern(std::string_view utf8) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const gunichar c = text[i];
         const bool letter = isAsciiLetter(c) || isWesternLetter(c);
-        if (!isAscii(c) && !letter && !isCommonPunctuation(c) && !isWesternSign(c)) {
+        if (!isAscii(c) && !letter && !isCommonPunctuation(c) && !isWesternSign(c) &&
+            !isInvertedMark(c)) {
             return false;
         }
         const gunichar next = i + 1 < text.size() ? text[i + 1] : ' ';
-        if (isWesternSign(c) && (isAsciiLetter(next) || isWesternSign(next))) {
+        if (isWesternSign(c) && (g_unichar_isalpha(next) || isWesternSign(next))) {
             return false;
         }
         // A middle dot joins letters (Catalan "l·l"); before a word it is a misread.

@@ -140,7 +140,8 @@ std::string decodeBytes(std::string_view bytes) {
         const double score = reading.commonShare + candidate.preference +
                              (isDetectorName(charset, guess) ? kDetectorWeight : 0.0) -
                              (cyrillicRange && !cyrillic ? kCyrillicRangeWeight : 0.0);
-        if (reading.plausible && (!best || score > bestScore)) {
+        // Not impossible is not enough: some of it has to be everyday text.
+        if (reading.plausible && reading.commonShare > 0 && (!best || score > bestScore)) {
             best = std::move(text);
             bestScore = score;
         }

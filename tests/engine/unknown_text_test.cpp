@@ -53,6 +53,8 @@ constexpr TitleCase kTitles[] = {
     {"Latin1Cafe", "ISO-8859-1", "Café del Mar - Beyoncé"},
     {"Latin1Icelandic", "ISO-8859-1", "Sigur Rós - Hoppípolla"},
     {"Latin1EndsInAnAccent", "ISO-8859-1", "Sigur Rós"},
+    {"Latin1WordOfAccentsOnly", "ISO-8859-1", "Þú"},
+    {"Latin1InvertedQuestionMark", "ISO-8859-1", "¿Dónde estás?"},
     {"Latin1StartsWithAnAccent", "ISO-8859-1", "Ólafur Arnalds - Near Light"},
     {"Latin1French", "ISO-8859-1", "Édith Piaf - Non, je ne regrette rien"},
     {"Latin1German", "ISO-8859-1", "Die Ärzte - Schrei nach Liebe"},
