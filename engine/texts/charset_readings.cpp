@@ -8,6 +8,10 @@
 namespace velmora::engine::charsets {
 namespace {
 
+// Western words hold at most two accented letters in a row ("öß" in Größe);
+// GBK, Big5 and Windows-1251 bytes read as Latin-1 make longer runs.
+constexpr std::size_t kLongestAccentRun = 2;
+
 std::vector<gunichar> characters(std::string_view utf8) {
     std::vector<gunichar> out;
     const char* const end = utf8.data() + utf8.size();
@@ -48,6 +52,8 @@ bool isHan(gunichar c) {
 
 bool isKana(gunichar c) { return c >= 0x3041 && c <= 0x30FF; }
 
+// CJK and general punctuation, full-width forms, and the stars and notes
+// titles are decorated with.
 bool isCjkPunctuation(gunichar c) {
     return (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFF5E) ||
            (c >= 0x2010 && c <= 0x2027) || c == 0xB7 || (c >= 0x2600 && c <= 0x27BF);
@@ -248,7 +254,7 @@ bool readsAsWestern(std::string_view utf8) {
             return false;
         }
         run = isAscii(c) ? 0 : run + 1;
-        if (run >= 3) {
+        if (run > kLongestAccentRun) {
             return false;
         }
         if (letter) {
