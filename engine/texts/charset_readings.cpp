@@ -42,7 +42,7 @@ bool isInvertedMark(gunichar c) { return c == 0xA1 || c == 0xBF; }
 // nor to each other, as when Big5 or GBK bytes are read as Latin-1 ("©P", "°®").
 bool isWesternSign(gunichar c) {
     return c == 0xA3 || c == 0xA9 || c == 0xAE || c == 0xB0 || c == 0xB4 || c == 0xAA ||
-           c == 0xBA || c == 0x20AC || c == 0x2122;
+           c == 0xBA || c == 0xD7 || c == 0x20AC || c == 0x2122;  // × joins collaborations
 }
 
 bool isHan(gunichar c) {

@@ -66,6 +66,7 @@ constexpr TitleCase kTitles[] = {
     {"Cp1252EnDash", "WINDOWS-1252", "Motörhead – Ace of Spades"},
     {"Cp1252Apostrophe", "WINDOWS-1252", "Sinéad O’Connor – Nothing Compares 2 U"},
     {"Cp1252Quotes", "WINDOWS-1252", "Yann Tiersen – “La Valse d’Amélie”"},
+    {"Latin1Collaboration", "ISO-8859-1", "Zedd × Alessia Cara - Stay"},
     {"AsciiWithOneAccent", "ISO-8859-1", "Daft Punk - Get Lucky (Beyoncé Remix)"},
     {"Utf8Chinese", "UTF-8", "周杰伦 - 晴天"},
     {"Utf8Traditional", "UTF-8", "周杰倫 - 晴天"},
