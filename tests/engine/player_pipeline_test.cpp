@@ -216,7 +216,8 @@ TEST_F(PlayerPipelineTest, ReadsTitlesAndStationNamesInTheStationsCharset) {
     };
     const Row rows[] = {{"gbk", "周杰伦 - 晴天", "中国之声"},
                         {"cp1251", "Кино - Группа крови", "Радио Рекорд"},
-                        {"latin1", "Sigur Rós - Hoppípolla", "Café del Mar"}};
+                        {"latin1", "Sigur Rós - Hoppípolla", "Café del Mar"},
+                        {"utf-8", "晴天", "音乐之声"}};
     for (const Row& row : rows) {
         g_autofree gchar* sentTitle = g_uri_escape_string(row.title, nullptr, false);
         g_autofree gchar* sentName = g_uri_escape_string(row.name, nullptr, false);
@@ -227,7 +228,8 @@ TEST_F(PlayerPipelineTest, ReadsTitlesAndStationNamesInTheStationsCharset) {
             << player->status();
         // The HTTP layer may spoil a name that is not UTF-8 past repair; then none is shown.
         const std::string name = player->mediaDetails().stationName;
-        EXPECT_TRUE(name == row.name || name.empty()) << name;
+        const bool utf8 = std::string_view(row.charset) == "utf-8";
+        EXPECT_TRUE(name == row.name || (name.empty() && !utf8)) << name;
     }
 }
 
