@@ -7,8 +7,10 @@ import select
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import urllib.error
@@ -21,6 +23,7 @@ START_TIMEOUT_S = 60  # the first start encodes the media
 REQUEST_TIMEOUT_S = 10
 STOP_TIMEOUT_S = 5
 STALL_NOTICED_S = 0.5  # how long a read waits before a stall counts as seen
+DECODE_TIMEOUT_S = 30
 TONE_BYTES = 480653  # 30 s at 128 kbit/s, as lamemp3enc frames it
 
 
@@ -111,7 +114,7 @@ class StreamServerTest(unittest.TestCase):
         connection.request("GET", "/no-answer")
         self.assertRaises(TimeoutError, connection.getresponse)
         connection.close()
-        for path in ("/live?stall_after=0",):
+        for path in ("/live?stall_after=0", "/live.ogg?stall_after=0"):
             with self.subTest(path), self.get(path, timeout_s=STALL_NOTICED_S) as answer:
                 self.assertIsNone(answer.headers["Content-Length"])
                 self.assertRaises(TimeoutError, answer.read, 1)
@@ -139,6 +142,25 @@ class StreamServerTest(unittest.TestCase):
             self.assertEqual(len(answer.read(4000)), 4000)
         # 4000 bytes at 4000 bytes/s; the 128 kbit/s source alone would take a quarter of it.
         self.assertGreater(time.monotonic() - started, 0.8)
+
+    def test_chained_ogg_starts_a_new_bitstream_with_its_title_at_every_link(self):
+        for codec in ("vorbis", "opus"):
+            path = f"/live.ogg?codec={codec}&chain_s=1&title=First%20song&title=Second"
+            with self.subTest(codec), self.get(path + "&kbps=0") as answer:
+                self.assertEqual(answer.headers["Content-Type"], "audio/ogg")
+                self.assertIsNone(answer.headers["Content-Length"])
+                chain = answer.read(60000)
+                starts = [i for i in range(len(chain)) if chain.startswith(b"OggS\0\2", i)]
+                serials = [struct.unpack_from("<I", chain, i + 14)[0] for i in starts]
+                self.assertGreaterEqual(len(starts), 3)
+                self.assertEqual(len(set(serials)), len(serials), "a new serial each link")
+                self.assertEqual(_decoded_titles(chain[:starts[3] if len(starts) > 3 else None]),
+                                 ["First song", "Second", "First song"])
+        # At its own pace, two links of a second each (of this last chain) take two seconds.
+        started = time.monotonic()
+        with self.get(path) as answer:
+            self.assertEqual(len(answer.read(starts[2])), starts[2])
+        self.assertTrue(1.5 < time.monotonic() - started < 4)
 
     def test_a_mount_answers_not_found_while_its_source_is_gone_then_streams(self):
         path = "/live?burst=9000&drop_after=1000&session=gone&gone=2"
@@ -195,6 +217,19 @@ class StreamServerTest(unittest.TestCase):
         self.assertEqual(self.proc.wait(STOP_TIMEOUT_S), 0)
         stalled.close()
         live.close()
+
+
+def _decoded_titles(chain: bytes) -> list:
+    """The titles GStreamer finds in a saved chain, in order: proof the chain plays."""
+    with tempfile.NamedTemporaryFile(suffix=".ogg") as file:
+        file.write(chain)
+        file.flush()
+        done = subprocess.run(["gst-launch-1.0", "-t", "playbin", f"uri=file://{file.name}",
+                               "audio-sink=fakesink sync=false"], capture_output=True,
+                              text=True, timeout=DECODE_TIMEOUT_S, check=False)
+    titles = [line.split("title: ", 1)[1] for line in done.stdout.splitlines()
+              if line.strip().startswith("title: ")]
+    return [t for i, t in enumerate(titles) if i == 0 or titles[i - 1] != t]
 
 
 def _read_line(proc, timeout_s):

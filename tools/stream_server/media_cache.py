@@ -1,6 +1,7 @@
-"""Generated MP3 media for the loopback stream server.
+"""Generated media for the loopback stream server: MP3, and Ogg Vorbis and Opus.
 
-Every file is made on first use with GStreamer's own tools (lamemp3enc) and kept in a cache
+Every file is made on first use with GStreamer's own tools (lamemp3enc, vorbisenc, opusenc)
+and kept in a cache
 folder, so a test run costs the encoding once. A file's name carries every parameter that
 shapes it: a change of recipe never reuses a stale file.
 """
@@ -43,6 +44,19 @@ class MelodyRecipe:
 
     def file_name(self) -> str:
         return f"melody-{self.bitrate_kbps}k-x{self.repeats}-v{RECIPE_VERSION}.mp3"
+
+
+@dataclass(frozen=True)
+class OggToneRecipe:
+    codec: str  # vorbis or opus
+    duration_s: int
+
+    @property
+    def rate_hz(self) -> int:
+        return 48000 if self.codec == "opus" else SAMPLE_RATE_HZ  # Opus knows no 44.1 kHz
+
+    def file_name(self) -> str:
+        return f"tone-440hz-{self.codec}-{self.duration_s}s-v{RECIPE_VERSION}.ogg"
 
 
 def _encoder_tail(bitrate_kbps: int, out_path: str) -> list:
@@ -108,6 +122,15 @@ def _melody_frames(repeats: int) -> bytes:
     return bytes(frames)
 
 
+def _ogg_tone_args(recipe: OggToneRecipe, out_path: str) -> list:
+    return [
+        "audiotestsrc", "wave=sine", "freq=440", "volume=0.5",
+        f"samplesperbuffer={recipe.rate_hz // 100}", f"num-buffers={recipe.duration_s * 100}",
+        "!", f"audio/x-raw,rate={recipe.rate_hz},channels={CHANNELS}", "!", "audioconvert",
+        "!", f"{recipe.codec}enc", "!", "oggmux", "!", "filesink", f"location={out_path}",
+    ]
+
+
 def _melody_args(recipe: MelodyRecipe, out_path: str, wav_path: str) -> list:
     with wave.open(wav_path, "wb") as wav:
         wav.setnchannels(CHANNELS)
@@ -132,6 +155,8 @@ def ensure(media_dir: str, recipe) -> str:
         out_path = os.path.join(work, recipe.file_name())
         if isinstance(recipe, ToneRecipe):
             _run_encoder(_tone_args(recipe, out_path))
+        elif isinstance(recipe, OggToneRecipe):
+            _run_encoder(_ogg_tone_args(recipe, out_path))
         else:
             _run_encoder(_melody_args(recipe, out_path, os.path.join(work, "melody.wav")))
         if not os.path.isfile(out_path) or os.path.getsize(out_path) == 0:

@@ -9,6 +9,7 @@ from http.server import BaseHTTPRequestHandler
 from urllib.parse import parse_qs, quote, urlsplit
 
 import icy
+import ogg_chain
 import playlists
 
 LOOPBACK = "127.0.0.1"
@@ -24,6 +25,11 @@ routes (GET; HEAD too for files):
   /truncated.mp3         the tone cut mid-frame (bytes=N, default 24200), as a whole response
   /garbage.mp3           random bytes with no MP3 frame sync, as audio/mpeg (bytes=N)
   /page.html             an HTML page
+  /live.ogg              endless chained Ogg stream, as Icecast sends an Ogg station: every
+                         chain_s=S seconds (default 4, up to 30) a new logical bitstream
+                         with a new serial number and headers whose TITLE is the next
+                         title=T (repeatable); codec=vorbis|opus (default vorbis); paced at
+                         real time, its headers sent at once; no ICY metadata
   /stall                 the tone's headers, then no byte at all (any stream: stall_after=0)
   /no-answer             reads the request, never answers; closes after the stall limit
                          (delay_ms=N is the milder kind: it answers in the end)
@@ -34,8 +40,9 @@ routes (GET; HEAD too for files):
   anything else          404
   with --tls-port, every route is also served over https behind a self-signed certificate
 
-query parameters (files and /live):
-  kbps=N        pace the body at N kbit/s (/live: default its source's bitrate), also slower than the bitrate (a trickle)
+query parameters (files, /live and /live.ogg):
+  kbps=N        pace the body at N kbit/s (/live: default its source's bitrate; /live.ogg:
+                default real time), also slower than the bitrate (a trickle)
   burst=B       first B bytes at full speed, then paced (as Icecast does)
   delay_ms=N    wait N ms before the first byte of the answer (any route)
   drop_after=N  close the connection after N bytes of body
@@ -62,6 +69,8 @@ files only:
 DEFAULT_LIVE_TITLE = "Velmora test tone 440 Hz"
 DEMO_TITLE = "Velmora 演示旋律 (demo melody)"
 DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
+OGG_DEFAULT_TITLES = ["Velmora chain one", "Velmora chain two"]
+MAX_OGG_TITLE_CHARS = 1000  # the comments and setup header must share one Ogg page
 FULL_SPEED_CHUNK_BYTES = 64 * 1024
 PACE_CHUNKS_PER_S = 50
 MAX_QUERY_INT = 1 << 40
@@ -173,6 +182,8 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._file(self.server.media[files[path]] * repeat, query, head)
         elif path in ("/live", "/live.mp3"):
             self._live(query, head)
+        elif path == "/live.ogg":
+            self._live_ogg(query, head)
         elif path == "/no-answer":
             self.server.stopping.wait(self.server.limits.max_stall_s)
         elif path == "/demo":
@@ -326,6 +337,27 @@ class StreamHandler(BaseHTTPRequestHandler):
                                 title_every=query.number("title_every", 4, low=1),
                                 repeat=query.text("meta_repeat") == "1")
         self._pump(_LoopReader(memoryview(data)), out, delivery)
+
+    def _live_ogg(self, query: Query, head: bool):
+        codec = query.text("codec", "vorbis")
+        if codec not in ("vorbis", "opus"):
+            raise BadRequest("codec must be vorbis or opus")
+        titles = query.texts("title") or OGG_DEFAULT_TITLES
+        if max(len(title) for title in titles) > MAX_OGG_TITLE_CHARS:
+            raise BadRequest(f"a title must stay under {MAX_OGG_TITLE_CHARS} characters")
+        reader = ogg_chain.ChainReader(self.server.media[codec],
+                                       query.number("chain_s", 4, low=1, high=30), titles)
+        delivery = self._delivery(query, default_kbps=reader.kbps)
+        if query.text("burst") is None:
+            delivery.burst_bytes = reader.header_bytes  # as Icecast sends a new listener
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/ogg")
+        self.send_header("Cache-Control", "no-cache, no-store")
+        self.send_header("Connection", "close")
+        self.send_header("icy-name", "Velmora test radio")
+        self.end_headers()
+        if not head:
+            self._pump(reader, self.wfile, delivery)
 
     def _stall_after_headers(self, data: bytes, head: bool):
         self.send_response(200)
