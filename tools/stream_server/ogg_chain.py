@@ -1,15 +1,13 @@
 """Chained Ogg, as an Icecast Ogg station sends it: every song is a new logical bitstream.
 
-One encoded tone is cut into links of the asked length; each link gets its own serial number
-and a comment header carrying its own title, so a player meets a real chain boundary (new
-serial, new headers, new tags) at every link, however many titles rotate.
+The songs are whole Ogg files, each with its own headers and tags; they follow one another
+round and round, each link under a serial number of its own (a song that comes back is a
+new bitstream too), handed out page by page with the time at which each page ends.
 """
 
 import struct
 
 SERIAL_BASE = 0x56454C00
-ARTIST = "Velmora test radio"
-_EOS_FLAG = 4
 _HEADER = struct.Struct("<4sBBqIIIB")  # capture, version, flags, granule, serial, seq, crc, nseg
 
 
@@ -49,89 +47,49 @@ def split_pages(data: bytes) -> list:
     return pages
 
 
+def serial_of(page: bytes) -> int:
+    return struct.unpack_from("<I", page, 14)[0]
+
+
 def _granule(page: bytes) -> int:
-    return struct.unpack_from("<q", page, 6)[0]
-
-
-def _ends_open(page: bytes) -> bool:
-    return page[26] > 0 and page[_HEADER.size + page[26] - 1] == 255
-
-
-def _packets(page: bytes) -> list:
-    """The packets of a page that holds whole packets only, as oggmux writes the headers."""
-    lacing = page[_HEADER.size:_HEADER.size + page[26]]
-    packets, start, size = [], _HEADER.size + len(lacing), 0
-    for value in lacing:
-        size += value
-        if value < 255:
-            packets.append(page[start:start + size])
-            start, size = start + size, 0
-    return packets
-
-
-def _header_page(serial: int, seq: int, packets: list) -> bytes:
-    lacing = bytearray()
-    for packet in packets:
-        lacing += b"\xff" * (len(packet) // 255) + bytes([len(packet) % 255])
-    page = bytearray(_HEADER.pack(b"OggS", 0, 0, 0, serial, seq, 0, len(lacing)))
-    return _sealed(page + lacing + b"".join(packets))
-
-
-def _retitled(packet: bytes, title: str) -> bytes:
-    """The comment header (Vorbis or Opus) with the encoder's vendor and this title."""
-    magic = b"\x03vorbis" if packet.startswith(b"\x03vorbis") else b"OpusTags"
-    vendor_end = len(magic) + 4 + struct.unpack_from("<I", packet, len(magic))[0]
-    comments = [f"TITLE={title}".encode(), f"ARTIST={ARTIST}".encode()]
-    body = b"".join(struct.pack("<I", len(text)) + text for text in comments)
-    framing = b"\x01" if magic == b"\x03vorbis" else b""
-    return packet[:vendor_end] + struct.pack("<I", len(comments)) + body + framing
+    return max(0, struct.unpack_from("<q", page, 6)[0])
 
 
 class ChainReader:
-    """An endless chain of links of link_s seconds, titles rotating; read() as files do."""
+    """An endless chain of the songs, in order; read() as files do.
 
-    HEADER_PAGES = 2  # identification, then comments (with Vorbis's setup header)
+    granule_hz is the rate the songs' granule positions count (48000 for Opus, and for the
+    Vorbis and FLAC made at that rate). media_s is where the sound of the pages begun so far
+    ends: a reader paced by it sends each page as its sound is due to begin.
+    """
 
-    def __init__(self, data: bytes, link_s: int, titles: list):
-        pages = split_pages(data)
-        ident = _packets(pages[0])[0]
-        # Opus counts its granules at 48 kHz whatever the source's rate.
-        rate_hz = struct.unpack_from("<I", ident, 12)[0] if ident[:1] == b"\x01" else 48000
-        # Pages hold half a second or so: the cut is the page that ends nearest link_s and
-        # closes its last packet, with one page of sound at least.
-        end = link_s * rate_hz + rate_hz // 4
-        last = max([self.HEADER_PAGES] + [i for i, page in enumerate(pages)
-                                          if 0 <= _granule(page) <= end
-                                          and not _ends_open(page)])
-        self._pages = pages[:last + 1]
-        self._titles = titles
+    def __init__(self, songs: list, granule_hz: int):
+        self._songs = [split_pages(data) for data in songs]
+        self._granule_hz = granule_hz
         self._links = 0
-        first = self._next_link()
-        self.header_bytes = sum(len(page) for page in first[:self.HEADER_PAGES])
-        link_ms = _granule(self._pages[-1]) * 1000 // rate_hz
-        # Rounded up: a server a little ahead of real time is harmless, one behind starves.
-        self.kbps = -(-sum(map(len, first)) * 8 // max(1, link_ms))
-        self._buffer = memoryview(b"".join(first))
+        self._link_start_s = 0.0
+        self._pages = []
+        self._page = memoryview(b"")
+        self.media_s = 0.0
 
-    def _next_link(self) -> list:
-        title = self._titles[self._links % len(self._titles)]
+    def _next_link(self) -> None:
+        pages = self._songs[self._links % len(self._songs)]
         serial = (SERIAL_BASE + self._links) & 0xFFFFFFFF
         self._links += 1
-        comments, *setup = _packets(self._pages[1])
-        out = []
-        for seq, page in enumerate(self._pages):
-            if seq == 1:
-                out.append(_header_page(serial, seq, [_retitled(comments, title), *setup]))
-                continue
+        self._link_start_s = self.media_s
+        self._pages = []
+        for page in reversed(pages):
             page = bytearray(page)
             struct.pack_into("<I", page, 14, serial)
-            if seq == len(self._pages) - 1:
-                page[5] |= _EOS_FLAG
-            out.append(_sealed(page))
-        return out
+            self._pages.append(_sealed(page))
 
     def read(self, size: int):
-        if not self._buffer:
-            self._buffer = memoryview(b"".join(self._next_link()))
-        chunk, self._buffer = self._buffer[:size], self._buffer[size:]
+        if not self._page:
+            if not self._pages:
+                self._next_link()
+            page = self._pages.pop()
+            self.media_s = max(self.media_s,
+                               self._link_start_s + _granule(page) / self._granule_hz)
+            self._page = memoryview(page)
+        chunk, self._page = self._page[:size], self._page[size:]
         return chunk

@@ -26,10 +26,10 @@ routes (GET; HEAD too for files):
   /garbage.mp3           random bytes with no MP3 frame sync, as audio/mpeg (bytes=N)
   /page.html             an HTML page
   /live.ogg              endless chained Ogg stream, as Icecast sends an Ogg station: every
-                         chain_s=S seconds (default 4, up to 30) a new logical bitstream
-                         with a new serial number and headers whose TITLE is the next
-                         title=T (repeatable); codec=vorbis|opus (default vorbis); paced at
-                         real time, its headers sent at once; no ICY metadata
+                         second a new song in a new logical bitstream (new serial number,
+                         headers and TITLE/ARTIST tags, its own pitch); codec=vorbis|opus|
+                         flac (two songs, default vorbis) or mixed (the codec changes at
+                         every song); paced by the pages' times unless kbps=N; no ICY
   /stall                 the tone's headers, then no byte at all (any stream: stall_after=0)
   /no-answer             reads the request, never answers; closes after the stall limit
                          (delay_ms=N is the milder kind: it answers in the end)
@@ -42,7 +42,7 @@ routes (GET; HEAD too for files):
 
 query parameters (files, /live and /live.ogg):
   kbps=N        pace the body at N kbit/s (/live: default its source's bitrate; /live.ogg:
-                default real time), also slower than the bitrate (a trickle)
+                default its pages' times), also slower than the bitrate (a trickle)
   burst=B       first B bytes at full speed, then paced (as Icecast does)
   delay_ms=N    wait N ms before the first byte of the answer (any route)
   drop_after=N  close the connection after N bytes of body
@@ -69,8 +69,12 @@ files only:
 DEFAULT_LIVE_TITLE = "Velmora test tone 440 Hz"
 DEMO_TITLE = "Velmora 演示旋律 (demo melody)"
 DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
-OGG_DEFAULT_TITLES = ["Velmora chain one", "Velmora chain two"]
-MAX_OGG_TITLE_CHARS = 1000  # the comments and setup header must share one Ogg page
+# The songs of each chained Ogg station, by codec= (stream_server.load_media names them).
+OGG_CHAINS = {codec: [f"{codec}-song{song}" for song in (1, 2)]
+              for codec in ("vorbis", "opus", "flac")}
+OGG_CHAINS["mixed"] = ["vorbis-song1", "opus-song1", "flac-song1",
+                       "vorbis-song2", "opus-song2", "flac-song2"]
+OGG_GRANULE_HZ = 48000
 FULL_SPEED_CHUNK_BYTES = 64 * 1024
 PACE_CHUNKS_PER_S = 50
 MAX_QUERY_INT = 1 << 40
@@ -123,6 +127,7 @@ class Delivery:
     burst_bytes: int = 0
     drop_after: int = None
     stall_after: int = None
+    media_clock: object = None  # a reader whose media_s paces the body instead of kbps
 
 
 class StreamHandler(BaseHTTPRequestHandler):
@@ -340,16 +345,14 @@ class StreamHandler(BaseHTTPRequestHandler):
 
     def _live_ogg(self, query: Query, head: bool):
         codec = query.text("codec", "vorbis")
-        if codec not in ("vorbis", "opus"):
-            raise BadRequest("codec must be vorbis or opus")
-        titles = query.texts("title") or OGG_DEFAULT_TITLES
-        if max(len(title) for title in titles) > MAX_OGG_TITLE_CHARS:
-            raise BadRequest(f"a title must stay under {MAX_OGG_TITLE_CHARS} characters")
-        reader = ogg_chain.ChainReader(self.server.media[codec],
-                                       query.number("chain_s", 4, low=1, high=30), titles)
-        delivery = self._delivery(query, default_kbps=reader.kbps)
-        if query.text("burst") is None:
-            delivery.burst_bytes = reader.header_bytes  # as Icecast sends a new listener
+        if codec not in OGG_CHAINS:
+            raise BadRequest(f"codec must be one of {', '.join(OGG_CHAINS)}")
+        reader = ogg_chain.ChainReader([self.server.media[name] for name in OGG_CHAINS[codec]],
+                                       OGG_GRANULE_HZ)
+        # Paced by the pages' own times unless kbps says otherwise: the codecs' bitrates differ.
+        delivery = self._delivery(query, default_kbps=0)
+        if query.text("kbps") is None:
+            delivery.media_clock = reader
         self.send_response(200)
         self.send_header("Content-Type", "audio/ogg")
         self.send_header("Cache-Control", "no-cache, no-store")
@@ -384,6 +387,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         start = time.monotonic()
         deadline = start + self.server.limits.max_response_s
         paced_chunk = max(1, delivery.kbps * 1000 // 8 // PACE_CHUNKS_PER_S)
+        burst_lead_s = None
         sent = 0
         while not self.server.stopping.is_set() and time.monotonic() < deadline:
             if delivery.stall_after is not None and sent >= delivery.stall_after:
@@ -393,6 +397,8 @@ class StreamHandler(BaseHTTPRequestHandler):
                 self._drop()
                 return
             size = paced_chunk if delivery.kbps and sent >= delivery.burst_bytes else None
+            if delivery.media_clock is not None:
+                size = None
             if size is None:
                 size = FULL_SPEED_CHUNK_BYTES
                 if sent < delivery.burst_bytes:
@@ -408,6 +414,12 @@ class StreamHandler(BaseHTTPRequestHandler):
             if delivery.kbps and sent > delivery.burst_bytes:
                 due = start + (sent - delivery.burst_bytes) * 8 / (delivery.kbps * 1000)
                 wait_s = due - time.monotonic()
+                if wait_s > 0 and self.server.stopping.wait(wait_s):
+                    return
+            elif delivery.media_clock is not None and sent >= delivery.burst_bytes:
+                if burst_lead_s is None:
+                    burst_lead_s = delivery.media_clock.media_s  # kept, as Icecast keeps it
+                wait_s = start + delivery.media_clock.media_s - burst_lead_s - time.monotonic()
                 if wait_s > 0 and self.server.stopping.wait(wait_s):
                     return
 

@@ -88,9 +88,10 @@ class StreamServer(ThreadingHTTPServer):
 def load_media(media_dir: str) -> dict:
     recipes = {"tone": media_cache.ToneRecipe(440, 128, 30),
                "tone320": media_cache.ToneRecipe(440, 320, 30),
-               "melody": media_cache.MelodyRecipe(128, 4),
-               "vorbis": media_cache.OggToneRecipe("vorbis", 30),
-               "opus": media_cache.OggToneRecipe("opus", 30)}
+               "melody": media_cache.MelodyRecipe(128, 4)}
+    for codec in ("vorbis", "opus", "flac"):
+        for song in (1, 2):
+            recipes[f"{codec}-song{song}"] = media_cache.OggChainRecipe(codec, song)
     media = {}
     for name, recipe in recipes.items():
         with open(media_cache.ensure(media_dir, recipe), "rb") as file:
