@@ -65,6 +65,7 @@ class ChainReader:
 
     def __init__(self, songs: list, granule_hz: int):
         self._songs = [split_pages(data) for data in songs]
+        self.first_song_bytes = len(songs[0])
         self._granule_hz = granule_hz
         self._links = 0
         self._link_start_s = 0.0

@@ -29,7 +29,8 @@ routes (GET; HEAD too for files):
                          second a new song in a new logical bitstream (new serial number,
                          headers and TITLE/ARTIST tags, its own pitch); codec=vorbis|opus|
                          flac (two songs, default vorbis) or mixed (the codec changes at
-                         every song); paced by the pages' times unless kbps=N; no ICY
+                         every song); paced by the pages' times unless kbps=N, after a
+                         burst of the first song (burst=B to change it); no ICY
   /stall                 the tone's headers, then no byte at all (any stream: stall_after=0)
   /no-answer             reads the request, never answers; closes after the stall limit
                          (delay_ms=N is the milder kind: it answers in the end)
@@ -353,6 +354,9 @@ class StreamHandler(BaseHTTPRequestHandler):
         delivery = self._delivery(query, default_kbps=0)
         if query.text("kbps") is None:
             delivery.media_clock = reader
+        if query.text("burst") is None:
+            # As Icecast's burst-on-connect: the listener starts a song behind the live edge.
+            delivery.burst_bytes = reader.first_song_bytes
         self.send_response(200)
         self.send_header("Content-Type", "audio/ogg")
         self.send_header("Cache-Control", "no-cache, no-store")
