@@ -7,6 +7,21 @@ new bitstream too), handed out page by page with the time at which each page end
 
 import struct
 
+ROUTES_HELP = """\
+  /live.ogg              endless chained Ogg stream, as Icecast sends an Ogg station: every
+                         second a new song in a new logical bitstream (new serial number,
+                         headers and TITLE/ARTIST tags, its own pitch); codec=vorbis|opus|
+                         flac (two songs, default vorbis) or mixed (the codec changes at
+                         every song); paced by the pages' times unless kbps=N, after a
+                         burst of the first song (burst=B to change it); no ICY
+"""
+
+# The songs of each station, by codec= (stream_server.load_media names them).
+STATIONS = {codec: [f"{codec}-song{song}" for song in (1, 2)]
+            for codec in ("vorbis", "opus", "flac")}
+STATIONS["mixed"] = ["vorbis-song1", "opus-song1", "flac-song1",
+                     "vorbis-song2", "opus-song2", "flac-song2"]
+GRANULE_HZ = 48000  # Opus counts at 48 kHz whatever the rate; the songs are made at it
 SERIAL_BASE = 0x56454C00
 _HEADER = struct.Struct("<4sBBqIIIB")  # capture, version, flags, granule, serial, seq, crc, nseg
 

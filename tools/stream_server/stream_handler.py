@@ -25,12 +25,6 @@ routes (GET; HEAD too for files):
   /truncated.mp3         the tone cut mid-frame (bytes=N, default 24200), as a whole response
   /garbage.mp3           random bytes with no MP3 frame sync, as audio/mpeg (bytes=N)
   /page.html             an HTML page
-  /live.ogg              endless chained Ogg stream, as Icecast sends an Ogg station: every
-                         second a new song in a new logical bitstream (new serial number,
-                         headers and TITLE/ARTIST tags, its own pitch); codec=vorbis|opus|
-                         flac (two songs, default vorbis) or mixed (the codec changes at
-                         every song); paced by the pages' times unless kbps=N, after a
-                         burst of the first song (burst=B to change it); no ICY
   /stall                 the tone's headers, then no byte at all (any stream: stall_after=0)
   /no-answer             reads the request, never answers; closes after the stall limit
                          (delay_ms=N is the milder kind: it answers in the end)
@@ -70,12 +64,6 @@ files only:
 DEFAULT_LIVE_TITLE = "Velmora test tone 440 Hz"
 DEMO_TITLE = "Velmora 演示旋律 (demo melody)"
 DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
-# The songs of each chained Ogg station, by codec= (stream_server.load_media names them).
-OGG_CHAINS = {codec: [f"{codec}-song{song}" for song in (1, 2)]
-              for codec in ("vorbis", "opus", "flac")}
-OGG_CHAINS["mixed"] = ["vorbis-song1", "opus-song1", "flac-song1",
-                       "vorbis-song2", "opus-song2", "flac-song2"]
-OGG_GRANULE_HZ = 48000
 FULL_SPEED_CHUNK_BYTES = 64 * 1024
 PACE_CHUNKS_PER_S = 50
 MAX_QUERY_INT = 1 << 40
@@ -215,7 +203,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         elif path == "/refused":
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
         elif path == "/":
-            self._plain(200, ROUTES_HELP + playlists.ROUTES_HELP, head)
+            self._plain(200, ROUTES_HELP + ogg_chain.ROUTES_HELP + playlists.ROUTES_HELP, head)
         elif playlists.serve(self, path, query, head, find_closed_port):
             pass
         else:
@@ -346,10 +334,10 @@ class StreamHandler(BaseHTTPRequestHandler):
 
     def _live_ogg(self, query: Query, head: bool):
         codec = query.text("codec", "vorbis")
-        if codec not in OGG_CHAINS:
-            raise BadRequest(f"codec must be one of {', '.join(OGG_CHAINS)}")
-        reader = ogg_chain.ChainReader([self.server.media[name] for name in OGG_CHAINS[codec]],
-                                       OGG_GRANULE_HZ)
+        if codec not in ogg_chain.STATIONS:
+            raise BadRequest(f"codec must be one of {', '.join(ogg_chain.STATIONS)}")
+        songs = [self.server.media[name] for name in ogg_chain.STATIONS[codec]]
+        reader = ogg_chain.ChainReader(songs, ogg_chain.GRANULE_HZ)
         # Paced by the pages' own times unless kbps says otherwise: the codecs' bitrates differ.
         delivery = self._delivery(query, default_kbps=0)
         if query.text("kbps") is None:
