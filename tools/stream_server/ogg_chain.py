@@ -7,6 +7,8 @@ new bitstream too), handed out page by page with the time at which each page end
 
 import struct
 
+import media_cache
+
 ROUTES_HELP = """\
   /live.ogg              endless chained Ogg stream, as Icecast sends an Ogg station: every
                          second a new song in a new logical bitstream (new serial number,
@@ -21,7 +23,7 @@ STATIONS = {codec: [f"{codec}-song{song}" for song in (1, 2)]
             for codec in ("vorbis", "opus", "flac")}
 STATIONS["mixed"] = ["vorbis-song1", "opus-song1", "flac-song1",
                      "vorbis-song2", "opus-song2", "flac-song2"]
-GRANULE_HZ = 48000  # Opus counts at 48 kHz whatever the rate; the songs are made at it
+GRANULE_HZ = media_cache.OggChainRecipe.RATE_HZ  # Opus counts at 48 kHz whatever the rate
 SERIAL_BASE = 0x56454C00
 _HEADER = struct.Struct("<4sBBqIIIB")  # capture, version, flags, granule, serial, seq, crc, nseg
 
