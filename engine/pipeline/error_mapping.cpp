@@ -212,6 +212,14 @@ std::optional<std::string> readStreamTitle(GstMessage* tags) {
         return std::nullopt;
     }
     GCharPtr title(rawTitle);
+    // An Ogg or FLAC song names its artist apart; an ICY title has it in the title already.
+    gchar* rawArtist = nullptr;
+    if (gst_tag_list_get_string(list.get(), GST_TAG_ARTIST, &rawArtist)) {
+        GCharPtr artist(rawArtist);
+        if (*artist != '\0') {
+            title.reset(g_strconcat(artist.get(), " - ", title.get(), nullptr));
+        }
+    }
     std::string text = streamTitleText(title.get());
     if (text.empty()) {
         return std::nullopt;

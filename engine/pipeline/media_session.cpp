@@ -94,8 +94,9 @@ void MediaSession::applyPipelineState() {
 // ---- the network's supply ------------------------------------------------------------
 
 std::int64_t MediaSession::soundAheadNs() const {
-    const std::int64_t queuedEnd = pipeline_->startGate().queuedEndNs();
-    const std::int64_t position = pipeline_->positionNs();
+    const StartGate& gate = pipeline_->startGate();
+    const std::int64_t queuedEnd = gate.queuedEndNs();
+    const std::int64_t position = gate.heardRunningNs(pipeline_->positionNs());
     if (queuedEnd < 0 || position < 0) {
         return NetworkHealth::kUnknownNs;
     }

@@ -29,6 +29,7 @@ struct StartGate::State {
     int postedPercent = -1;
     std::uint64_t startNs = 0;
     GstElement* queue = nullptr;  // owned by the pipeline, which outlives the probes
+    GstSegment inputSegment{};    // streaming thread only
     std::atomic<std::int64_t> queuedEndNs{-1};
 
     // Called with the mutex held.
@@ -128,16 +129,30 @@ bool cutLeadingSilence(StartGate::State& state, GstPad* pad, GstPadProbeInfo* in
     return true;
 }
 
+// A time in a segment as running time; as it is when the segment is not in
+// time (a test's bare pipeline before its first segment).
+std::int64_t runningNs(const GstSegment& segment, GstClockTime time) {
+    if (segment.format != GST_FORMAT_TIME) {
+        return static_cast<std::int64_t>(time);
+    }
+    guint64 running = 0;
+    // Before the segment's start counts as its start, not as no time at all.
+    return gst_segment_to_running_time_full(&segment, GST_FORMAT_TIME, time, &running) > 0
+               ? static_cast<std::int64_t>(running)
+               : static_cast<std::int64_t>(segment.base);
+}
+
 GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& state = **static_cast<std::shared_ptr<StartGate::State>*>(data);
     if ((info->type & GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM) != 0) {
-        // A serialized query (the decoder's allocation query) waits until the
-        // queue has drained, which a shut gate never lets happen: answer it
-        // here, proposing nothing, so the decoder uses plain memory.
-        std::lock_guard lock(state.mutex);
-        return state.blockProbe != 0 && GST_QUERY_IS_SERIALIZED(GST_PAD_PROBE_INFO_QUERY(info))
-                   ? GST_PAD_PROBE_HANDLED
-                   : GST_PAD_PROBE_OK;
+        // A serialized query (a decoder's allocation query, at the start and
+        // again at every new stream, such as a chained Ogg's next song) waits
+        // until the queue has drained. A shut gate never lets that happen; an
+        // open one holds the decoder until the sound ahead has run out, and a
+        // paused one for ever. Answered here, proposing nothing, the decoder
+        // uses plain memory and goes on at once.
+        return GST_QUERY_IS_SERIALIZED(GST_PAD_PROBE_INFO_QUERY(info)) ? GST_PAD_PROBE_HANDLED
+                                                                       : GST_PAD_PROBE_OK;
     }
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
         std::lock_guard lock(state.mutex);
@@ -148,7 +163,7 @@ GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data
             return GST_PAD_PROBE_DROP;
         }
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-        const auto start = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
+        const auto start = runningNs(state.inputSegment, GST_BUFFER_PTS(buffer));
         const auto duration = GST_BUFFER_DURATION_IS_VALID(buffer)
                                   ? static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer))
                                   : 0;
@@ -176,6 +191,8 @@ GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data
             }
         } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
             state.queuedEndNs = -1;
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            gst_event_copy_segment(event, &state.inputSegment);
         }
     }
     return GST_PAD_PROBE_OK;
@@ -221,5 +238,21 @@ bool StartGate::isOpen() const {
 }
 
 std::int64_t StartGate::queuedEndNs() const { return state_->queuedEndNs; }
+
+std::int64_t StartGate::heardRunningNs(std::int64_t positionNs) const {
+    if (positionNs < 0) {
+        return -1;
+    }
+    EventPtr event(gst_pad_get_sticky_event(state_->output.get(), GST_EVENT_SEGMENT, 0));
+    if (!event) {
+        return positionNs;  // nothing played yet: the first segment starts at zero
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event.get(), &segment);
+    const guint64 inSegment =
+        gst_segment_position_from_stream_time(segment, GST_FORMAT_TIME, positionNs);
+    return inSegment == GST_CLOCK_TIME_NONE ? runningNs(*segment, segment->start)
+                                            : runningNs(*segment, inSegment);
+}
 
 }  // namespace velmora::engine

@@ -37,10 +37,15 @@ class StartGate {
     void openNow();
     bool isOpen() const;
 
-    // The stream time up to which decoded sound has entered the buffer, or -1
-    // before the first buffer. With the playing position it tells how much
-    // sound is ahead of the listener.
+    // The running time up to which decoded sound has entered the buffer, or -1
+    // before the first buffer. Running time, unlike a stream's timestamps, goes
+    // on across a change of stream (a chained Ogg's next song starts its
+    // timestamps over): with heardRunningNs it tells how much sound is ahead
+    // of the listener.
     std::int64_t queuedEndNs() const;
+    // The running time of a position the pipeline reports (a stream time in
+    // the segment the sink plays), or -1 for -1.
+    std::int64_t heardRunningNs(std::int64_t positionNs) const;
 
     struct State;
 

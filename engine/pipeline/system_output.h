@@ -4,8 +4,9 @@
 
 namespace velmora::engine {
 
-// The sound server's output, named as ours in mixers: a new floating
-// pulsesink, else autoaudiosink. Throws playback::PlayerError when neither
+// The sound server's output, named as ours in mixers: a new floating bin
+// that hands pulsesink one sample format whatever the media's, else
+// autoaudiosink. Throws playback::PlayerError when neither
 // plugin is there.
 GstElement* makeSystemOutput();
 

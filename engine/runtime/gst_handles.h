@@ -30,6 +30,9 @@ struct GstCapsUnref {
 struct GstTagListUnref {
     void operator()(GstTagList* tags) const { gst_tag_list_unref(tags); }
 };
+struct GstEventUnref {
+    void operator()(GstEvent* event) const { gst_event_unref(event); }
+};
 struct GstStructureFree {
     void operator()(GstStructure* structure) const { gst_structure_free(structure); }
 };
@@ -43,6 +46,7 @@ using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 using GCharPtr = std::unique_ptr<gchar, GFree>;
 using TagListPtr = std::unique_ptr<GstTagList, GstTagListUnref>;
 using CapsPtr = std::unique_ptr<GstCaps, GstCapsUnref>;
+using EventPtr = std::unique_ptr<GstEvent, GstEventUnref>;
 using StructurePtr = std::unique_ptr<GstStructure, GstStructureFree>;
 
 }  // namespace velmora::engine

@@ -25,11 +25,11 @@ constexpr std::int64_t kStartBufferMs = 1000;   // sound queued before it is hea
 // What the server does for one connection, as a function of the time since it
 // was opened.
 struct Server {
-    int speedPct = 0;             // sound delivered per real time; 0: nothing ever comes
-    std::int64_t capMs = -1;      // sound sent, then nothing more; -1: no end
-    std::int64_t chainAtMs = -1;  // from here the sound ahead reads negative for good
-    bool file = false;            // has a length (resumable, unlike a radio stream)
-    bool ignoresRange = false;    // sends the file whole from its start every time
+    int speedPct = 0;                 // sound delivered per real time; 0: nothing ever comes
+    std::int64_t capMs = -1;          // sound sent, then nothing more; -1: no end
+    std::int64_t aheadLostAtMs = -1;  // from here the sound ahead reads negative for good
+    bool file = false;                // has a length (resumable, unlike a radio stream)
+    bool ignoresRange = false;        // sends the file whole from its start every time
 };
 
 constexpr Server kNoAnswer{};
@@ -38,7 +38,7 @@ constexpr Server kStallsBeforeSound{.speedPct = 100, .capMs = 500};
 constexpr Server kStallsAfterSound{.speedPct = 200, .capMs = 3000};
 constexpr Server kTrickle{.speedPct = 50};
 constexpr Server kSlowTrickle{.speedPct = 5};
-constexpr Server kNewChain{.speedPct = 200, .chainAtMs = 3000};
+constexpr Server kAheadLost{.speedPct = 200, .aheadLostAtMs = 3000};
 constexpr Server kFileResentWhole{
     .speedPct = 200, .capMs = 3000, .file = true, .ignoresRange = true};
 // Bytes every look, but what was heard must be read again first: at this pace
@@ -226,7 +226,7 @@ void SimOpening::tick() {
         rig_.playing();
     }
     const std::int64_t aheadNs = !played_ ? NetworkHealth::kUnknownNs
-                                 : server_.chainAtMs >= 0 && elapsedMs >= server_.chainAtMs
+                                 : server_.aheadLostAtMs >= 0 && elapsedMs >= server_.aheadLostAtMs
                                      ? -1000 * kMs
                                      : (soundMs - positionMs_) * kMs;
     switch (watch_.look({bytes_, aheadNs, true, false})) {
@@ -331,7 +331,9 @@ INSTANTIATE_TEST_SUITE_P(
         stream("PlayingThenRefillingStall", kStallsAfterSound, {}, 20000,
                "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 20000 play"),
         // Bytes still flow, but nothing plays: only a new connection helps.
-        stream("PlayingNewChain", kNewChain, {}, 23000,
+        // (A chained Ogg's next song no longer reads so: the sound ahead is
+        // measured in running time, which goes on across it.)
+        stream("PlayingSoundAheadLost", kAheadLost, {}, 23000,
                "0 Open a; 500 play; 3000 RanDry; 18000 Wait 1; 19000 Open a#1; 19500 play; "
                "22000 RanDry"),
         stream("PlayingFileResentWhole", kFileResentWhole, {}, 200000,

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -172,11 +173,40 @@ bool RecordingListener::sawStatus(const std::string& status) const {
 }
 
 void SoundCapture::add(const PcmBlock& block) {
+    // Quieter than this is silence: a tone at a tenth of full scale never stays below it
+    // for more than a sample.
+    constexpr int kQuiet = 64;
+    const auto arrived = Clock::now();
     std::lock_guard lock(mutex_);
-    rateHz_ = block.rateHz;
-    for (std::size_t frame = 0; frame < block.frameCount; ++frame) {
-        samples_.push_back(block.samples[frame * static_cast<std::size_t>(block.channelCount)]);
+    if (rateHz_ != 0 && arrived > soundEnd_ && !silentSince_) {
+        silentSince_ = soundEnd_;
     }
+    rateHz_ = block.rateHz;
+    const auto frameTime = [&](std::size_t frame) {
+        return arrived + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(static_cast<double>(frame) / rateHz_));
+    };
+    for (std::size_t frame = 0; frame < block.frameCount; ++frame) {
+        const std::int16_t sample =
+            block.samples[frame * static_cast<std::size_t>(block.channelCount)];
+        samples_.push_back(sample);
+        if (std::abs(sample) < kQuiet) {
+            silentSince_ = silentSince_.value_or(frameTime(frame));
+        } else if (silentSince_) {
+            longestSilence_ = std::max(longestSilence_, frameTime(frame) - *silentSince_);
+            silentSince_.reset();
+        }
+    }
+    soundEnd_ = frameTime(block.frameCount);
+}
+
+Clock::duration SoundCapture::longestSilence() const {
+    std::lock_guard lock(mutex_);
+    if (rateHz_ == 0) {
+        return {};
+    }
+    const Clock::time_point since = silentSince_.value_or(soundEnd_);
+    return std::max(longestSilence_, Clock::now() - since);
 }
 
 std::size_t SoundCapture::frameCount() const {

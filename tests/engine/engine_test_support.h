@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,9 @@ class SoundCapture {
     // The share of the power of the last `seconds` of sound that lies at
     // `frequencyHz` (Goertzel), 0..1; 0 when less was captured.
     double toneShare(double frequencyHz, double seconds) const;
+    // The longest silence heard since the first sound, up to now: quiet samples, and the
+    // time the sink waited past the end of one block for the next one.
+    Clock::duration longestSilence() const;
 
   private:
     void add(const PcmBlock& block);  // on a streaming thread
@@ -89,6 +93,10 @@ class SoundCapture {
     mutable std::mutex mutex_;
     std::vector<std::int16_t> samples_;
     int rateHz_ = 0;
+    // The sink renders each block when it is due: its arrival is when it is heard.
+    Clock::time_point soundEnd_;
+    std::optional<Clock::time_point> silentSince_;
+    Clock::duration longestSilence_{};
     // Last, so that it is cut off before what add() uses is gone.
     PcmCapture capture_{[this](const PcmBlock& block) { add(block); }};
 };

@@ -7,12 +7,15 @@ import select
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import urllib.error
 import urllib.request
+from dataclasses import dataclass
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "stream_server",
@@ -21,6 +24,8 @@ START_TIMEOUT_S = 60  # the first start encodes the media
 REQUEST_TIMEOUT_S = 10
 STOP_TIMEOUT_S = 5
 STALL_NOTICED_S = 0.5  # how long a read waits before a stall counts as seen
+DECODE_TIMEOUT_S = 30
+BEGINNING_PAGE = b"OggS\0\2"  # capture pattern, version, the flag of a bitstream's first page
 TONE_BYTES = 480653  # 30 s at 128 kbit/s, as lamemp3enc frames it
 
 
@@ -111,7 +116,7 @@ class StreamServerTest(unittest.TestCase):
         connection.request("GET", "/no-answer")
         self.assertRaises(TimeoutError, connection.getresponse)
         connection.close()
-        for path in ("/live?stall_after=0",):
+        for path in ("/live?stall_after=0", "/live.ogg?stall_after=0"):
             with self.subTest(path), self.get(path, timeout_s=STALL_NOTICED_S) as answer:
                 self.assertIsNone(answer.headers["Content-Length"])
                 self.assertRaises(TimeoutError, answer.read, 1)
@@ -139,6 +144,28 @@ class StreamServerTest(unittest.TestCase):
             self.assertEqual(len(answer.read(4000)), 4000)
         # 4000 bytes at 4000 bytes/s; the 128 kbit/s source alone would take a quarter of it.
         self.assertGreater(time.monotonic() - started, 0.8)
+
+    def test_chained_ogg_starts_a_new_bitstream_with_its_own_tags_at_every_song(self):
+        rows = [("vorbis", ["Vorbis song 1", "Vorbis song 2"] * 2),
+                ("opus", ["Opus song 1", "Opus song 2"] * 2),
+                ("flac", ["FLAC song 1", "FLAC song 2"] * 2),
+                ("mixed", ["Vorbis song 1", "Opus song 1", "FLAC song 1", "Vorbis song 2"])]
+        for codec, titles in rows:
+            with self.subTest(codec), self.get(f"/live.ogg?codec={codec}&kbps=0") as answer:
+                self.assertEqual(answer.headers["Content-Type"], "audio/ogg")
+                self.assertIsNone(answer.headers["Content-Length"])
+                starts = _song_starts(answer, len(titles) + 1)
+                songs = starts.data[:starts.offsets[-1]]
+                serials = [struct.unpack_from("<I", songs, i + 14)[0] for i in starts.offsets[:-1]]
+                self.assertEqual(len(set(serials)), len(titles), "a new serial each song")
+                self.assertEqual(_decoded_titles(songs), titles)
+        # The first song comes at once, as Icecast's burst; the next ones each in its second.
+        started = time.monotonic()
+        with self.get("/live.ogg?codec=opus") as answer:
+            arrivals = _song_starts(answer, 4).arrivals
+        self.assertLess(arrivals[1] - started, 0.5)
+        for earlier, later in zip(arrivals[1:], arrivals[2:]):
+            self.assertAlmostEqual(later - earlier, 1.0, delta=0.3)
 
     def test_a_mount_answers_not_found_while_its_source_is_gone_then_streams(self):
         path = "/live?burst=9000&drop_after=1000&session=gone&gone=2"
@@ -198,6 +225,43 @@ class StreamServerTest(unittest.TestCase):
         self.assertEqual(self.proc.wait(STOP_TIMEOUT_S), 0)
         stalled.close()
         live.close()
+
+
+@dataclass
+class _SongStarts:
+    data: bytes
+    offsets: list  # where each logical bitstream begins (its page flagged "beginning")
+    arrivals: list  # when each of them was read, by time.monotonic()
+
+
+def _song_starts(answer, count: int) -> _SongStarts:
+    """Reads until count songs have begun."""
+    starts = _SongStarts(b"", [], [])
+    while len(starts.offsets) < count:
+        chunk = answer.read1(65536)
+        if not chunk:
+            raise AssertionError(f"the stream ended after {len(starts.offsets)} songs")
+        # A capture pattern may straddle two reads: search again from a little before.
+        at = max(0, len(starts.data) - len(BEGINNING_PAGE))
+        starts.data += chunk
+        while (at := starts.data.find(BEGINNING_PAGE, at)) >= 0:
+            starts.offsets.append(at)
+            starts.arrivals.append(time.monotonic())
+            at += len(BEGINNING_PAGE)
+    return starts
+
+
+def _decoded_titles(chain: bytes) -> list:
+    """The titles GStreamer finds in a saved chain, in order: proof the chain plays."""
+    with tempfile.NamedTemporaryFile(suffix=".ogg") as file:
+        file.write(chain)
+        file.flush()
+        done = subprocess.run(["gst-launch-1.0", "-t", "playbin", f"uri=file://{file.name}",
+                               "audio-sink=fakesink sync=false"], capture_output=True,
+                              text=True, timeout=DECODE_TIMEOUT_S, check=False)
+    titles = [line.split("title: ", 1)[1] for line in done.stdout.splitlines()
+              if line.strip().startswith("title: ")]
+    return [t for i, t in enumerate(titles) if i == 0 or titles[i - 1] != t]
 
 
 def _read_line(proc, timeout_s):

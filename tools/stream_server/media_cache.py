@@ -1,8 +1,8 @@
-"""Generated MP3 media for the loopback stream server.
+"""Generated media for the loopback stream server: MP3, and the songs of a chained Ogg station.
 
-Every file is made on first use with GStreamer's own tools (lamemp3enc) and kept in a cache
-folder, so a test run costs the encoding once. A file's name carries every parameter that
-shapes it: a change of recipe never reuses a stale file.
+Every file is made on first use with GStreamer's own tools (lamemp3enc, vorbisenc, opusenc,
+flacenc) and kept in a cache folder, so a test run costs the encoding once. A file's name
+carries every parameter that shapes it: a change of recipe never reuses a stale file.
 """
 
 import math
@@ -19,6 +19,8 @@ RECIPE_VERSION = 1
 SAMPLE_RATE_HZ = 44100
 CHANNELS = 2
 ENCODE_TIMEOUT_S = 120
+OGG_ENCODE_TIMEOUT_S = 20  # a second of sound; more means the encoder hangs
+OGG_CHAIN_ARTIST = "Velmora test radio"
 
 
 class MediaError(RuntimeError):
@@ -43,6 +45,24 @@ class MelodyRecipe:
 
     def file_name(self) -> str:
         return f"melody-{self.bitrate_kbps}k-x{self.repeats}-v{RECIPE_VERSION}.mp3"
+
+
+@dataclass(frozen=True)
+class OggChainRecipe:
+    """One song of a chained Ogg station: a short tone in its own logical bitstream, whose
+    comment header names it."""
+    codec: str  # vorbis, opus or flac
+    song: int
+    duration_s: int = 1
+
+    RATE_HZ = 48000  # Opus knows no 44.1 kHz; one rate for all keeps the pacing simple
+
+    @property
+    def title(self) -> str:
+        return f"{'FLAC' if self.codec == 'flac' else self.codec.capitalize()} song {self.song}"
+
+    def file_name(self) -> str:
+        return f"chain-{self.codec}-{self.song}-{self.duration_s}s-v{RECIPE_VERSION}.ogg"
 
 
 def _encoder_tail(bitrate_kbps: int, out_path: str) -> list:
@@ -108,6 +128,20 @@ def _melody_frames(repeats: int) -> bytes:
     return bytes(frames)
 
 
+def _ogg_chain_args(recipe: OggChainRecipe, out_path: str) -> list:
+    # Each song its own pitch, so that a recording shows where one ends.
+    # gst-launch-1.0 joins its arguments before parsing: the value is quoted as a whole.
+    tags = f'"title=\\"{recipe.title}\\",artist=\\"{OGG_CHAIN_ARTIST}\\""'
+    return [
+        "audiotestsrc", "wave=sine", f"freq={330 + 110 * recipe.song}", "volume=0.5",
+        f"samplesperbuffer={recipe.RATE_HZ // 100}",
+        f"num-buffers={recipe.duration_s * 100}", "!",
+        f"audio/x-raw,rate={recipe.RATE_HZ},channels={CHANNELS}", "!", "audioconvert", "!",
+        "taginject", f"tags={tags}", "!", f"{recipe.codec}enc", "!", "oggmux", "!",
+        "filesink", f"location={out_path}",
+    ]
+
+
 def _melody_args(recipe: MelodyRecipe, out_path: str, wav_path: str) -> list:
     with wave.open(wav_path, "wb") as wav:
         wav.setnchannels(CHANNELS)
@@ -132,6 +166,8 @@ def ensure(media_dir: str, recipe) -> str:
         out_path = os.path.join(work, recipe.file_name())
         if isinstance(recipe, ToneRecipe):
             _run_encoder(_tone_args(recipe, out_path))
+        elif isinstance(recipe, OggChainRecipe):
+            _run_encoder(_ogg_chain_args(recipe, out_path), timeout_s=OGG_ENCODE_TIMEOUT_S)
         else:
             _run_encoder(_melody_args(recipe, out_path, os.path.join(work, "melody.wav")))
         if not os.path.isfile(out_path) or os.path.getsize(out_path) == 0:

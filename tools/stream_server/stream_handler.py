@@ -9,6 +9,7 @@ from http.server import BaseHTTPRequestHandler
 from urllib.parse import parse_qs, quote, urlsplit
 
 import icy
+import ogg_chain
 import playlists
 
 LOOPBACK = "127.0.0.1"
@@ -34,8 +35,9 @@ routes (GET; HEAD too for files):
   anything else          404
   with --tls-port, every route is also served over https behind a self-signed certificate
 
-query parameters (files and /live):
-  kbps=N        pace the body at N kbit/s (/live: default its source's bitrate), also slower than the bitrate (a trickle)
+query parameters (files, /live and /live.ogg):
+  kbps=N        pace the body at N kbit/s (/live: default its source's bitrate; /live.ogg:
+                default its pages' times), also slower than the bitrate (a trickle)
   burst=B       first B bytes at full speed, then paced (as Icecast does)
   delay_ms=N    wait N ms before the first byte of the answer (any route)
   drop_after=N  close the connection after N bytes of body
@@ -121,6 +123,7 @@ class Delivery:
     burst_bytes: int = 0
     drop_after: int = None
     stall_after: int = None
+    media_clock: object = None  # a reader whose media_s paces the body instead of kbps
 
 
 class StreamHandler(BaseHTTPRequestHandler):
@@ -180,6 +183,8 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._file(self.server.media[files[path]] * repeat, query, head)
         elif path in ("/live", "/live.mp3"):
             self._live(query, head)
+        elif path == "/live.ogg":
+            self._live_ogg(query, head)
         elif path == "/no-answer":
             self.server.stopping.wait(self.server.limits.max_stall_s)
         elif path == "/demo":
@@ -205,7 +210,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         elif path == "/refused":
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
         elif path == "/":
-            self._plain(200, ROUTES_HELP + playlists.ROUTES_HELP, head)
+            self._plain(200, ROUTES_HELP + ogg_chain.ROUTES_HELP + playlists.ROUTES_HELP, head)
         elif playlists.serve(self, path, query, head, find_closed_port):
             pass
         else:
@@ -336,6 +341,28 @@ class StreamHandler(BaseHTTPRequestHandler):
                                 repeat=query.text("meta_repeat") == "1")
         self._pump(_LoopReader(memoryview(data)), out, delivery)
 
+    def _live_ogg(self, query: Query, head: bool):
+        codec = query.text("codec", "vorbis")
+        if codec not in ogg_chain.STATIONS:
+            raise BadRequest(f"codec must be one of {', '.join(ogg_chain.STATIONS)}")
+        songs = [self.server.media[name] for name in ogg_chain.STATIONS[codec]]
+        reader = ogg_chain.ChainReader(songs, ogg_chain.GRANULE_HZ)
+        # Paced by the pages' own times unless kbps says otherwise: the codecs' bitrates differ.
+        delivery = self._delivery(query, default_kbps=0)
+        if query.text("kbps") is None:
+            delivery.media_clock = reader
+        if query.text("burst") is None:
+            # As Icecast's burst-on-connect: the listener starts a song behind the live edge.
+            delivery.burst_bytes = reader.first_song_bytes
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/ogg")
+        self.send_header("Cache-Control", "no-cache, no-store")
+        self.send_header("Connection", "close")
+        self.send_header("icy-name", "Velmora test radio")
+        self.end_headers()
+        if not head:
+            self._pump(reader, self.wfile, delivery)
+
     def _stall_after_headers(self, data: bytes, head: bool):
         self.send_response(200)
         self.send_header("Content-Type", "audio/mpeg")
@@ -361,6 +388,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         start = time.monotonic()
         deadline = start + self.server.limits.max_response_s
         paced_chunk = max(1, delivery.kbps * 1000 // 8 // PACE_CHUNKS_PER_S)
+        burst_lead_s = None
         sent = 0
         while not self.server.stopping.is_set() and time.monotonic() < deadline:
             if delivery.stall_after is not None and sent >= delivery.stall_after:
@@ -370,6 +398,8 @@ class StreamHandler(BaseHTTPRequestHandler):
                 self._drop()
                 return
             size = paced_chunk if delivery.kbps and sent >= delivery.burst_bytes else None
+            if delivery.media_clock is not None:
+                size = None
             if size is None:
                 size = FULL_SPEED_CHUNK_BYTES
                 if sent < delivery.burst_bytes:
@@ -385,6 +415,12 @@ class StreamHandler(BaseHTTPRequestHandler):
             if delivery.kbps and sent > delivery.burst_bytes:
                 due = start + (sent - delivery.burst_bytes) * 8 / (delivery.kbps * 1000)
                 wait_s = due - time.monotonic()
+                if wait_s > 0 and self.server.stopping.wait(wait_s):
+                    return
+            elif delivery.media_clock is not None and sent >= delivery.burst_bytes:
+                if burst_lead_s is None:
+                    burst_lead_s = delivery.media_clock.media_s  # kept, as Icecast keeps it
+                wait_s = start + delivery.media_clock.media_s - burst_lead_s - time.monotonic()
                 if wait_s > 0 and self.server.stopping.wait(wait_s):
                     return
 

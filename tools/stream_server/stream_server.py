@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Loopback HTTP server that plays the bad network for the player's tests and benchmarks.
 
-It listens on 127.0.0.1 only and serves generated MP3 media in every way a real server can
-misbehave: slow, bursty, late, endless with ICY titles, redirecting, failing, stalling or
-dropping. Python 3 standard library only; GStreamer's gst-launch-1.0 encodes the media and
-openssl makes the certificate of the optional TLS listener.
+It listens on 127.0.0.1 only and serves generated MP3 and Ogg media in every way a real
+server can misbehave: slow, bursty, late, endless with ICY titles or Ogg chains, redirecting,
+failing, silent, stalling or dropping. Python 3 standard library only; GStreamer's
+gst-launch-1.0 encodes the media and openssl makes the certificate of the optional TLS
+listener.
 """
 
 import argparse
@@ -88,6 +89,9 @@ def load_media(media_dir: str) -> dict:
     recipes = {"tone": media_cache.ToneRecipe(440, 128, 30),
                "tone320": media_cache.ToneRecipe(440, 320, 30),
                "melody": media_cache.MelodyRecipe(128, 4)}
+    for codec in ("vorbis", "opus", "flac"):
+        for song in (1, 2):
+            recipes[f"{codec}-song{song}"] = media_cache.OggChainRecipe(codec, song)
     media = {}
     for name, recipe in recipes.items():
         with open(media_cache.ensure(media_dir, recipe), "rb") as file:
@@ -110,7 +114,7 @@ def _default_media_dir() -> str:
 
 def _parse_args(argv):
     parser = argparse.ArgumentParser(
-        description="Loopback HTTP server (127.0.0.1 only) serving generated MP3 streams "
+        description="Loopback HTTP server (127.0.0.1 only) serving generated MP3 and Ogg streams "
                     "with pacing and faults, for tests and benchmarks.",
         epilog=ROUTES_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=0, help="port to listen on; 0 picks a free one")
@@ -120,7 +124,7 @@ def _parse_args(argv):
                              "with a self-signed certificate no client trusts")
     parser.add_argument("--tls-port-file", help="write the TLS port here once ready")
     parser.add_argument("--media-dir", default=_default_media_dir(),
-                        help="cache folder for the generated MP3 files and the certificate "
+                        help="cache folder for the generated media files and the certificate "
                              "(default: %(default)s)")
     parser.add_argument("--max-connections", type=int, default=Limits.max_connections)
     parser.add_argument("--max-response-s", type=float, default=Limits.max_response_s,

@@ -1,0 +1,144 @@
+// An Ogg station (Icecast's chained Ogg) starts a new logical stream at every
+// song: new pads, a segment whose times start over, new tags. The player plays
+// on through each change without a gap worth hearing, and shows each song's
+// title as it shows an ICY title.
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/player/media_player_factory.h"
+#include "engine/test_outputs/test_outputs.h"
+#include "engine_test_support.h"
+
+namespace velmora::engine::testing {
+namespace {
+
+namespace ps = playback::play_state;
+
+constexpr int kSongChanges = 4;
+constexpr auto kSongLength = 1s;  // as the stream server makes them
+constexpr auto kStartTimeout = 5s;
+constexpr auto kMaxGap = 50ms;
+const std::string kArtist = "Velmora test radio - ";
+
+struct Station {
+    std::string codec;
+    std::vector<std::string> songs;  // the titles in the order the server rotates them
+};
+
+std::string playing(const std::string& title) { return "正在播放：" + kArtist + title; }
+
+// The distinct statuses in the order shown, repeats folded.
+std::vector<std::string> statuses(const RecordingListener& listener) {
+    std::vector<std::string> shown;
+    for (const PlayerEvent& event : listener.events()) {
+        if (event.kind == PlayerEvent::Kind::Status &&
+            (shown.empty() || shown.back() != event.status)) {
+            shown.push_back(event.status);
+        }
+    }
+    return shown;
+}
+
+// The number of song titles the player has shown.
+std::size_t titlesShown(const RecordingListener& listener) {
+    const auto shown = statuses(listener);
+    return static_cast<std::size_t>(std::count_if(
+        shown.begin(), shown.end(),
+        [](const std::string& status) { return status.find(kArtist) != std::string::npos; }));
+}
+
+// The heap's bytes in use in every arena: what is still held, unlike the
+// resident size, which keeps what the streaming threads' arenas freed.
+std::size_t heapInUseBytes() {
+    const struct mallinfo2 heap = mallinfo2();
+    return heap.uordblks + heap.hblkhd;
+}
+
+void PrintTo(const Station& station, std::ostream* out) { *out << station.codec; }
+
+class OggChainTest : public ::testing::TestWithParam<Station> {
+  protected:
+    void SetUp() override {
+        EngineOptions options;
+        options.audioOutput = sound.output();
+        player = createMediaPlayer({}, std::move(options));
+        listener = std::make_unique<RecordingListener>(*player);
+        player->setListener(listener.get());
+    }
+    void TearDown() override { player->setListener(nullptr); }
+
+    StreamServer server;
+    SoundCapture sound;
+    std::unique_ptr<playback::Player> player;
+    std::unique_ptr<RecordingListener> listener;
+};
+
+TEST_P(OggChainTest, PlaysThroughEverySongChangeShowingEachTitle) {
+    const Station& station = GetParam();
+    player->setURL(server.url("/live.ogg?codec=" + station.codec));
+    ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
+    EXPECT_TRUE(runUntil([&] { return titlesShown(*listener) > kSongChanges; },
+                         kSongChanges * kSongLength + kStartTimeout));
+    // A title shows as its song is decoded: the last one is heard a little later.
+    runFor(kSongLength);
+    std::vector<std::string> expected;
+    for (int song = 0; song <= kSongChanges; ++song) {
+        expected.push_back(playing(station.songs[song % station.songs.size()]));
+    }
+    auto shown = statuses(*listener);
+    shown.erase(std::remove_if(shown.begin(), shown.end(),
+                               [](const std::string& status) {
+                                   return status.find(kArtist) == std::string::npos;
+                               }),
+                shown.end());
+    shown.resize(std::min(shown.size(), expected.size()));
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(player->playState(), ps::Playing);
+    const auto silenceMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sound.longestSilence()).count();
+    RecordProperty("longest_silence_ms", static_cast<int>(silenceMs));
+    EXPECT_LE(sound.longestSilence(), kMaxGap) << silenceMs << " ms";
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, OggChainTest,
+    ::testing::Values(Station{"vorbis", {"Vorbis song 1", "Vorbis song 2"}},
+                      Station{"opus", {"Opus song 1", "Opus song 2"}},
+                      Station{"flac", {"FLAC song 1", "FLAC song 2"}},
+                      Station{"mixed",
+                              {"Vorbis song 1", "Opus song 1", "FLAC song 1", "Vorbis song 2",
+                               "Opus song 2", "FLAC song 2"}}),
+    [](const ::testing::TestParamInfo<Station>& info) { return info.param.codec; });
+
+// Each song change leaves a decoder and its pads behind: what they held goes
+// with them. The station at forty times real time into an unpaced sink (at
+// full speed, what waits in the buffers would hide what stays).
+TEST(OggChainSoakTest, MemoryStaysLevelOverHundredsOfSongChanges) {
+    constexpr std::size_t kWarmUpChanges = 100;
+    constexpr std::size_t kSoakChanges = 600;  // 500 measured
+    constexpr auto kSoakTimeout = 25s;
+    constexpr std::size_t kMaxGrowthBytes = 1u << 20;  // 2 KiB a song
+    StreamServer server;
+    EngineOptions options;
+    options.audioOutput = unpacedOutput();
+    auto player = createMediaPlayer({}, std::move(options));
+    RecordingListener listener(*player);
+    player->setListener(&listener);
+    player->setURL(server.url("/live.ogg?codec=mixed&kbps=4000"));
+    ASSERT_TRUE(runUntil([&] { return titlesShown(listener) >= kWarmUpChanges; }, kSoakTimeout));
+    const std::size_t before = heapInUseBytes();
+    ASSERT_TRUE(runUntil([&] { return titlesShown(listener) >= kSoakChanges; }, kSoakTimeout));
+    const std::size_t after = heapInUseBytes();
+    RecordProperty("growth_kib", static_cast<int>((std::max(after, before) - before) >> 10));
+    EXPECT_LT(after, before + kMaxGrowthBytes) << (after - before) / 1024 << " KiB more";
+    EXPECT_TRUE(listener.notices().empty());
+    player->setListener(nullptr);
+}
+
+}  // namespace
+}  // namespace velmora::engine::testing
