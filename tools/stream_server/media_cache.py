@@ -12,7 +12,6 @@ import shutil
 import struct
 import subprocess
 import tempfile
-import threading
 import wave
 from dataclasses import dataclass
 
