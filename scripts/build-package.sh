@@ -14,8 +14,8 @@ src="$out/velmora-$version"
 
 rm -rf "$src" "$out"/velmora_"$version"_* "$out"/velmora-dbgsym_"$version"_*
 mkdir "$src"
-tar -C "$root" --exclude='./build*' --exclude='./obj-*' --exclude=./.git --exclude=./.cache --exclude=__pycache__ \
-    --exclude='*.pyc' -cf - . | tar -C "$src" -xf -
+tar -C "$root" --exclude='./build*' --exclude='./obj-*' --exclude=./.git --exclude=./.cache \
+    --exclude=__pycache__ --exclude='*.pyc' -cf - . | tar -C "$src" -xf -
 export DEB_BUILD_OPTIONS=${DEB_BUILD_OPTIONS:-"nocheck parallel=$(nproc 2>/dev/null || echo 2)"}
 if ! (cd "$src" && dpkg-buildpackage -b -us -uc) >"$out/build.log" 2>&1; then
     tail -n 40 "$out/build.log" >&2
