@@ -17,6 +17,8 @@ from stream_server_test import SERVER, _read_line
 STARTS = 50
 READY_LIMIT_S = 5
 HLS_LIMIT_S = 5
+GIVE_UP_LIMIT_S = 8  # the server's own limit on one media step, and a margin
+HANGING_ENCODER = "#!/bin/sh\nexec sleep 30\n"
 HLS_SECONDS = 8
 TS_PACKET_BYTES = 188
 
@@ -48,6 +50,21 @@ class FreshStartTest(unittest.TestCase):
         self.assertEqual(len(ready_times), STARTS)
         self.assertLess(max(ready_times), READY_LIMIT_S)
         self.assertLess(max(hls_times), HLS_LIMIT_S)
+
+    def test_an_encoder_that_never_ends_fails_the_start_in_seconds(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            encoder = os.path.join(scratch, "gst-launch-1.0")
+            with open(encoder, "w") as file:
+                file.write(HANGING_ENCODER)
+            os.chmod(encoder, 0o755)
+            env = dict(os.environ, PATH=scratch + os.pathsep + os.environ["PATH"])
+            started = time.monotonic()
+            ended = subprocess.run([sys.executable, SERVER, "--port", "0", "--media-dir",
+                                    os.path.join(scratch, "media")], env=env,
+                                   capture_output=True, text=True, timeout=GIVE_UP_LIMIT_S * 2)
+            self.assertLess(time.monotonic() - started, GIVE_UP_LIMIT_S)
+            self.assertEqual((ended.returncode, ended.stdout), (1, ""))
+            self.assertIn("cannot make the media", ended.stderr)
 
     def check_hls(self, base):
         with urllib.request.urlopen(base + "/hls/live.m3u8", timeout=HLS_LIMIT_S) as answer:
