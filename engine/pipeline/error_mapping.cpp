@@ -134,6 +134,8 @@ ErrorFacts readErrorFacts(GstMessage* error) {
 
 namespace {
 
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
 bool startsWith(const char* text, const char* prefix) {
     return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
@@ -176,7 +178,12 @@ std::optional<HttpAnswer> readHttpAnswer(GstMessage* element) {
         const std::string icyName = headerValue(response, "icy-name");
         const bool icy = !headerValue(response, "icy-metaint").empty() || !icyName.empty();
         answer.hasLength = !icy && !headerValue(response, "Content-Length").empty();
-        answer.stationName = streamTitleText(icyName);
+        // libsoup 3 stands U+FFFD in for every byte of a header that is not
+        // UTF-8: a name sent in GBK or Windows-1251 arrives past repair, and
+        // no name (the playlist's, if any) reads better than a broken one.
+        if (icyName.find(kReplacementCharacter) == std::string::npos) {
+            answer.stationName = streamTitleText(icyName);
+        }
     }
     return answer;
 }

@@ -6,7 +6,7 @@
 #include "engine/stations/playlist_entries.h"
 #include "engine/stations/playlist_lines.h"
 #include "engine/stations/playlist_xml.h"
-#include "engine/texts/stream_title.h"
+#include "engine/texts/unknown_text.h"
 
 namespace velmora::engine {
 namespace {
@@ -22,8 +22,8 @@ Playlist parsePlaylist(std::string_view body, std::string_view baseUri) {
     if (body.starts_with(kUtf8Bom)) {
         body.remove_prefix(kUtf8Bom.size());
     }
-    // Playlists written on Windows are often Latin-1.
-    const std::string utf8 = utf8OrLatin1(body);
+    // Playlists written on Windows are in the writer's code page, named nowhere.
+    const std::string utf8 = decodeUnknownText(body);
     const std::string_view text = trim(utf8);
     if (startsWithNoCase(text, "[playlist]")) {
         return readNumberedKeys(text, baseUri, "file");

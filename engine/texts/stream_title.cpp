@@ -2,25 +2,10 @@
 
 #include <glib.h>
 
+#include "engine/texts/unknown_text.h"
+
 namespace velmora::engine {
 namespace {
-
-// g_utf8_validate stops at a NUL byte; the pieces between them are judged.
-bool isUtf8(std::string_view text) {
-    for (std::size_t start = 0; start <= text.size();) {
-        const std::size_t end = std::min(text.find('\0', start), text.size());
-        if (!g_utf8_validate(text.data() + start, static_cast<gssize>(end - start), nullptr)) {
-            return false;
-        }
-        start = end + 1;
-    }
-    return true;
-}
-
-void appendCharacter(std::string& out, gunichar character) {
-    char utf8[6] = {};
-    out.append(utf8, static_cast<std::size_t>(g_unichar_to_utf8(character, utf8)));
-}
 
 // Characters that change the direction of the text around them: a title
 // holding one could reverse the rest of the status line.
@@ -31,20 +16,8 @@ bool isDirectionalFormatting(gunichar character) {
 
 }  // namespace
 
-std::string utf8OrLatin1(std::string_view bytes) {
-    if (isUtf8(bytes)) {
-        return std::string(bytes);
-    }
-    std::string out;
-    out.reserve(2 * bytes.size());
-    for (const char byte : bytes) {
-        appendCharacter(out, static_cast<unsigned char>(byte));  // Latin-1 is Unicode's first 256
-    }
-    return out;
-}
-
 std::string streamTitleText(std::string_view bytes) {
-    const std::string text = utf8OrLatin1(bytes);
+    const std::string text = decodeUnknownText(bytes);
     std::string clean;
     std::size_t kept = 0;
     bool cut = false;

@@ -30,9 +30,10 @@ class BadAddresses(ProgramCase):
                 wait_until(lambda: not p.alerts(), CLOSE_TIMEOUT_S, "the notice to close")
                 p.wait_for_status(cause)
                 # Usable: the box takes keys again and the rules answer them.
-                p.click_url_box()
-                p.type("x")
-                p.wait_for_buttons(PLAYING_ROW)
+                with self.subTest(f"{what}: typing again"):
+                    p.click_url_box()
+                    p.type("x")
+                    p.wait_for_buttons(PLAYING_ROW)
                 self.assertEqual(p.alerts(), [], "a second notice")
 
         before = self.sound.position()

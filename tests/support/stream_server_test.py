@@ -159,11 +159,14 @@ class StreamServerTest(unittest.TestCase):
             self.assertIsNone(answer.headers["Content-Length"])
         rows = [("", "utf-8", "Velmora test tone 440 Hz"),
                 ("&title=%E9%9F%B3%E4%B9%90", "utf-8", "音乐"),
-                ("&charset=latin1", "latin-1", "Café Müller - Größe à l'été")]
+                ("&charset=latin1", "latin-1", "Café Müller - Größe à l'été"),
+                ("&charset=GBK&title=%E6%99%B4%E5%A4%A9&name=%E4%B8%AD", "gbk", "晴天")]
         for query, charset, title in rows:
             path = f"/live?burst=4000&metaint=1000{query}"
             with self.subTest(query), self.get(path, {"Icy-MetaData": "1"}) as answer:
                 self.assertEqual(answer.headers["icy-metaint"], "1000")
+                name = "中" if "name=" in query else "Velmora test radio"
+                self.assertEqual(answer.headers["icy-name"].encode("latin-1").decode(charset), name)
                 answer.read(1000)
                 block = answer.read(answer.read(1)[0] * 16).rstrip(b"\0").decode(charset)
                 self.assertEqual(block, f"StreamTitle='{title}';StreamUrl='';")

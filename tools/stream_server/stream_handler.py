@@ -56,13 +56,20 @@ files only:
   metaint=N     ICY metadata interval in bytes (default 16000)
   title=T       StreamTitle; repeat the parameter to rotate titles every title_every=N
                 metadata blocks (default 4)
-  charset=utf-8|latin1   encoding of the titles (latin1 default title: a Latin-1 sample)
+  charset=C     encoding of the titles and of name: utf-8 (default), latin1, cp1252, gbk,
+                gb18030, big5, shift_jis, cp1251, koi8-r (latin1 default title: a Latin-1
+                sample)
+  name=N        icy-name, the station's name (default "Velmora test radio")
   meta_repeat=1 send the title in every block, not only when it changes
 """
 
 DEFAULT_LIVE_TITLE = "Velmora test tone 440 Hz"
 DEMO_TITLE = "Velmora 演示旋律 (demo melody)"
 DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
+# Charsets stations send titles in, by their name without dashes or underscores.
+TITLE_CHARSETS = {"utf8": "utf-8", "latin1": "latin-1", "cp1252": "cp1252", "gbk": "gbk",
+                  "gb18030": "gb18030", "big5": "big5", "shiftjis": "shift_jis",
+                  "cp1251": "cp1251", "koi8r": "koi8-r"}
 FULL_SPEED_CHUNK_BYTES = 64 * 1024
 PACE_CHUNKS_PER_S = 50
 MAX_QUERY_INT = 1 << 40
@@ -300,10 +307,10 @@ class StreamHandler(BaseHTTPRequestHandler):
             raise BadRequest(f"source must be one of {', '.join(bitrates_kbps)}")
         data, bitrate_kbps = self.server.media[source], bitrates_kbps[source]
         delivery = self._delivery(query, default_kbps=bitrate_kbps)
-        charset = query.text("charset", "utf-8").lower().replace("-", "")
-        if charset not in ("utf8", "latin1"):
-            raise BadRequest("charset must be utf-8 or latin1")
-        charset = "latin-1" if charset == "latin1" else "utf-8"
+        charset = TITLE_CHARSETS.get(
+            query.text("charset", "utf-8").lower().replace("-", "").replace("_", ""))
+        if charset is None:
+            raise BadRequest(f"charset must be one of {', '.join(TITLE_CHARSETS)}")
         default_title = DEFAULT_LATIN1_TITLE if charset == "latin-1" else DEFAULT_LIVE_TITLE
         titles = query.texts("title") or [default_title]
         metaint = query.number("metaint", 16000, low=1, high=1 << 20)
@@ -313,7 +320,9 @@ class StreamHandler(BaseHTTPRequestHandler):
         self.send_header("Content-Type", "audio/mpeg")
         self.send_header("Cache-Control", "no-cache, no-store")
         self.send_header("Connection", "close")
-        self.send_header("icy-name", "Velmora test radio")
+        # http.server writes headers in Latin-1: this way the name's bytes go out as they are.
+        name = query.text("name", "Velmora test radio")
+        self.send_header("icy-name", name.encode(charset, errors="replace").decode("latin-1"))
         self.send_header("icy-br", str(bitrate_kbps))
         self.send_header("icy-pub", "0")
         if wants_metadata:

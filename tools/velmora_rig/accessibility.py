@@ -127,6 +127,15 @@ def set_text(node, text):
         raise AssertionError("the text control refused the new text")
 
 
+def press(node):
+    """Does the control's press action (Qt names it "Press" on buttons and menu items)."""
+    for i in range(Atspi.Action.get_n_actions(node)):
+        if Atspi.Action.get_action_name(node, i) == "Press":
+            Atspi.Action.do_action(node, i)
+            return
+    raise AssertionError(f"{node.get_role_name()} {node.get_name()!r} has no press action")
+
+
 def centre(node):
     """Screen coordinates of the control's centre."""
     rect = node.get_extents(Atspi.CoordType.SCREEN)

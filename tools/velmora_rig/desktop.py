@@ -1,14 +1,17 @@
-"""A private X display with a session bus and the accessibility bus and registry on it."""
+"""A private display (X or Wayland) with a session bus and the accessibility bus and registry
+on it."""
 
 import os
+import re
 
-from .processes import read_fd_line
+from .processes import start_reporting, start_session_bus
 from .waiting import wait_until
 
 START_TIMEOUT_S = 10.0
 SCREEN = "1280x800x24"
 BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 REGISTRY = "/usr/libexec/at-spi2-registryd"
+WAYLAND_SOCKET = "wayland-velmora"
 
 
 class Desktop:
@@ -18,6 +21,10 @@ class Desktop:
     because a Qt program given one joins the bus without ever registering.
     """
 
+    qt_platform = "xcb"
+    # Pointer and keyboard that a test can drive (XTEST).
+    has_seat = True
+
     def __init__(self, processes, runtime_dir):
         self._processes = processes
         self.runtime_dir = runtime_dir
@@ -26,18 +33,22 @@ class Desktop:
         self.a11y_bus = None
         self.env = None
 
+    def _start_display(self):
+        """Starts the display server; returns what its clients add to their environment."""
+        self.display = ":" + start_reporting(
+            self._processes, "xvfb", ["Xvfb", "-displayfd", "{fd}", "-screen", "0", SCREEN,
+                                      "-nolisten", "tcp", "-noreset"], os.environ.copy(),
+            START_TIMEOUT_S)
+        return {"DISPLAY": self.display}
+
     def start(self):
-        self.display = ":" + self._start_reporting(
-            "xvfb", ["Xvfb", "-displayfd", "{fd}", "-screen", "0", SCREEN,
-                     "-nolisten", "tcp", "-noreset"], os.environ.copy())
         base = os.environ.copy()
         for name in ("AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY",
-                     "SESSION_MANAGER", "XAUTHORITY"):
+                     "DISPLAY", "SESSION_MANAGER", "XAUTHORITY"):
             base.pop(name, None)
-        base.update(DISPLAY=self.display, XDG_RUNTIME_DIR=self.runtime_dir)
-        self.session_bus = self._start_reporting(
-            "dbus", ["dbus-daemon", "--session", "--nofork",
-                     f"--address=unix:dir={self.runtime_dir}", "--print-address={fd}"], base)
+        base.update(self._start_display(), XDG_RUNTIME_DIR=self.runtime_dir)
+        self.session_bus = start_session_bus(self._processes, "dbus", self.runtime_dir, base,
+                                             START_TIMEOUT_S)
         base["DBUS_SESSION_BUS_ADDRESS"] = self.session_bus
         self.env = base
         self._processes.start("at-spi-bus", [BUS_LAUNCHER, "--launch-immediately", "--a11y=1"],
@@ -52,22 +63,10 @@ class Desktop:
         """Makes this process a client of the desktop (needed before importing pyatspi)."""
         for name in ("AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY"):
             os.environ.pop(name, None)
-        os.environ.update(DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=self.session_bus,
+        os.environ.update(DBUS_SESSION_BUS_ADDRESS=self.session_bus,
                           XDG_RUNTIME_DIR=self.runtime_dir)
-
-    def _start_reporting(self, name, argv, env):
-        """Starts a server that writes where it listens to a file descriptor; returns that."""
-        read_end, write_end = os.pipe()
-        try:
-            argv = [a.replace("{fd}", str(write_end)) for a in argv]
-            self._processes.start(name, argv, env=env, pass_fds=(write_end,))
-            os.close(write_end)
-            write_end = None
-            return read_fd_line(read_end, START_TIMEOUT_S, name)
-        finally:
-            os.close(read_end)
-            if write_end is not None:
-                os.close(write_end)
+        if self.display is not None:
+            os.environ["DISPLAY"] = self.display
 
     def _ask_a11y_address(self):
         from gi.repository import Gio, GLib
@@ -97,3 +96,27 @@ class Desktop:
             return reply.unpack()[0]
         except GLib.Error:
             return False
+
+
+class WaylandDesktop(Desktop):
+    """A headless Wayland compositor (weston) in place of Xvfb, as Debian's default desktop runs
+    the player. It has no seat: input goes through the accessibility tree only."""
+
+    qt_platform = "wayland"
+    has_seat = False
+
+    def _start_display(self):
+        socket = os.path.join(self.runtime_dir, WAYLAND_SOCKET)
+        self._processes.start("weston", [
+            "weston", "--backend=headless-backend.so", f"--socket={WAYLAND_SOCKET}",
+            # The protocol log is where the windows' app ids show.
+            "--idle-time=0", "--logger-scopes=log,proto"],
+            env=dict(os.environ, XDG_RUNTIME_DIR=self.runtime_dir))
+        wait_until(lambda: os.path.exists(socket), START_TIMEOUT_S, "the Wayland compositor")
+        return {"WAYLAND_DISPLAY": WAYLAND_SOCKET}
+
+    def app_ids(self):
+        """The app ids the windows have asked for: a shell finds their desktop files, and the
+        icons in them, by these names."""
+        with open(self._processes.log_path("weston"), encoding="utf-8", errors="replace") as log:
+            return re.findall(r'xdg_toplevel@\d+\.set_app_id\("([^"]*)"\)', log.read())

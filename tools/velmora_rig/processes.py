@@ -75,6 +75,29 @@ def _signal(child, sig):
         pass
 
 
+def start_reporting(processes, name, argv, env, timeout_s):
+    """Starts a server that writes where it listens to the file descriptor written {fd} in
+    argv; returns that line."""
+    read_end, write_end = os.pipe()
+    try:
+        argv = [a.replace("{fd}", str(write_end)) for a in argv]
+        processes.start(name, argv, env=env, pass_fds=(write_end,))
+        os.close(write_end)
+        write_end = None
+        return read_fd_line(read_end, timeout_s, name)
+    finally:
+        os.close(read_end)
+        if write_end is not None:
+            os.close(write_end)
+
+
+def start_session_bus(processes, name, runtime_dir, env, timeout_s):
+    """A private D-Bus session bus listening in runtime_dir; returns its address."""
+    return start_reporting(processes, name, [
+        "dbus-daemon", "--session", "--nofork", f"--address=unix:dir={runtime_dir}",
+        "--print-address={fd}"], env, timeout_s)
+
+
 def read_fd_line(fd, timeout_s, what):
     """Reads one line that a starting child writes to a pipe, within timeout_s."""
     import select

@@ -4,11 +4,20 @@ import os
 import shutil
 import signal
 import tempfile
+import unittest
 
-from .desktop import Desktop
+from .desktop import Desktop, WaylandDesktop
 from .processes import Processes
-from .sound import SoundServer
+from .sound import PipeWireServer, SoundServer
 from .streams import StreamServer
+
+# (display, sound server) by the name CTest hands in as VELMORA_E2E_BACKEND.
+BACKENDS = {
+    "x11-pulseaudio": (Desktop, SoundServer),
+    # Debian's default desktop.
+    "wayland-pipewire": (WaylandDesktop, PipeWireServer),
+}
+NO_SEAT = "the headless Wayland compositor has no seat: no pointer, keyboard or window manager"
 
 
 class Paths:
@@ -48,15 +57,17 @@ class Session:
     The work folder (logs, recording) is kept when KEEP_E2E_FILES is set, for a post-mortem.
     """
 
-    def __init__(self, paths, with_desktop=True):
+    def __init__(self, paths, with_desktop=True, backend=None):
         self.paths = paths
         self._with_desktop = with_desktop
+        self._backend = BACKENDS[backend or os.environ.get("VELMORA_E2E_BACKEND",
+                                                          "x11-pulseaudio")]
         self.work_dir = None
         self.processes = None
         self.desktop = None
         self.sound = None
         self.streams = None
-        self.x = None
+        self._x = None
         # Environment for a client of this world: display, buses and sound server.
         self.env = None
 
@@ -69,7 +80,7 @@ class Session:
         # accessibility bus's own daemon, only go when their session is stopped.
         self._previous_sigterm = signal.signal(signal.SIGTERM, self._stop_on_signal)
         try:
-            self.sound = SoundServer(self.processes, self.work_dir)
+            self.sound = self._backend[1](self.processes, self.work_dir)
             self.sound.start(_clean_env())
             self.streams = StreamServer(self.processes, self.work_dir, self.paths.stream_server,
                                         self.paths.media_dir)
@@ -83,12 +94,27 @@ class Session:
         return self
 
     def _start_desktop(self):
-        self.desktop = Desktop(self.processes, self.work_dir)
+        self.desktop = self._backend[0](self.processes, self.work_dir)
         self.desktop.start()
         self.desktop.adopt()
-        from .xwindows import XSession
-        self.x = XSession(self.desktop.display, self.desktop.env)
+        if self.desktop.has_seat:
+            from .xwindows import XSession
+            self._x = XSession(self.desktop.display, self.desktop.env)
         return self.desktop.env
+
+    @property
+    def has_seat(self):
+        return self._x is not None
+
+    @property
+    def x(self):
+        """The X display's windows and input; a test step that needs them is skipped without."""
+        self.require_seat()
+        return self._x
+
+    def require_seat(self, reason=NO_SEAT):
+        if self._x is None:
+            raise unittest.SkipTest(reason)
 
     def _stop_on_signal(self, signum, _frame):
         self.processes.stop_all()
@@ -97,8 +123,8 @@ class Session:
 
     def __exit__(self, *exc):
         signal.signal(signal.SIGTERM, self._previous_sigterm)
-        if self.x is not None:
-            self.x.close()
+        if self._x is not None:
+            self._x.close()
         self.processes.stop_all()
         if self.sound is not None:
             self.sound.join_recorder()

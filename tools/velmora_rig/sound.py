@@ -13,11 +13,13 @@ import threading
 import time
 
 from . import tone
+from .processes import start_session_bus
 from .recording import Recording
 from .waiting import wait_until
 
 START_TIMEOUT_S = 10.0
 SINK = "null_out"
+NULL_SINK_ARGS = f"sink_name={SINK} rate={tone.RATE_HZ} channels={tone.CHANNELS}"
 
 
 class SoundServer:
@@ -26,38 +28,29 @@ class SoundServer:
         self.dir = os.path.join(work_dir, "pulse")
         self.socket = os.path.join(self.dir, "native")
         self.recording_path = os.path.join(work_dir, "recording.raw")
-        self.address = f"unix:{self.socket}"
         self.env = None
         self._recorder = None
         self._reader = None
         self.recording = Recording()
+
+    @property
+    def address(self):
+        return f"unix:{self.socket}"
 
     def start(self, base_env):
         for sub in ("runtime", "state", "home"):
             os.makedirs(os.path.join(self.dir, sub), mode=0o700, exist_ok=True)
         # Players that must not run as root (VLC) reach the socket through this folder.
         os.chmod(self.dir, 0o711)
-        script = os.path.join(self.dir, "null.pa")
-        with open(script, "w") as f:
-            f.write(f"load-module module-null-sink sink_name={SINK} rate={tone.RATE_HZ} "
-                    f"channels={tone.CHANNELS}\n"
-                    f"load-module module-native-protocol-unix auth-anonymous=1 "
-                    f"socket={self.socket}\n"
-                    f"set-default-sink {SINK}\n"
-                    f"set-default-source {SINK}.monitor\n")
         home = os.path.join(self.dir, "home")
         server_env = dict(base_env, HOME=home, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
                           XDG_STATE_HOME=os.path.join(self.dir, "state"),
                           XDG_CONFIG_HOME=os.path.join(home, ".config"))
         server_env.pop("PULSE_SERVER", None)
-        self._processes.start("pulseaudio", [
-            "pulseaudio", "-n", "-F", script, "--exit-idle-time=-1", "--disallow-exit",
-            "--realtime=no", "--high-priority=no", "--use-pid-file=no", "--daemonize=no",
-            # Shared-memory transport has a known crash under load; sockets are enough here.
-            "--disable-shm=yes",
-            "--log-target=stderr"], env=server_env)
+        self._start_server(server_env)
         self.env = dict(base_env, PULSE_SERVER=self.address)
         wait_until(self._answers, START_TIMEOUT_S, "the sound server")
+        self._add_null_sink()
         os.chmod(self.socket, 0o777)
         self._recorder = self._processes.start("parec", [
             "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
@@ -65,6 +58,24 @@ class SoundServer:
             env=self.env, stdout=subprocess.PIPE)
         self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
+
+    def _start_server(self, env):
+        script = os.path.join(self.dir, "null.pa")
+        with open(script, "w") as f:
+            f.write(f"load-module module-null-sink {NULL_SINK_ARGS}\n"
+                    f"load-module module-native-protocol-unix auth-anonymous=1 "
+                    f"socket={self.socket}\n"
+                    f"set-default-sink {SINK}\n"
+                    f"set-default-source {SINK}.monitor\n")
+        self._processes.start("pulseaudio", [
+            "pulseaudio", "-n", "-F", script, "--exit-idle-time=-1", "--disallow-exit",
+            "--realtime=no", "--high-priority=no", "--use-pid-file=no", "--daemonize=no",
+            # Shared-memory transport has a known crash under load; sockets are enough here.
+            "--disable-shm=yes",
+            "--log-target=stderr"], env=env)
+
+    def _add_null_sink(self):
+        """The PulseAudio server has it from its start-up script."""
 
     def join_recorder(self, timeout_s=5.0):
         """Waits for the recorder thread, which ends at parec's end of file."""
@@ -95,8 +106,15 @@ class SoundServer:
         wait_until(lambda: self.recorded() > 0.05, START_TIMEOUT_S, "the recorder's first data")
 
     def _answers(self):
-        return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=5).returncode == 0
+        return self._pactl("info").returncode == 0
+
+    def _pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,
+                              timeout=5)
+
+    def sink_inputs(self):
+        """What `pactl list sink-inputs` shows a mixer."""
+        return self._pactl("list", "sink-inputs").stdout
 
     def recorded(self):
         """Seconds of recording that can be read."""
@@ -149,3 +167,24 @@ class SoundServer:
 
     def silent_between(self, start_s, end_s):
         return tone.is_silent(self.samples(start_s, end_s))
+
+
+class PipeWireServer(SoundServer):
+    """PipeWire with its session manager and its PulseAudio service, as Debian's desktop runs
+    them, on a session bus of their own; clients and the recorder reach them as PulseAudio."""
+
+    def _start_server(self, env):
+        self.socket = os.path.join(env["XDG_RUNTIME_DIR"], "pulse", "native")
+        env["DBUS_SESSION_BUS_ADDRESS"] = start_session_bus(
+            self._processes, "pipewire-dbus", env["XDG_RUNTIME_DIR"], env, START_TIMEOUT_S)
+        for name in ("pipewire", "wireplumber", "pipewire-pulse"):
+            self._processes.start(name, [name], env=env)
+
+    def _add_null_sink(self):
+        # With no sound card the session manager's default is a dummy sink; a null sink by
+        # the same name as PulseAudio's keeps one recorder for both servers.
+        for args in (("load-module", "module-null-sink", *NULL_SINK_ARGS.split()),
+                     ("set-default-sink", SINK)):
+            done = self._pactl(*args)
+            if done.returncode != 0:
+                raise RuntimeError(f"pactl {' '.join(args)}: {done.stderr.strip()}")
