@@ -2,6 +2,7 @@
 # One entry point for a fresh Debian 12 machine:
 #   ./dev.sh run    install what is missing, build in Release, start the player
 #   ./dev.sh test   install what is missing, build, run the whole test suite
+#   ./dev.sh package  install what is missing, build the Debian package, check it with lintian
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -21,8 +22,14 @@ case "${1:-}" in
         cd build/test
         exec ctest --output-on-failure --timeout 600
         ;;
+    package)
+        scripts/install-deps.sh package
+        deb=$(scripts/build-package.sh build/package)
+        lintian --fail-on error,warning "${deb%.deb}.changes"
+        echo "$deb"
+        ;;
     *)
-        echo "usage: $0 run|test" >&2
+        echo "usage: $0 run|test|package" >&2
         exit 2
         ;;
 esac

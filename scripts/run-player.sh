@@ -9,7 +9,7 @@ build=${1:?usage: $0 BUILD_DIR}
 root=$(cd "$(dirname "$0")/.." && pwd)
 player="$build/app/velmora"
 server_script="$root/tools/stream_server/stream_server.py"
-server_ready_timeout_s=60 # the first start encodes the demo media
+server_ready_timeout_s=10 # the first start makes the demo media, in about a second
 demo_stream_max_s=86400
 
 if [[ ! -x "$player" ]]; then

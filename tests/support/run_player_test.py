@@ -14,7 +14,7 @@ import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 LAUNCHER = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "run-player.sh")
-ADDRESS_TIMEOUT_S = 90  # the first start encodes the demo media
+ADDRESS_TIMEOUT_S = 15  # the launcher gives the demo server 10 s
 PLAYER_EXIT_TIMEOUT_S = 30
 REQUEST_TIMEOUT_S = 10
 PLAYER_EXIT_CODE = 7

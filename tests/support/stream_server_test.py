@@ -20,7 +20,7 @@ from dataclasses import dataclass
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "stream_server",
                       "stream_server.py")
-START_TIMEOUT_S = 60  # the first start encodes the media
+START_TIMEOUT_S = 10  # a fresh start makes only the demo media
 REQUEST_TIMEOUT_S = 10
 STOP_TIMEOUT_S = 5
 STALL_NOTICED_S = 0.5  # how long a read waits before a stall counts as seen

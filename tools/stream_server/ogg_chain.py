@@ -18,7 +18,7 @@ ROUTES_HELP = """\
                          burst of the first song (burst=B to change it); no ICY
 """
 
-# The songs of each station, by codec= (stream_server.load_media names them).
+# The songs of each station, by codec= (stream_server.RECIPES names them).
 STATIONS = {codec: [f"{codec}-song{song}" for song in (1, 2)]
             for codec in ("vorbis", "opus", "flac")}
 STATIONS["mixed"] = ["vorbis-song1", "opus-song1", "flac-song1",

@@ -10,6 +10,7 @@ from urllib.parse import parse_qs, quote, urlsplit
 
 import icy
 import ogg_chain
+import media_cache
 import playlists
 
 LOOPBACK = "127.0.0.1"
@@ -171,6 +172,8 @@ class StreamHandler(BaseHTTPRequestHandler):
                 self._plain(400, f"{exc}\n", head)
             except MountGone:
                 self._plain(404, "no source on this mount\n", head)
+            except media_cache.MediaError as exc:
+                self._plain(503, f"the media could not be made: {exc}\n", head)
         except (BrokenPipeError, ConnectionResetError, TimeoutError):
             pass  # The client went away or stopped reading: nothing left to answer.
         finally:
@@ -303,13 +306,11 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._pump(_FileReader(view), self.wfile, delivery)
 
     def _live(self, query: Query, head: bool):
-        sources = {"tone": (self.server.media["tone"], 128),
-                   "tone320": (self.server.media["tone320"], 320),
-                   "melody": (self.server.media["melody"], 128)}
+        bitrates_kbps = {"tone": 128, "tone320": 320, "melody": 128}
         source = query.text("source", "tone")
-        if source not in sources:
-            raise BadRequest(f"source must be one of {', '.join(sources)}")
-        data, bitrate_kbps = sources[source]
+        if source not in bitrates_kbps:
+            raise BadRequest(f"source must be one of {', '.join(bitrates_kbps)}")
+        data, bitrate_kbps = self.server.media[source], bitrates_kbps[source]
         delivery = self._delivery(query, default_kbps=bitrate_kbps)
         charset = TITLE_CHARSETS.get(
             query.text("charset", "utf-8").lower().replace("-", "").replace("_", ""))

@@ -5,10 +5,12 @@ It listens on 127.0.0.1 only and serves generated MP3 and Ogg media in every way
 server can misbehave: slow, bursty, late, endless with ICY titles or Ogg chains, redirecting,
 failing, silent, stalling or dropping. Python 3 standard library only; GStreamer's
 gst-launch-1.0 encodes the media and openssl makes the certificate of the optional TLS
-listener.
+listener. It is ready as soon as the demo's media is: everything else is made on its first
+request.
 """
 
 import argparse
+import functools
 import json
 import os
 import signal
@@ -54,10 +56,48 @@ class SessionBook:
             return count
 
 
+RECIPES = {"tone": media_cache.ToneRecipe(440, 128, 30),
+           "tone320": media_cache.ToneRecipe(440, 320, 30),
+           "melody": media_cache.MelodyRecipe(128, 4)}
+RECIPES.update({f"{codec}-song{song}": media_cache.OggChainRecipe(codec, song)
+                for codec in ("vorbis", "opus", "flac") for song in (1, 2)})
+DEMO_MEDIA = "melody"
+
+
+def _read_media(media_dir: str, recipe) -> bytes:
+    with open(media_cache.ensure(media_dir, recipe), "rb") as file:
+        return file.read()
+
+
+class MediaStore:
+    """The media by name (the MP3 files' bytes, and "hls", the HLS folder), each made on its
+    first request and kept; any connection's thread may ask. A failure is not kept: the next
+    request tries again. Raises media_cache.MediaError."""
+
+    def __init__(self, media_dir: str):
+        self._makers = {name: functools.partial(_read_media, media_dir, recipe)
+                        for name, recipe in RECIPES.items()}
+        self._makers["hls"] = functools.partial(playlists.ensure_hls, media_dir)
+        self._locks = {name: threading.Lock() for name in self._makers}
+        self._made = {}
+
+    def __getitem__(self, name: str):
+        with self._locks[name]:
+            if name not in self._made:
+                try:
+                    self._made[name] = self._makers[name]()
+                except OSError as exc:
+                    raise media_cache.MediaError(str(exc)) from exc
+            return self._made[name]
+
+    def names(self) -> list:
+        return list(self._makers)
+
+
 class StreamServer(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, port: int, media: dict, limits: Limits, stopping: threading.Event,
+    def __init__(self, port: int, media: MediaStore, limits: Limits, stopping: threading.Event,
                  verbose: bool = False, tls_context: ssl.SSLContext = None):
         super().__init__((LOOPBACK, port), StreamHandler)
         self.media = media
@@ -67,7 +107,6 @@ class StreamServer(ThreadingHTTPServer):
         self.sessions = SessionBook(limits.max_sessions)
         self.slots = threading.BoundedSemaphore(limits.max_connections)
         self.scheme = "http"
-        self.hls_dir = None  # set before serving
         if tls_context is not None:
             # The handshake happens in the connection's own thread: a client that never
             # completes it must not hold up the accepting loop.
@@ -83,20 +122,6 @@ class StreamServer(ThreadingHTTPServer):
         # Clients that reject the certificate or hang up early are what the tests are about.
         if self.verbose:
             super().handle_error(request, client_address)
-
-
-def load_media(media_dir: str) -> dict:
-    recipes = {"tone": media_cache.ToneRecipe(440, 128, 30),
-               "tone320": media_cache.ToneRecipe(440, 320, 30),
-               "melody": media_cache.MelodyRecipe(128, 4)}
-    for codec in ("vorbis", "opus", "flac"):
-        for song in (1, 2):
-            recipes[f"{codec}-song{song}"] = media_cache.OggChainRecipe(codec, song)
-    media = {}
-    for name, recipe in recipes.items():
-        with open(media_cache.ensure(media_dir, recipe), "rb") as file:
-            media[name] = file.read()
-    return media
 
 
 def _write_port_file(path: str, port: int) -> None:
@@ -133,7 +158,7 @@ def _parse_args(argv):
     parser.add_argument("--closed-port", action="store_true",
                         help="print a loopback port on which nothing listens, and exit")
     parser.add_argument("--make-media", action="store_true",
-                        help="make the media files in --media-dir, print their paths, and exit")
+                        help="make all the media in --media-dir, print their sizes, and exit")
     parser.add_argument("--verbose", action="store_true", help="log every request to stderr")
     return parser.parse_args(argv)
 
@@ -143,15 +168,16 @@ def main(argv=None) -> int:
     if args.closed_port:
         print(find_closed_port(), flush=True)
         return 0
+    media = MediaStore(args.media_dir)
     try:
-        media = load_media(args.media_dir)
-        hls_dir = playlists.ensure_hls(args.media_dir)
-    except (media_cache.MediaError, OSError) as exc:
+        made = {name: media[name] for name in (media.names() if args.make_media else [DEMO_MEDIA])}
+    except media_cache.MediaError as exc:
         print(f"stream_server: cannot make the media: {exc}", file=sys.stderr)
         return 1
     if args.make_media:
         print(json.dumps({"media_dir": os.path.abspath(args.media_dir),
-                          "sizes": {name: len(data) for name, data in media.items()}}))
+                          "sizes": {name: len(data) for name, data in made.items()
+                                    if isinstance(data, bytes)}}))
         return 0
 
     limits = Limits(max_connections=args.max_connections, max_response_s=args.max_response_s,
@@ -171,8 +197,6 @@ def main(argv=None) -> int:
             server.server_close()
         return 1
 
-    for server in servers:
-        server.hls_dir = hls_dir
     stop_requested = threading.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):
         signal.signal(signum, lambda *_: stop_requested.set())

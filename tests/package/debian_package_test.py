@@ -1,0 +1,118 @@
+"""Builds the Debian package once, then checks what it ships and declares, what lintian says,
+and that the program it installs starts from a scratch root far enough to show its window."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BUILD_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts",
+                            "build-package.sh")
+APP_ID = "example.telvaro.Velmora"
+HICOLOR_SIZES = (16, 24, 32, 48, 64, 128, 256)
+SHIPPED = {"usr/bin/velmora", f"usr/share/applications/{APP_ID}.desktop",
+           f"usr/share/metainfo/{APP_ID}.metainfo.xml", "usr/share/man/man1/velmora.1.gz",
+           "usr/share/doc/velmora/copyright", "usr/share/doc/velmora/changelog.gz",
+           *(f"usr/share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png"
+             for size in HICOLOR_SIZES)}
+# What the program loads by name at run time, which no library link reveals; the rest of its
+# dependencies are the libraries it links.
+RUNTIME_PACKAGES = {"gstreamer1.0-plugins-base", "gstreamer1.0-plugins-good",
+                    "gstreamer1.0-plugins-bad", "gstreamer1.0-pulseaudio", "glib-networking",
+                    "fonts-noto-cjk"}
+BUILD_TIMEOUT_S = 840
+TOOL_TIMEOUT_S = 180
+WINDOW_TIMEOUT_S = 30
+POLL_S = 0.2
+QUIT_TIMEOUT_S = 10
+MPRIS = ("--dest=org.mpris.MediaPlayer2.velmora", "/org/mpris/MediaPlayer2")
+
+
+def _run(*command, timeout_s=TOOL_TIMEOUT_S, env=None):
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout_s, env=env,
+                          check=False)
+
+
+class DebianPackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        started = time.monotonic()
+        built = _run(BUILD_SCRIPT, os.environ["VELMORA_PACKAGE_DIR"], timeout_s=BUILD_TIMEOUT_S)
+        if built.returncode != 0:
+            raise AssertionError(f"package build failed:\n{built.stderr}")
+        cls.deb = built.stdout.strip().splitlines()[-1]
+        print(f"built {cls.deb} in {time.monotonic() - started:.0f} s", file=sys.stderr)
+
+    def field(self, name):
+        return _run("dpkg-deb", "--field", self.deb, name).stdout.strip()
+
+    def test_the_package_carries_the_project_version_and_its_runtime(self):
+        self.assertEqual(self.field("Version"), os.environ["VELMORA_VERSION"])
+        self.assertTrue(self.deb.endswith(f"/velmora_{os.environ['VELMORA_VERSION']}_amd64.deb"))
+        depends = {item.split()[0] for item in self.field("Depends").split(", ")}
+        self.assertEqual({name for name in depends if not name.startswith("lib")},
+                         RUNTIME_PACKAGES)
+        self.assertIn("libqt6widgets6", depends, "the shared libraries come from shlibs")
+
+    def test_it_ships_the_program_and_its_desktop_files_only(self):
+        entries = [line.split(maxsplit=5) for line in
+                   _run("dpkg-deb", "--contents", self.deb).stdout.splitlines()]
+        paths = [entry[5].split(" -> ")[0].removeprefix("./") for entry in entries]
+        files = {path for (mode, *_), path in zip(entries, paths) if not mode.startswith("d")}
+        self.assertEqual(files, SHIPPED)
+        strays = [path for path in paths if path.startswith(("usr/local", "home"))]
+        self.assertEqual(strays, [])
+
+    def test_lintian_finds_no_error_and_no_warning(self):
+        changes = self.deb.removesuffix(".deb") + ".changes"
+        checked = _run("lintian", "--fail-on", "error,warning", changes)
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+
+    def test_the_installed_program_shows_its_window_and_quits_when_asked(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            root = os.path.join(scratch, "root")
+            unpacked = _run("dpkg", "-x", self.deb, root)
+            self.assertEqual(unpacked.returncode, 0, unpacked.stderr)
+            runtime = os.path.join(scratch, "runtime")
+            os.mkdir(runtime, 0o700)
+            with subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                  stdout=subprocess.PIPE, text=True) as bus:
+                try:
+                    env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(),
+                               QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=runtime,
+                               HOME=scratch,
+                               XDG_DATA_DIRS=os.path.join(root, "usr", "share") + ":/usr/share")
+                    self.start_and_quit(os.path.join(root, "usr", "bin", "velmora"), env)
+                finally:
+                    bus.terminate()
+
+    def start_and_quit(self, program, env):
+        with subprocess.Popen([program], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True) as player:
+            try:
+                # The program joins the session bus once its main window is shown.
+                deadline = time.monotonic() + WINDOW_TIMEOUT_S
+                entry = None
+                while player.poll() is None and time.monotonic() < deadline:
+                    answer = _run("dbus-send", "--session", "--print-reply", *MPRIS,
+                                  "org.freedesktop.DBus.Properties.Get",
+                                  "string:org.mpris.MediaPlayer2", "string:DesktopEntry", env=env)
+                    if answer.returncode == 0:
+                        entry = answer.stdout
+                        break
+                    time.sleep(POLL_S)
+                self.assertIn(f'"{APP_ID}"', entry or "", f"no window within {WINDOW_TIMEOUT_S} s")
+                _run("dbus-send", "--session", "--print-reply", *MPRIS,
+                     "org.mpris.MediaPlayer2.Quit", env=env)
+                self.assertEqual(player.wait(QUIT_TIMEOUT_S), 0)
+            finally:
+                if player.poll() is None:
+                    player.kill()
+                print(player.stdout.read(), file=sys.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
