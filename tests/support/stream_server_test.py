@@ -248,6 +248,8 @@ def _song_starts(answer, count: int) -> _SongStarts:
             starts.offsets.append(at)
             starts.arrivals.append(time.monotonic())
             at += len(BEGINNING_PAGE)
+    # One read may bring several songs: only the first count are asked for.
+    del starts.offsets[count:], starts.arrivals[count:]
     return starts
 
 
