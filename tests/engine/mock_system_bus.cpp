@@ -70,11 +70,12 @@ void MockSystemBus::start(Services services) {
     dir_ = pattern;
     socket_ = dir_ + "/bus";
     const std::string config = dir_ + "/bus.conf";
-    std::ofstream(config) << "<busconfig><type>system</type><listen>unix:path=" << socket_
-                          << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                          << "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                          << "<allow own=\"*\"/></policy>"
-                          << "</busconfig>\n";
+    std::ofstream(config)
+        << "<busconfig><type>system</type><listen>unix:path=" << socket_
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+        << "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+        << "<allow own=\"*\"/></policy>"
+        << "</busconfig>\n";
     children_.push_back(
         spawn({"/usr/bin/dbus-daemon", "--nofork", "--nosyslog", "--config-file=" + config}));
     const auto deadline = Clock::now() + 5s;
