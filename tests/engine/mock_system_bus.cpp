@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +71,19 @@ void MockSystemBus::start(Services services) {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     socket_ = dir_ + "/bus";
+    setenv(kAddressVariable, ("unix:path=" + socket_).c_str(), 1);
+    if (services == Services::Nowhere) {
+        return;
+    }
+    if (services == Services::Mute) {
+        muteSocket_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        socket_.copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(bind(muteSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(muteSocket_, 16), 0);
+        return;
+    }
     const std::string config = dir_ + "/bus.conf";
     std::ofstream(config)
         << "<busconfig><type>system</type><listen>unix:path=" << socket_
@@ -83,7 +98,6 @@ void MockSystemBus::start(Services services) {
         std::this_thread::sleep_for(10ms);
     }
     ASSERT_TRUE(std::filesystem::exists(socket_)) << "no private system bus";
-    setenv(kAddressVariable, ("unix:path=" + socket_).c_str(), 1);
     if (services == Services::None) {
         return;
     }
@@ -103,12 +117,11 @@ MockSystemBus::~MockSystemBus() {
         kill(*child, SIGTERM);
         reap(*child, kStopTimeout);  // timeout passes SIGTERM on to its child
     }
+    if (muteSocket_ >= 0) {
+        close(muteSocket_);
+    }
     unsetenv(kAddressVariable);
     std::filesystem::remove_all(dir_);
-}
-
-void MockSystemBus::pointNowhere() {
-    setenv(kAddressVariable, "unix:path=/nonexistent/velmora-no-bus", 1);
 }
 
 void MockSystemBus::emit(const std::vector<std::string>& changes) const {

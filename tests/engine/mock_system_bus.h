@@ -12,16 +12,18 @@ namespace velmora::engine::testing {
 
 class MockSystemBus {
   public:
-    enum class Services { None, LogindAndNetworkManager };
+    enum class Services {
+        Nowhere,  // the address names no socket
+        Mute,     // a socket that takes connections and never answers
+        None,     // a bus with no one on it
+        LogindAndNetworkManager,
+    };
 
     // Waits until the services own their names; fails the test when they cannot start.
     explicit MockSystemBus(Services services);
     ~MockSystemBus();  // stops every process it started, then the bus
     MockSystemBus(const MockSystemBus&) = delete;
     MockSystemBus& operator=(const MockSystemBus&) = delete;
-
-    // Gives DBUS_SYSTEM_BUS_ADDRESS a bus that is not there, until the destructor.
-    static void pointNowhere();
 
     // Each of these is the mock's D-Bus calls, made at once (in parallel)
     // and waited for: "wake" (logind: PrepareForSleep(false)) or
@@ -34,6 +36,7 @@ class MockSystemBus {
     std::string dir_;
     std::string socket_;
     std::vector<pid_t> children_;  // the daemon first
+    int muteSocket_ = -1;
 };
 
 }  // namespace velmora::engine::testing
