@@ -20,6 +20,8 @@ namespace velmora::engine {
 // Construct and destroy on the context's thread; onBack runs there.
 class NetworkReturn {
   public:
+    // One event's reports come within tens of milliseconds of each other;
+    // the wait is spent out of the second in which the sound should be back.
     static constexpr int kQuietMs = 150;
     static constexpr int kLongestWaitMs = 500;
 
