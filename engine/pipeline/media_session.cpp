@@ -353,6 +353,12 @@ Break MediaSession::makeBreak(Break::Cause cause, Failure failure, bool networkL
     return broken;
 }
 
+Break MediaSession::cutOff() {
+    watch_.reset();
+    sampler_.reset();
+    return makeBreak(Break::Cause::NetworkBack, Failure{FailureKind::ConnectionLost, 0, {}}, true);
+}
+
 void MediaSession::breakOff(const Break& broken) {
     // Nothing more comes from this opening; the observer may destroy it.
     watch_.reset();

@@ -63,6 +63,10 @@ class MediaSession {
     void setVolume(double volume);
     // Plays the media again from its start.
     void restart();
+    // Ends the opening because the network under it came back changed, and
+    // returns how it stood, for the recovery to decide on; the observer hears
+    // nothing of it, and the session delivers nothing more.
+    Break cutOff();
 
     bool played() const { return played_; }
     bool prerolled() const { return prerolled_; }

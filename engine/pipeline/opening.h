@@ -30,6 +30,9 @@ struct Break {
         Deadline,       // a phase's deadline ran out without progress
         StreamEnded,    // a network stream ended: a live one, or one cut short
         NothingPlayed,  // the media ended before any sound: not audio
+        // The machine woke from sleep or moved to another network: the
+        // connection held, though silent about it, is presumed dead.
+        NetworkBack,
     };
     Cause cause = Cause::Error;
     Failure failure;

@@ -28,7 +28,8 @@ EnginePlayer::EnginePlayer(const playback::PlayerSettings& settings, EngineOptio
       stateWorker_(pluginPreloader()),
       // The whole failover gets the time one dead stream takes to be given up.
       recovery_(context_, options_.reconnect, options_.stallTimeoutMs,
-                [this](const Step& step) { act(step); }) {}
+                [this](const Step& step) { act(step); }),
+      networkReturn_(context_, [this] { onNetworkBack(); }) {}
 
 EnginePlayer::~EnginePlayer() {
     events_.setListener(nullptr);
@@ -167,6 +168,22 @@ std::string EnginePlayer::title() const {
         return session_->title();
     }
     return recovery_.current().title;
+}
+
+// ---- the network under the stream ---------------------------------------------------------
+
+void EnginePlayer::onNetworkBack() {
+    // Paused or stopped, no connection is worth mending: play() opens anew
+    // when it has to. A first opening still connecting goes on as it is.
+    if (intent_ != Intent::Play || address_.kind != MediaAddress::Kind::Network) {
+        return;
+    }
+    if (session_ && (session_->played() || recovery_.reconnecting())) {
+        recovery_.broken(session_->cutOff(), true);
+    } else if (!session_ && !fetch_) {
+        recovery_.networkBack();
+    }
+    events_.deliver();
 }
 
 // ---- what the recovery decides ----------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "engine/player/listener_queue.h"
 #include "engine/player/recovery.h"
 #include "engine/runtime/main_context.h"
+#include "engine/runtime/network_return.h"
 #include "engine/runtime/state_worker.h"
 #include "engine/stations/media_address.h"
 #include "engine/stations/playlist_fetch.h"
@@ -55,6 +56,7 @@ class EnginePlayer final : public playback::Player,
     void onEnded() override;
     void onBroken(const Break& broken) override;
 
+    void onNetworkBack();
     void act(const Step& step);
     void openSession(const Opening& opening);
     void startFetch(const Candidate& candidate, bool fromStream);
@@ -81,6 +83,8 @@ class EnginePlayer final : public playback::Player,
     Recovery recovery_;
     std::unique_ptr<MediaSession> session_;
     std::unique_ptr<PlaylistFetch> fetch_;
+    // Last: it stops calling before anything it reaches is gone.
+    NetworkReturn networkReturn_;
 };
 
 }  // namespace velmora::engine

@@ -80,6 +80,7 @@ bool Recovery::isLoss(const Break& broken) const {
         case Break::Cause::Deadline:
             return broken.played || reconnecting_;
         case Break::Cause::StreamEnded:
+        case Break::Cause::NetworkBack:
             return true;
         case Break::Cause::NothingPlayed:
             return reconnecting_;
@@ -121,6 +122,10 @@ void Recovery::lose(const Break& broken, bool wanted) {
         return;
     }
     reconnecting_ = true;
+    if (broken.cause == Break::Cause::NetworkBack) {
+        networkBack();
+        return;
+    }
     const std::int64_t nowMs = timers_.nowMs();
     const std::optional<int> delayMs = policy_.nextDelayMs(nowMs);
     if (!delayMs) {
@@ -139,9 +144,20 @@ void Recovery::lose(const Break& broken, bool wanted) {
     act_(step);
 }
 
+void Recovery::networkBack() {
+    if (!reconnecting_) {
+        return;
+    }
+    // Not an attempt of the backoff: the network that failed the old
+    // connection, if any did, is back, and waiting on would only add silence.
+    retry_.disarm();
+    reconnectNow();
+}
+
 void Recovery::reconnectNow() {
     Step step = stepOf(Step::Kind::Open, current_, openingOf(current_));
-    step.attempt = policy_.attempt();
+    // Never the first opening's "connecting": the stream is being mended.
+    step.attempt = std::max(1, policy_.attempt());
     act_(step);
 }
 

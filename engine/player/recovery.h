@@ -60,6 +60,10 @@ class Recovery {
     void playing();
     // The opening broke off; wanted: the user means it to be playing.
     void broken(const Break& broken, bool wanted);
+    // The network is usable again after a sleep or a change: a stream that
+    // waits to reconnect reconnects now. (One that plays is cut off by the
+    // player and comes here through broken(), with a NetworkBack break.)
+    void networkBack();
     // A playlist fetch for candidate is done.
     void fetched(const Candidate& candidate, bool fromStream, const FetchedBody& body);
 

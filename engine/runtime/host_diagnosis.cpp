@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/runtime/gst_handles.h"
+#include "engine/runtime/thread_default.h"
 
 namespace velmora::engine {
 namespace {
@@ -23,21 +24,6 @@ struct SourceDestroy {
     }
 };
 using SourcePtr = std::unique_ptr<GSource, SourceDestroy>;
-
-// GIO dispatches an asynchronous call's callback on the thread-default
-// context of the thread that started it, so every call starts inside one.
-class ThreadDefault {
-  public:
-    explicit ThreadDefault(GMainContext* context) : context_(context) {
-        g_main_context_push_thread_default(context_);
-    }
-    ~ThreadDefault() { g_main_context_pop_thread_default(context_); }
-    ThreadDefault(const ThreadDefault&) = delete;
-    ThreadDefault& operator=(const ThreadDefault&) = delete;
-
-  private:
-    GMainContext* context_;
-};
 
 Failure connectFailure(const GError* error) {
     if (error->domain == G_TLS_ERROR) {

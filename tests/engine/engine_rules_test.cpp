@@ -12,8 +12,10 @@
 #include "engine/pipeline/network_health.h"
 #include "engine/player/failure.h"
 #include "engine/player/reconnect_policy.h"
+#include "engine/player/recovery.h"
 #include "engine/stations/media_address.h"
 #include "engine/texts/stream_title.h"
+#include "manual_timers.h"
 #include "playback/url_box_rules.h"
 
 namespace velmora::engine {
@@ -108,6 +110,31 @@ TEST(ReconnectPolicyTest, DoublesFromOneSecondCapsAndGivesUpWhenTheTimeIsSpent) 
     policy.reset();
     EXPECT_EQ(policy.nextDelayMs(nowMs), 1000);
     EXPECT_EQ(policy.attempt(), 1);
+}
+
+// With nothing lost the network coming back changes nothing; a wait to
+// reconnect it ends at once, uncounted, and the wait's deadline opens nothing.
+TEST(RecoveryTest, TheNetworkBackEndsAReconnectsWaitOnce) {
+    ManualTimers timers;
+    std::vector<Step> steps;
+    Recovery recovery(timers, ReconnectLimits{}, 15000,
+                      [&](const Step& step) { steps.push_back(step); });
+    recovery.begin(readMediaAddress("http://127.0.0.1/live"));
+    recovery.playing();
+    recovery.networkBack();
+    ASSERT_EQ(steps.size(), 1u);
+    Break lost;
+    lost.cause = Break::Cause::StreamEnded;
+    lost.played = lost.hadData = true;
+    recovery.broken(lost, true);
+    ASSERT_EQ(steps.back().kind, Step::Kind::Wait);
+    timers.advance(100);
+    recovery.networkBack();
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_EQ(steps.back().kind, Step::Kind::Open);
+    EXPECT_EQ(steps.back().attempt, 1);
+    timers.advance(ReconnectLimits{}.maxDelayMs);
+    EXPECT_EQ(steps.size(), 3u);
 }
 
 TEST(ReconnectPolicyTest, OnlySteadyPlayingStartsTheCountOver) {

@@ -29,6 +29,7 @@ routes (GET; HEAD too for files):
   /stall                 the tone's headers, then no byte at all (any stream: stall_after=0)
   /no-answer             reads the request, never answers; closes after the stall limit
                          (delay_ms=N is the milder kind: it answers in the end)
+  /requests?log=K        what requests tagged log=K asked for (see log=K)
   /status/CODE           an error answer, CODE 400..599 (e.g. /status/404, /status/500)
   /redirect?hops=N&to=P  a chain of N redirects (code=301|302|303|307|308) ending at path P
   /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
@@ -49,6 +50,8 @@ query parameters (files, /live and /live.ogg):
                 length announced, N bytes, then silence)
   range=0       ignore Range requests (no Accept-Ranges), as some servers do: with
                 drop_after and session=K the file is resent whole after the drop
+  log=K         record the request's Range header ("-" without) under K; /requests?log=K
+                lists them, one a line
   gone=N        with session=K: the N connections after the faulty ones answer 404, as
                 Icecast does while a mount has no source, then it streams again
 files only:
@@ -180,6 +183,9 @@ class StreamHandler(BaseHTTPRequestHandler):
             self.server.slots.release()
 
     def _route(self, path: str, query: Query, head: bool):
+        log = query.text("log")
+        if log is not None and path != "/requests":
+            self.server.requests.add(log, self.headers.get("Range") or "-")
         files = {"/tone.mp3": "tone", "/tone320.mp3": "tone320", "/melody.mp3": "melody"}
         if path in files:
             repeat = query.number("repeat", 1, low=1, high=64)
@@ -212,6 +218,8 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._redirect(302, "/redirect-loop?back=1" if back else "/redirect-loop", head)
         elif path == "/refused":
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
+        elif path == "/requests":
+            self._plain(200, "".join(f"{line}\n" for line in self.server.requests.lines(log)), head)
         elif path == "/":
             self._plain(200, ROUTES_HELP + ogg_chain.ROUTES_HELP + playlists.ROUTES_HELP, head)
         elif playlists.serve(self, path, query, head, find_closed_port):

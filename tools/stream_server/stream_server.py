@@ -94,6 +94,26 @@ class MediaStore:
         return list(self._makers)
 
 
+class RequestLog:
+    """The Range header of each request tagged log=K, per key, for a test to read back."""
+
+    def __init__(self, capacity: int):
+        self._capacity = capacity
+        self._lines = OrderedDict()
+        self._lock = threading.Lock()
+
+    def add(self, key: str, line: str) -> None:
+        with self._lock:
+            lines = self._lines.pop(key, [])
+            self._lines[key] = (lines + [line])[-self._capacity:]
+            while len(self._lines) > self._capacity:
+                self._lines.popitem(last=False)
+
+    def lines(self, key: str) -> list:
+        with self._lock:
+            return list(self._lines.get(key, []))
+
+
 class StreamServer(ThreadingHTTPServer):
     daemon_threads = True
 
@@ -105,6 +125,7 @@ class StreamServer(ThreadingHTTPServer):
         self.verbose = verbose
         self.stopping = stopping
         self.sessions = SessionBook(limits.max_sessions)
+        self.requests = RequestLog(limits.max_sessions)
         self.slots = threading.BoundedSemaphore(limits.max_connections)
         self.scheme = "http"
         if tls_context is not None:

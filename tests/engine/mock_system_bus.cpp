@@ -1,0 +1,156 @@
+#include "mock_system_bus.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace velmora::engine::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kAddressVariable[] = "DBUS_SYSTEM_BUS_ADDRESS";
+// Every process this starts ends by this bound, whatever the test does.
+constexpr char kLifeBound[] = "120";
+constexpr char kCallBound[] = "10";
+constexpr auto kStopTimeout = 3s;
+
+// Waits for pid to end within timeout, then kills it; its exit code, or -1.
+int reap(pid_t pid, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Starts args[0] with a bound on its life; its output goes nowhere.
+pid_t spawn(std::vector<std::string> args) {
+    args.insert(args.begin(), {"/usr/bin/timeout", kLifeBound});
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0) << args[2];
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+}  // namespace
+
+MockSystemBus::MockSystemBus(Services services) { start(services); }
+
+void MockSystemBus::start(Services services) {
+    char pattern[] = "/tmp/velmora-system-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    socket_ = dir_ + "/bus";
+    setenv(kAddressVariable, ("unix:path=" + socket_).c_str(), 1);
+    if (services == Services::Nowhere) {
+        return;
+    }
+    if (services == Services::Mute) {
+        muteSocket_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        socket_.copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(bind(muteSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(muteSocket_, 16), 0);
+        return;
+    }
+    const std::string config = dir_ + "/bus.conf";
+    std::ofstream(config)
+        << "<busconfig><type>system</type><listen>unix:path=" << socket_
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+        << "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+        << "<allow own=\"*\"/></policy>"
+        << "</busconfig>\n";
+    children_.push_back(
+        spawn({"/usr/bin/dbus-daemon", "--nofork", "--nosyslog", "--config-file=" + config}));
+    const auto deadline = Clock::now() + 5s;
+    while (!std::filesystem::exists(socket_) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(std::filesystem::exists(socket_)) << "no private system bus";
+    if (services == Services::None) {
+        return;
+    }
+    for (const char* name : {"logind", "networkmanager"}) {
+        children_.push_back(
+            spawn({VELMORA_SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", name}));
+    }
+    for (const char* name : {"org.freedesktop.login1", "org.freedesktop.NetworkManager"}) {
+        const pid_t wait =
+            spawn({"/usr/bin/gdbus", "wait", "--system", "--timeout", kCallBound, name});
+        ASSERT_EQ(reap(wait, 15s), 0) << name << " did not come up";
+    }
+}
+
+MockSystemBus::~MockSystemBus() {
+    for (auto child = children_.rbegin(); child != children_.rend(); ++child) {
+        kill(*child, SIGTERM);
+        reap(*child, kStopTimeout);  // timeout passes SIGTERM on to its child
+    }
+    if (muteSocket_ >= 0) {
+        close(muteSocket_);
+    }
+    unsetenv(kAddressVariable);
+    std::filesystem::remove_all(dir_);
+}
+
+void MockSystemBus::emit(const std::vector<std::string>& changes) const {
+    std::vector<pid_t> calls;
+    for (const std::string& change : changes) {
+        const bool wake = change == "wake";
+        std::vector<std::string> args = {
+            "/usr/bin/gdbus",
+            "call",
+            "--system",
+            "--dest",
+            wake ? "org.freedesktop.login1" : "org.freedesktop.NetworkManager",
+            "--object-path",
+            wake ? "/org/freedesktop/login1" : "/org/freedesktop/NetworkManager",
+            "--method"};
+        if (wake) {
+            args.insert(args.end(),
+                        {"org.freedesktop.DBus.Mock.EmitSignal", "org.freedesktop.login1.Manager",
+                         "PrepareForSleep", "b", "[<false>]"});
+        } else {
+            args.insert(args.end(), {"org.freedesktop.DBus.Mock.SetConnectivity",
+                                     change.substr(change.find('=') + 1)});
+        }
+        const pid_t pid = spawn(std::move(args));
+        calls.push_back(pid);
+    }
+    for (const pid_t call : calls) {
+        EXPECT_EQ(reap(call, 15s), 0) << "a call on the mock failed";
+    }
+}
+
+}  // namespace velmora::engine::testing

@@ -1,0 +1,214 @@
+// The player mends its connection at once when the machine wakes or the
+// network changes: logind and NetworkManager mocked on a private system bus,
+// the loopback stream server, a capturing sink, the test's thread as the
+// user-interface thread.
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/player/media_player_factory.h"
+#include "engine_test_support.h"
+#include "mock_system_bus.h"
+
+namespace velmora::engine::testing {
+namespace {
+
+namespace ps = playback::play_state;
+using Services = MockSystemBus::Services;
+
+constexpr auto kMaxCall = 100ms;  // as for every call on the player
+constexpr auto kStartTimeout = 5s;
+constexpr auto kSoundBack = 1s;
+constexpr auto kQuiet = 1s;  // a second reconnect, or a wrong one, would come within this
+constexpr std::size_t kHeardFrames = 8820;  // 0.2 s at 44.1 kHz
+constexpr int kRateHz = 44100;
+constexpr double kFileSeconds = 6;
+constexpr int kFileBytes = 96000;  // kFileSeconds of the tone at 128 kbit/s
+
+class NetworkBackTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // A GLib critical (a wrong unref, a bad cast) is a bug: stop there.
+        g_log_set_always_fatal(
+            static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
+        // The first pipeline of a process loads plugins, before any call is timed.
+        EngineOptions options;
+        options.audioOutput = nullOutput();
+        auto first = createMediaPlayer({}, std::move(options));
+        first->setURL(StreamServer::mediaFile("tone-440hz-128k"));
+        ASSERT_TRUE(runUntil([&] { return first->playState() == ps::Playing; }, kStartTimeout));
+    }
+    void TearDown() override {
+        if (player) {
+            player->setListener(nullptr);
+        }
+        const auto start = Clock::now();
+        player.reset();
+        EXPECT_LT(Clock::now() - start, 2s) << "closing the player waited";
+    }
+
+    // Plays url with the system bus as the test set it up; counts the openings.
+    void play(const std::string& url, EngineOptions options = {}) {
+        options.audioOutput = sound.output();
+        options.audioOutput.make = [this, make = options.audioOutput.make] {
+            ++openings;
+            return make();
+        };
+        const auto start = Clock::now();
+        player = createMediaPlayer({}, std::move(options));
+        listener = std::make_unique<RecordingListener>(*player);
+        player->setListener(listener.get());
+        player->setURL(url);
+        EXPECT_LT(Clock::now() - start, kMaxCall) << "making the player waited";
+        ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
+        ASSERT_TRUE(hearsTone());
+    }
+
+    bool hearsTone() {
+        return runUntil([&] { return sound.toneShare(440, 0.5) > 0.9; }, kStartTimeout);
+    }
+
+    // Emits changes; then a new connection plays within kSoundBack, without a
+    // notice or any status but "playing".
+    void expectSoundBackAfter(const std::vector<std::string>& changes) {
+        const int openingsBefore = openings;
+        const std::size_t eventsBefore = listener->events().size();
+        const auto changed = Clock::now();
+        bus->emit(changes);
+        ASSERT_TRUE(runUntil([&] { return openings > openingsBefore; }, kSoundBack));
+        const std::size_t framesAtReopen = sound.frameCount();
+        ASSERT_TRUE(runUntil([&] { return sound.frameCount() > framesAtReopen + kHeardFrames; },
+                             kSoundBack));
+        const auto backMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - changed).count();
+        std::printf("sound back %lld ms after the change (%zu frames heard)\n",
+                    static_cast<long long>(backMs), kHeardFrames);
+        EXPECT_LT(backMs, std::chrono::milliseconds(kSoundBack).count());
+        EXPECT_TRUE(hearsTone());
+        runFor(kQuiet);
+        EXPECT_EQ(openings, openingsBefore + 1) << "one reconnect for the burst";
+        for (std::size_t i = eventsBefore; i < listener->events().size(); ++i) {
+            EXPECT_EQ(listener->events()[i].state, ps::Playing) << listener->events()[i].status;
+        }
+        EXPECT_TRUE(listener->notices().empty());
+    }
+
+    // The Range header of each request tagged log=key, "-" for none.
+    std::vector<std::string> requests(const std::string& key) const {
+        const std::string command =
+            std::string(VELMORA_PYTHON) +
+            " -c 'import sys,urllib.request as u;"
+            "print(u.urlopen(sys.argv[1],timeout=5).read().decode(),end=\"\")' " +
+            server.url("/requests?log=" + key);
+        std::vector<std::string> lines;
+        if (FILE* output = popen(command.c_str(), "r")) {
+            char line[128];
+            while (std::fgets(line, sizeof line, output) != nullptr) {
+                lines.emplace_back(line, std::string(line).find('\n'));
+            }
+            pclose(output);
+        }
+        return lines;
+    }
+
+    StreamServer server;
+    SoundCapture sound;
+    std::optional<MockSystemBus> bus;  // outlives the player
+    std::unique_ptr<playback::Player> player;
+    std::unique_ptr<RecordingListener> listener;
+    int openings = 0;
+};
+
+TEST_F(NetworkBackTest, WakingFromSleepReconnectsALiveStreamAtOnce) {
+    bus.emplace(Services::LogindAndNetworkManager);
+    play(server.url("/live?log=wake"));
+    expectSoundBackAfter({"wake"});
+    EXPECT_EQ(requests("wake"), (std::vector<std::string>{"-", "-"}));
+}
+
+TEST_F(NetworkBackTest, WakingFromSleepCutsAReconnectsWaitShort) {
+    bus.emplace(Services::LogindAndNetworkManager);
+    EngineOptions slowRetries;
+    slowRetries.reconnect.firstDelayMs = 10000;
+    play(server.url("/live?drop_after=24000&session=retry&log=retry"), slowRetries);
+    ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Reconnecting; }, kStartTimeout));
+    const auto woke = Clock::now();
+    bus->emit({"wake"});
+    ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kSoundBack));
+    EXPECT_LT(Clock::now() - woke, kSoundBack);
+    EXPECT_TRUE(hearsTone());
+    EXPECT_EQ(requests("retry").size(), 2u);
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(NetworkBackTest, WakingFromSleepResumesAFileWhereItWas) {
+    bus.emplace(Services::LogindAndNetworkManager);
+    play(server.url("/truncated.mp3?bytes=" + std::to_string(kFileBytes) + "&log=file"));
+    runFor(2s);
+    expectSoundBackAfter({"wake"});
+    ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Stopped; }, 10s));
+    // Started over, it would play the 2 s before the wake twice.
+    EXPECT_NEAR(static_cast<double>(sound.frameCount()) / kRateHz, kFileSeconds, 0.5);
+    const std::vector<std::string> asked = requests("file");
+    ASSERT_GE(asked.size(), 2u);
+    EXPECT_EQ(asked.front(), "-");
+    EXPECT_TRUE(asked.back().starts_with("bytes=")) << asked.back();
+}
+
+TEST_F(NetworkBackTest, PausedOrStoppedNothingReconnects) {
+    bus.emplace(Services::LogindAndNetworkManager);
+    play(server.url("/live?log=held"));
+    player->controls().pause();
+    bus->emit({"wake", "connectivity=4"});
+    runFor(kQuiet);
+    EXPECT_EQ(openings, 1);
+    EXPECT_EQ(player->playState(), ps::Paused);
+    player->controls().play();  // a short pause: on from the buffer, as before
+    runFor(500ms);
+    EXPECT_EQ(player->playState(), ps::Playing);
+    player->controls().stop();
+    bus->emit({"wake", "connectivity=1"});
+    bus->emit({"connectivity=4"});
+    runFor(kQuiet);
+    EXPECT_EQ(openings, 1);
+    EXPECT_EQ(player->playState(), ps::Stopped);
+    EXPECT_EQ(requests("held").size(), 1u);
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(NetworkBackTest, ANetworkChangeReconnectsOncePerBurst) {
+    bus.emplace(Services::LogindAndNetworkManager);
+    play(server.url("/live?log=change"));
+    // The network going is no reason to reconnect; its coming back is.
+    bus->emit({"connectivity=1"});
+    runFor(kQuiet);
+    EXPECT_EQ(openings, 1);
+    expectSoundBackAfter({"connectivity=4"});
+    // A wake brings logind's signal and NetworkManager's change together.
+    bus->emit({"connectivity=1"});
+    expectSoundBackAfter({"connectivity=4", "wake"});
+    EXPECT_EQ(requests("change").size(), 3u);
+}
+
+TEST_F(NetworkBackTest, WithoutASystemBusOrItsServicesPlaysAsBefore) {
+    for (const Services services : {Services::Nowhere, Services::Mute, Services::None}) {
+        SCOPED_TRACE(static_cast<int>(services));
+        bus.emplace(services);
+        play(server.url("/live"));  // the player is made and closed without waiting
+        runFor(kQuiet);
+        EXPECT_EQ(player->playState(), ps::Playing);
+        EXPECT_EQ(openings, 1);
+        EXPECT_TRUE(listener->notices().empty());
+        TearDown();
+        bus.reset();
+        openings = 0;
+    }
+}
+
+}  // namespace
+}  // namespace velmora::engine::testing
