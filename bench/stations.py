@@ -35,9 +35,8 @@ def icy(charset: str, *titles: str) -> str:
     return "/live?" + urllib.parse.urlencode(query)
 
 
-def ogg(codec: str, *titles: str) -> str:
-    query = [("codec", codec), ("chain_s", "4")] + [("title", t) for t in titles]
-    return "/live.ogg?" + urllib.parse.urlencode(query)
+def ogg(codec: str) -> str:
+    return "/live.ogg?codec=" + codec
 
 
 @dataclass(frozen=True)
@@ -66,13 +65,13 @@ ROWS = (
         "Ария - Беспечный ангел"),
     Row("icy-sjis", "MP3, ICY titles in Shift-JIS", icy("shift_jis", "宇多田ヒカル - First Love"),
         "宇多田ヒカル - First Love"),
-    Row("aac-adts", "AAC in ADTS, ICY title", "/live?source=aac", None, mp3=False),
-    Row("ogg-vorbis", "Ogg Vorbis, a chain per song", ogg("vorbis", "One - Vorbis", "Two - Vorbis"),
-        "Two - Vorbis", mp3=False),
-    Row("ogg-opus", "Ogg Opus, a chain per song", ogg("opus", "One - Opus", "Two - Opus"),
-        "Two - Opus", mp3=False),
-    Row("ogg-flac", "Ogg FLAC, a chain per song", ogg("flac", "One - FLAC", "Two - FLAC"),
-        "Two - FLAC", mp3=False),
+    Row("aac-adts", "AAC-LC in ADTS, ICY title", "/live?source=aac&title=AAC+Radio+-+Tone",
+        "AAC Radio - Tone", mp3=False),
+    Row("ogg-vorbis", "Ogg Vorbis, a chain per song", ogg("vorbis"), "Vorbis song 2", mp3=False),
+    Row("ogg-opus", "Ogg Opus, a chain per song", ogg("opus"), "Opus song 2", mp3=False),
+    Row("ogg-flac", "Ogg FLAC, a chain per song", ogg("flac"), "FLAC song 2", mp3=False),
+    Row("ogg-mixed", "Ogg, the codec changing at every song", ogg("mixed"), "Vorbis song 2",
+        mp3=False),
     Row("hls", "HLS (MP3 in MPEG-TS segments)", "/hls/live.m3u8", None, mp3=False),
     Row("pls", "a PLS whose first entry is refused", "/list/pls"),
     Row("m3u", "an M3U with a relative entry", "/list/m3u"),

@@ -40,6 +40,18 @@ class ToneRecipe:
 
 
 @dataclass(frozen=True)
+class AacToneRecipe:
+    """The tone as AAC-LC in ADTS frames, as AAC stations send it."""
+    freq_hz: int
+    bitrate_kbps: int
+    duration_s: int
+
+    def file_name(self) -> str:
+        return (f"tone-{self.freq_hz}hz-{self.bitrate_kbps}k-{self.duration_s}s"
+                f"-v{RECIPE_VERSION}.aac")
+
+
+@dataclass(frozen=True)
 class MelodyRecipe:
     """One pass of the tune encoded, its frames then repeated: the first frame of an encoding
     borrows no bits from before it, so the copies join cleanly, and the demo, which waits for
@@ -100,6 +112,16 @@ def _tone_args(recipe: ToneRecipe, out_path: str) -> list:
         "audiotestsrc", "wave=sine", f"freq={recipe.freq_hz}", "volume=0.5",
         f"samplesperbuffer={samples_per_buffer}", f"num-buffers={buffers}",
         *_encoder_tail(recipe.bitrate_kbps, out_path),
+    ]
+
+
+def _aac_tone_args(recipe: AacToneRecipe, out_path: str) -> list:
+    return [
+        "audiotestsrc", "wave=sine", f"freq={recipe.freq_hz}", "volume=0.5",
+        f"samplesperbuffer={SAMPLE_RATE_HZ // 100}", f"num-buffers={recipe.duration_s * 100}",
+        "!", "audioconvert", "!", f"audio/x-raw,rate={SAMPLE_RATE_HZ},channels={CHANNELS}",
+        "!", "voaacenc", f"bitrate={recipe.bitrate_kbps * 1000}", "!", "aacparse", "!",
+        "audio/mpeg,stream-format=adts", "!", "filesink", f"location={out_path}",
     ]
 
 
@@ -168,6 +190,8 @@ def ensure(media_dir: str, recipe) -> str:
         out_path = os.path.join(work, recipe.file_name())
         if isinstance(recipe, ToneRecipe):
             run_encoder(_tone_args(recipe, out_path))
+        elif isinstance(recipe, AacToneRecipe):
+            run_encoder(_aac_tone_args(recipe, out_path))
         elif isinstance(recipe, OggChainRecipe):
             run_encoder(_ogg_chain_args(recipe, out_path))
         else:

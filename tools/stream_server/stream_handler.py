@@ -1,5 +1,6 @@
 """The routes of the loopback stream server: what each URL answers and how the body is sent."""
 
+import math
 import random
 import socket
 import ssl
@@ -14,6 +15,7 @@ import media_cache
 import playlists
 
 LOOPBACK = "127.0.0.1"
+AAC_SECONDS = 30  # the length of the aac source, as the server makes it
 ROUTES_HELP = """\
 routes (GET; HEAD too for files):
   /                      this list, as text/plain
@@ -57,7 +59,7 @@ query parameters (files, /live and /live.ogg):
 files only:
   repeat=N      the file N times over as one body (a long file, e.g. for full speed)
 /live only:
-  source=tone|tone320|melody   what it loops (default tone)
+  source=tone|tone320|melody|aac   what it loops (default tone; aac: the tone in ADTS)
   metaint=N     ICY metadata interval in bytes (default 16000)
   title=T       StreamTitle; repeat the parameter to rotate titles every title_every=N
                 metadata blocks (default 4)
@@ -314,11 +316,14 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._pump(_FileReader(view), self.wfile, delivery)
 
     def _live(self, query: Query, head: bool):
-        bitrates_kbps = {"tone": 128, "tone320": 320, "melody": 128}
+        bitrates_kbps = {"tone": 128, "tone320": 320, "melody": 128, "aac": 128}
         source = query.text("source", "tone")
         if source not in bitrates_kbps:
             raise BadRequest(f"source must be one of {', '.join(bitrates_kbps)}")
         data, bitrate_kbps = self.server.media[source], bitrates_kbps[source]
+        if source == "aac":
+            # ADTS headers ride on top of the encoder's bitrate: pace by the file's own.
+            bitrate_kbps = math.ceil(len(data) * 8 / AAC_SECONDS / 1000)
         delivery = self._delivery(query, default_kbps=bitrate_kbps)
         charset = TITLE_CHARSETS.get(
             query.text("charset", "utf-8").lower().replace("-", "").replace("_", ""))
@@ -330,7 +335,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         wants_metadata = self.headers.get("Icy-MetaData", "").strip() == "1"
 
         self.send_response(200)
-        self.send_header("Content-Type", "audio/mpeg")
+        self.send_header("Content-Type", "audio/aac" if source == "aac" else "audio/mpeg")
         self.send_header("Cache-Control", "no-cache, no-store")
         self.send_header("Connection", "close")
         # http.server writes headers in Latin-1: this way the name's bytes go out as they are.

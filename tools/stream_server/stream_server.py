@@ -58,7 +58,8 @@ class SessionBook:
 
 RECIPES = {"tone": media_cache.ToneRecipe(440, 128, 30),
            "tone320": media_cache.ToneRecipe(440, 320, 30),
-           "melody": media_cache.MelodyRecipe(128, 4)}
+           "melody": media_cache.MelodyRecipe(128, 4),
+           "aac": media_cache.AacToneRecipe(440, 128, 30)}
 RECIPES.update({f"{codec}-song{song}": media_cache.OggChainRecipe(codec, song)
                 for codec in ("vorbis", "opus", "flac") for song in (1, 2)})
 DEMO_MEDIA = "melody"
