@@ -61,6 +61,9 @@ struct Reporter {
     }
 };
 
+// More than GDBus ever leaves behind; a bound, so the thread ends whatever happens.
+constexpr int kCleanUpIterations = 100;
+
 }  // namespace
 
 NetworkMonitorThread::NetworkMonitorThread(MainContext& context, std::function<void()> onUsable)
@@ -109,7 +112,14 @@ void NetworkMonitorThread::onBus(GObject*, GAsyncResult* result, gpointer data) 
 void NetworkMonitorThread::run(bool busThere) {
     GMainContext* context = monitorContext_.get();
     const ThreadDefault scope(context);
-    const GObjectPtr<GNetworkMonitor> monitor = makeMonitor(cancellable_.get(), busThere);
+    watch(makeMonitor(cancellable_.get(), busThere));
+    // GDBus frees what the monitor's proxy subscribed with on this context,
+    // after the monitor is gone: it must run once more for that.
+    for (int i = 0; i < kCleanUpIterations && g_main_context_iteration(context, FALSE); ++i) {
+    }
+}
+
+void NetworkMonitorThread::watch(GObjectPtr<GNetworkMonitor> monitor) {
     if (!monitor) {
         return;
     }
@@ -119,10 +129,9 @@ void NetworkMonitorThread::run(bool busThere) {
                      &reporter);
     g_signal_connect(monitor.get(), "notify::network-available", G_CALLBACK(Reporter::onNotify),
                      &reporter);
-
     // A wake-up that comes before the first iteration is kept for it.
     while (!g_cancellable_is_cancelled(cancellable_.get())) {
-        g_main_context_iteration(context, TRUE);
+        g_main_context_iteration(monitorContext_.get(), TRUE);
     }
     g_signal_handlers_disconnect_by_data(monitor.get(), &reporter);
 }

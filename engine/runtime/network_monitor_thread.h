@@ -36,6 +36,7 @@ class NetworkMonitorThread {
   private:
     static void onBus(GObject* source, GAsyncResult* result, gpointer data);
     void run(bool busThere);
+    void watch(GObjectPtr<GNetworkMonitor> monitor);
 
     MainContext& context_;
     // Posted reports hold it weakly: the last one may arrive after the owner is gone.

@@ -69,6 +69,15 @@ class StreamServerTest(unittest.TestCase):
             self.assertEqual((answer.status, len(answer.read())), (200, TONE_BYTES))
             self.assertIsNone(answer.headers["Accept-Ranges"])
 
+    def test_requests_tagged_with_a_log_key_are_listed_by_their_range(self):
+        for headers in ({}, {"Range": "bytes=100-"}):
+            with self.get("/tone.mp3?log=listed", headers) as answer:
+                answer.read(10)
+        with self.get("/tone.mp3?log=other", {"Range": "bytes=5-"}) as answer:
+            answer.read(10)
+        with self.get("/requests?log=listed") as answer:
+            self.assertEqual(answer.read().decode(), "-\nbytes=100-\n")
+
     def test_pacing_holds_the_body_back_but_not_the_burst(self):
         started = time.monotonic()
         with self.get("/tone.mp3?kbps=800&burst=50000&range=0") as answer:
