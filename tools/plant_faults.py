@@ -80,8 +80,9 @@ FAULTS = [
           "case FailureKind::NoDecoder: case FailureKind::NoAudioOutput:",
           "case FailureKind::NoAudioOutput:", ENGINE),
     Fault("no reconnect after data flowed", "engine/player/recovery.cpp",
-          "case Break::Cause::StreamEnded: return true;",
-          "case Break::Cause::StreamEnded: return false;", ENGINE),
+          "case Break::Cause::StreamEnded: case Break::Cause::NetworkBack: return true;",
+          "case Break::Cause::StreamEnded: return false; case Break::Cause::NetworkBack: "
+          "return true;", ENGINE),
     Fault("stream title ignored", "engine/player/engine_player.cpp",
           "if (titleChanged && events_.state() == ps::Playing) {",
           "if (titleChanged && events_.state() == ps::Undefined) {", ENGINE),
