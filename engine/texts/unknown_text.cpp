@@ -4,6 +4,7 @@
 #include <uchardet.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -24,19 +25,40 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
-// The bytes a Latin-1 reading came from, when it may be one: every character
-// below U+0100 and at least one beyond ASCII.
+// What Windows-1252 puts at 0x80-0x9F, where Latin-1 has control codes.
+// GStreamer reads a title that is not UTF-8 as Windows-1252 when every byte
+// is defined there, and as Latin-1 otherwise.
+constexpr gunichar kWindows1252High[32] = {
+    0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+
+std::optional<char> westernByte(gunichar character) {
+    if (character <= 0xFF) {
+        return static_cast<char>(character);
+    }
+    const gunichar* const end = std::end(kWindows1252High);
+    const gunichar* const found = std::find(std::begin(kWindows1252High), end, character);
+    if (found == end) {
+        return std::nullopt;
+    }
+    return static_cast<char>(0x80 + (found - std::begin(kWindows1252High)));
+}
+
+// The bytes a Latin-1 or Windows-1252 reading came from, when it may be one:
+// every character one of theirs, and at least one beyond ASCII.
 std::optional<std::string> latin1Bytes(std::string_view utf8) {
     std::string bytes;
     bool beyondAscii = false;
     const char* const end = utf8.data() + utf8.size();
     for (const char* at = utf8.data(); at < end; at = g_utf8_next_char(at)) {
         const gunichar character = g_utf8_get_char(at);
-        if (character > 0xFF) {
+        const std::optional<char> byte = westernByte(character);
+        if (!byte) {
             return std::nullopt;
         }
         beyondAscii = beyondAscii || character > 0x7F;
-        bytes.push_back(static_cast<char>(character));
+        bytes.push_back(*byte);
     }
     if (!beyondAscii) {
         return std::nullopt;
