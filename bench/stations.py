@@ -78,7 +78,7 @@ ROWS = (
     Row("xspf", "an XSPF playlist", "/list/xspf"),
     Row("asx", "an ASX playlist with a bare &", "/list/asx"),
     Row("restart", "a station whose source restarts (404 for a while)",
-        "/live?drop_after=96000&session=bench-restart&gone=2"),
+        "/live?drop_after=96000&session={listener}&gone=2"),
     Row("song-cut", "a server that closes at every song change", "/live?drop_after=160000"),
     Row("slow-start", "a very slow start (3 s before the first byte)", "/live?delay_ms=3000"),
 )
@@ -196,7 +196,8 @@ def main() -> int:
     table = {}
     with harness.rig(args.build) as (sound, stream, recorder):
         for row in rows:
-            url = stream.url(row.path)
+            # A station's faults follow each listener's own connections.
+            url = stream.url(row.path.replace("{listener}", f"{time.monotonic_ns()}"))
             print(f"\n{row.key}: {row.what}\n  {row.path}", flush=True)
             if not route_offered(url):
                 print("  not offered by this stream server")
@@ -206,6 +207,8 @@ def main() -> int:
                 if player.name == "mpg123" and not row.mp3:
                     continue
                 log_path = os.path.join(sound.dir, f"stations-{player.name}.log")
+                listener = f"{player.name}-{time.monotonic_ns()}"
+                url = stream.url(row.path.replace("{listener}", listener))
                 verdict, passed = play_row(sound, recorder, player, url, args.seconds, log_path)
                 if passed and row.title:
                     with open(log_path, errors="replace") as log:
