@@ -40,7 +40,9 @@ class DebianPackageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         started = time.monotonic()
-        built = _run(BUILD_SCRIPT, os.environ["VELMORA_PACKAGE_DIR"], timeout_s=BUILD_TIMEOUT_S)
+        # The suite runs beside it, measuring sound in real time: the compiler yields.
+        built = _run("nice", "-n", "19", BUILD_SCRIPT, os.environ["VELMORA_PACKAGE_DIR"],
+                     timeout_s=BUILD_TIMEOUT_S)
         if built.returncode != 0:
             raise AssertionError(f"package build failed:\n{built.stderr}")
         cls.deb = built.stdout.strip().splitlines()[-1]

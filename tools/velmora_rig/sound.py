@@ -183,8 +183,16 @@ class PipeWireServer(SoundServer):
     def _add_null_sink(self):
         # With no sound card the session manager's default is a dummy sink; a null sink by
         # the same name as PulseAudio's keeps one recorder for both servers.
-        for args in (("load-module", "module-null-sink", *NULL_SINK_ARGS.split()),
-                     ("set-default-sink", SINK)):
-            done = self._pactl(*args)
-            if done.returncode != 0:
-                raise RuntimeError(f"pactl {' '.join(args)}: {done.stderr.strip()}")
+        loaded = self._pactl("load-module", "module-null-sink", *NULL_SINK_ARGS.split())
+        if loaded.returncode != 0:
+            raise RuntimeError(f"pactl load-module: {loaded.stderr.strip()}")
+        # The module answers before the session manager has made its node: until then the
+        # sink cannot be the default ("Not supported"), on a busy machine for a moment.
+        answers = []
+
+        def made_default():
+            answers.append(self._pactl("set-default-sink", SINK))
+            return answers[-1].returncode == 0
+
+        wait_until(made_default, START_TIMEOUT_S, "the null sink to become the default",
+                   describe=lambda: answers[-1].stderr.strip())
