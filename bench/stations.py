@@ -79,7 +79,11 @@ ROWS = (
     Row("asx", "an ASX playlist with a bare &", "/list/asx"),
     Row("restart", "a station whose source restarts (404 for a while)",
         "/live?drop_after=96000&session={listener}&gone=2"),
-    Row("song-cut", "a server that closes at every song change", "/live?drop_after=160000"),
+    # Icecast sends a newcomer the last 64 KB at once; some servers send nothing ahead.
+    Row("song-cut", "a server that closes at every song change (with Icecast's burst)",
+        "/live?drop_after=160000&burst=65536"),
+    Row("song-cut-paced", "a server that closes at every song change, nothing sent ahead",
+        "/live?drop_after=160000"),
     Row("slow-start", "a very slow start (3 s before the first byte)", "/live?delay_ms=3000"),
 )
 

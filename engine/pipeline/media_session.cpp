@@ -82,6 +82,7 @@ void MediaSession::applyPipelineState() {
         return;
     }
     const bool play = wanted_ && !refilling() && !holdPaused_;
+    pipeline_->liveRejoin().allow(wanted_ && opening_.network && hasLength_ == false);
     if (!holdPaused_) {
         pipeline_->startGate().allow(wanted_);
     }
@@ -158,6 +159,14 @@ void MediaSession::onMessage(GstMessage* message) {
             break;
         case GST_MESSAGE_TAG:
             onTags(message);
+            break;
+        case GST_MESSAGE_APPLICATION:
+            if (gst_message_has_name(message, LiveRejoin::kJoinedMessage) &&
+                ending_ == Ending::PlayingOut) {
+                // The connection broke rather than closed, and the stream goes on
+                // on a new one all the same.
+                ending_ = Ending::None;
+            }
             break;
         case GST_MESSAGE_DURATION_CHANGED:
             observer_.onDetailsChanged(false);
@@ -309,6 +318,7 @@ void MediaSession::onElementMessage(GstMessage* message) {
         }
         if (answer->hasLength) {
             hasLength_ = answer->hasLength;
+            applyPipelineState();
         }
         if (!answer->stationName.empty() && answer->stationName != stationName_) {
             stationName_ = answer->stationName;

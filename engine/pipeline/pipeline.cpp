@@ -107,20 +107,6 @@ void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
 
 }  // namespace
 
-void SourceProgress::waitForPreroll() {
-    std::unique_lock lock(mutex_);
-    released_.wait_for(lock, kPrerollWait, [this] { return releasedFlag_; });
-    releasedFlag_ = true;  // a pipeline that cannot preroll on this much never waits again
-}
-
-void SourceProgress::release() {
-    {
-        std::lock_guard lock(mutex_);
-        releasedFlag_ = true;
-    }
-    released_.notify_all();
-}
-
 bool isFromFactory(GstObject* object, std::string_view factoryName) {
     if (object == nullptr || !GST_IS_ELEMENT(object)) {
         return false;
@@ -141,6 +127,7 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
                  "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
                  audioSink.get(), nullptr);
     startGate_ = std::make_unique<StartGate>(gateQueue, kStartBufferMs * GST_MSECOND);
+    liveRejoin_ = std::make_unique<LiveRejoin>(playbin, setup.uri, progress_);
     if (setup.balance != 0.0) {
         GstElement* panorama = makeElement("audiopanorama");
         g_object_set(panorama, "panorama", static_cast<gfloat>(setup.balance), nullptr);

@@ -2,15 +2,13 @@
 
 #include <gst/gst.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "engine/pipeline/live_rejoin.h"
+#include "engine/pipeline/source_progress.h"
 #include "engine/pipeline/start_gate.h"
 #include "engine/player/engine_options.h"
 #include "engine/runtime/bus_watch.h"
@@ -29,30 +27,6 @@ struct PipelineSetup {
     // A download that starts over drops this many bytes first: the ones an
     // earlier connection already delivered.
     std::uint64_t skipBytes = 0;
-};
-
-// What the source has delivered, updated on the streaming thread.
-struct SourceProgress {
-    std::atomic<std::uint64_t> bytes{0};  // the skipped ones included
-    std::atomic<bool> finished{false};    // the source sent end-of-stream
-
-    // A source error while the pipeline prerolls makes the bin abort the
-    // state change, and what arrived is never played. A server faster than
-    // that (a whole file cut short in milliseconds) would lose everything:
-    // once the stream's type is known and past kBytesBeforePreroll (and a
-    // leading ID3 tag, cover art and all), the source waits until the
-    // pipeline prerolled or is taken down, at most kPrerollWait once.
-    static constexpr std::uint64_t kBytesBeforePreroll = 32 * 1024;
-    static constexpr std::chrono::milliseconds kPrerollWait{2000};
-    void waitForPreroll();
-    void release();                  // prerolled, or taken down: nothing waits any more
-    std::uint64_t tagBytes = 0;      // streaming thread only
-    std::atomic<bool> typed{false};  // the network buffer is in place
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable released_;
-    bool releasedFlag_ = false;
 };
 
 // Whether the object is an element made by the named factory.
@@ -82,6 +56,8 @@ class Pipeline {
 
     // The gate in front of the audio sink (see StartGate).
     StartGate& startGate() { return *startGate_; }
+    // A live stream's next connection after a clean close (see LiveRejoin).
+    LiveRejoin& liveRejoin() { return *liveRejoin_; }
 
     // The media's position, or -1 when the pipeline does not know it.
     std::int64_t positionNs() const;
@@ -91,6 +67,7 @@ class Pipeline {
     GstPtr<GstElement> playbin_;
     std::shared_ptr<SourceProgress> progress_;
     std::unique_ptr<StartGate> startGate_;
+    std::unique_ptr<LiveRejoin> liveRejoin_;
     std::unique_ptr<BusWatch> busWatch_;
     GstState requested_ = GST_STATE_NULL;
 };

@@ -5,9 +5,10 @@ import unittest
 from velmora_e2e.case import ProgramCase
 
 RECONNECT_TIMEOUT_S = 15.0
-# A live stream, paced at its bitrate, whose first connection drops a few seconds in. (A file
-# would not do: the HTTP source resumes a broken file transfer by itself, unseen.)
-DROPPING_TONE = "/live?drop_after=64000&session=e2e-reconnect"
+# A live stream, paced at its bitrate, whose first connection drops a few seconds in, and whose
+# mount then answers "not found" once, as a station's does while its source restarts: the player
+# joins a stream that merely closed again unseen. (A file would not do: it resumes by itself.)
+DROPPING_TONE = "/live?drop_after=64000&session=e2e-reconnect&gone=1"
 HEARD_AFTER_RETURN_S = 2.0
 
 

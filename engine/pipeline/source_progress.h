@@ -1,0 +1,35 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace velmora::engine {
+
+// What the source has delivered, updated on the streaming thread.
+struct SourceProgress {
+    std::atomic<std::uint64_t> bytes{0};  // the skipped ones included
+    std::atomic<bool> finished{false};    // the source sent end-of-stream
+
+    // A source error while the pipeline prerolls makes the bin abort the
+    // state change, and what arrived is never played. A server faster than
+    // that (a whole file cut short in milliseconds) would lose everything:
+    // once the stream's type is known and past kBytesBeforePreroll (and a
+    // leading ID3 tag, cover art and all), the source waits until the
+    // pipeline prerolled or is taken down, at most kPrerollWait once.
+    static constexpr std::uint64_t kBytesBeforePreroll = 32 * 1024;
+    static constexpr std::chrono::milliseconds kPrerollWait{2000};
+    void waitForPreroll();
+    void release();                  // prerolled, or taken down: nothing waits any more
+    std::uint64_t tagBytes = 0;      // streaming thread only
+    std::atomic<bool> typed{false};  // the network buffer is in place
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool releasedFlag_ = false;
+};
+
+}  // namespace velmora::engine

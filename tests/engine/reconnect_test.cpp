@@ -1,0 +1,196 @@
+// Streams that break off, stall or go away under the player: it reconnects
+// within its budget, or gives up with one notice.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/player/failure.h"
+#include "pipeline_fixture.h"
+
+namespace velmora::engine::testing {
+namespace {
+
+// Stations close the connection at a song change, or when their source
+// restarts: the stream is joined again under the sound still buffered, with
+// nothing to hear or see. Every connection here lasts a second: half a
+// second of sound sent at once (as Icecast sends a newcomer), then a second
+// of it paced.
+TEST_F(PlayerPipelineTest, JoinsALiveStreamAgainUnheardWhenItsServerClosesAtEverySong) {
+    constexpr auto kConnections = 4;
+    constexpr auto kConnectionLasts = 1s;
+    constexpr auto kMaxGap = 100ms;
+    setUrl(server.url("/live?drop_after=24000&burst=8000"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    const std::size_t statesBefore = listener->states().size();
+    runFor(kConnections * kConnectionLasts);
+    EXPECT_TRUE(hearsTone());
+    const auto states = listener->states();
+    EXPECT_TRUE(std::all_of(states.begin() + static_cast<std::ptrdiff_t>(statesBefore),
+                            states.end(), [](std::int32_t s) { return s == ps::Playing; }));
+    EXPECT_EQ(state(), ps::Playing);
+    const auto gapMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sound.longestSilence()).count();
+    RecordProperty("longest_silence_ms", static_cast<int>(gapMs));
+    EXPECT_LE(sound.longestSilence(), kMaxGap) << gapMs << " ms";
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+// Its worst cousin: a server that closes after a moment every time. No
+// connection earns the next at once, so it never spins; the reconnect policy
+// counts every attempt and gives up once, within its budget.
+TEST_F(PlayerPipelineTest, AServerThatClosesAtOnceEveryTimeGivesUpWithinTheBudget) {
+    constexpr ReconnectLimits kBudget{200, 400, 3000, 30000};
+    makePlayer(retrying(kBudget));
+    const auto start = Clock::now();
+    setUrl(server.url("/live?drop_after=6000"));
+    ASSERT_TRUE(waitForNotice());
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kBudget.giveUpAfterMs) + 3s);
+    runFor(kQuietAfterNotice);
+    ASSERT_EQ(listener->notices().size(), 1u);
+    EXPECT_EQ(listener->notices()[0].warningType,
+              static_cast<int>(FailureKind::ReconnectsExhausted));
+    EXPECT_EQ(state(), ps::Stopped);
+    EXPECT_TRUE(listener->sawStatus("连接中断，正在重连（第 2 次）…"));
+}
+
+TEST_F(PlayerPipelineTest, StartsAFileOverWhenItsServerDropsAndIgnoresRange) {
+    setUrl(server.url("/tone.mp3?kbps=256&drop_after=48000&range=0&session=no-range"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, ReconnectsAfterTheStreamStalls) {
+    setUrl(server.url("/live?stall_after=24000&session=stall"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    // No byte for kStallTimeoutMs: the stream counts as lost.
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+TEST_F(PlayerPipelineTest, GivesUpOnAServerThatIsGoneWithOneWarning) {
+    makePlayer(retrying(ReconnectLimits{200, 400, 2000}));
+    setUrl(server.url("/live"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    server.kill();
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    ASSERT_TRUE(waitForNotice());
+    runFor(kQuietAfterNotice);
+    ASSERT_EQ(listener->notices().size(), 1u);
+    EXPECT_EQ(listener->notices()[0].warningType,
+              static_cast<int>(FailureKind::ReconnectsExhausted));
+    EXPECT_EQ(state(), ps::Stopped);
+}
+
+TEST_F(PlayerPipelineTest, AServerFasterThanRealTimeIsNeverTakenForAStall) {
+    for (const char* path : {"/tone.mp3?repeat=4", "/live?kbps=0"}) {
+        SCOPED_TRACE(path);
+        makePlayer();
+        setUrl(server.url(path));
+        ASSERT_TRUE(waitForState(ps::Playing));
+        EXPECT_FALSE(runUntil([&] { return state() != ps::Playing; }, kFullSpeedWatch))
+            << player->status();
+        EXPECT_TRUE(hearsTone());
+    }
+}
+
+TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThenWarnsOnce) {
+    struct Row {
+        const char* name;
+        const char* path;
+        double heardS;
+    };
+    // 10 s of the tone; the cut comes after 3 s of it, within milliseconds.
+    for (const Row& row :
+         {Row{"cut on every connection", "/truncated.mp3?bytes=160000&range=0&drop_after=48000", 3},
+          Row{"cut once", "/truncated.mp3?bytes=160000&range=0&drop_after=48000&session=cut",
+              10}}) {
+        SCOPED_TRACE(row.name);
+        makePlayer(retrying(kQuickRetries));
+        const std::size_t framesBefore = sound.frameCount();
+        setUrl(server.url(row.path));
+        ASSERT_TRUE(waitForState(ps::Playing));
+        ASSERT_TRUE(waitForState(ps::Stopped, 20s)) << player->status();
+        runFor(kQuietAfterNotice);
+        // Nothing repeated, nothing lost but the frame cut in two and the
+        // decoder's warm-up at the join: a few frames of 26 ms.
+        const auto heardFrames = static_cast<double>(sound.frameCount() - framesBefore);
+        EXPECT_NEAR(heardFrames / 44100, row.heardS, 0.15);
+        const auto notices = listener->notices();
+        if (row.heardS < 10) {
+            ASSERT_EQ(notices.size(), 1u);
+            EXPECT_EQ(notices[0].warningType, static_cast<int>(FailureKind::ConnectionLost));
+        } else {
+            EXPECT_TRUE(notices.empty());
+            EXPECT_EQ(player->status(), "播放结束");
+        }
+    }
+}
+
+TEST_F(PlayerPipelineTest, GivesUpOnAServerThatStallsOnEveryConnectionWithinTheBudget) {
+    makePlayer(retrying(kQuickRetries));
+    setUrl(server.url("/live?stall_after=24000"));
+    ASSERT_TRUE(waitForNotice(30s));
+    runFor(kQuietAfterNotice);
+    ASSERT_EQ(listener->notices().size(), 1u);
+    EXPECT_EQ(listener->notices()[0].warningType,
+              static_cast<int>(FailureKind::ReconnectsExhausted));
+    const auto states = folded(listener->states());
+    EXPECT_GE(std::count(states.begin(), states.end(), ps::Playing), 2);
+}
+
+// The whole file's length announced, 8 KB sent, then the socket held open, on
+// every connection. Ignoring Range, the server cuts at the same byte each
+// time: all it has was heard. Honouring it, each attempt plays half a second
+// more, and the reconnect budget ends it. Either way one Warning comes within
+// the budget, and no waiting text outlasts one attempt's deadlines.
+TEST_F(PlayerPipelineTest, AServerThatHoldsTheSocketAfterAShortStartEndsInOneWarning) {
+    struct Row {
+        const char* path;
+        FailureKind warning;
+    };
+    const auto budget = kQuickRetries.giveUpAfterMs * 1ms + 2 * kStallTimeoutMs * 1ms + 1s;
+    const auto longestWait = kQuickRetries.maxDelayMs * 1ms + 2 * kStallTimeoutMs * 1ms + 1s;
+    for (const Row& row : {Row{"/tone.mp3?range=0&stall_after=8192", FailureKind::ConnectionLost},
+                           Row{"/tone.mp3?stall_after=8192", FailureKind::ReconnectsExhausted}}) {
+        SCOPED_TRACE(row.path);
+        makePlayer(retrying(kQuickRetries));
+        setUrl(server.url(row.path));
+        ASSERT_TRUE(waitForState(ps::Reconnecting, 10s));
+        const auto firstLoss = Clock::now();
+        ASSERT_TRUE(waitForNotice(budget + 2s));
+        EXPECT_LE(Clock::now() - firstLoss, budget);
+        runFor(kQuietAfterNotice);
+        ASSERT_EQ(listener->notices().size(), 1u);
+        EXPECT_EQ(listener->notices()[0].warningType, static_cast<int>(row.warning));
+        EXPECT_EQ(state(), ps::Stopped);
+        const auto& events = listener->events();
+        for (std::size_t i = 0; i + 1 < events.size(); ++i) {
+            const std::int32_t waiting = events[i].state;
+            if (waiting == ps::Transitioning || waiting == ps::Buffering ||
+                waiting == ps::Reconnecting) {
+                EXPECT_LE(events[i + 1].at - events[i].at, longestWait) << events[i].status;
+            }
+        }
+    }
+}
+
+TEST_F(PlayerPipelineTest, RidesOutAStationWhoseMountIsNotFoundWhileItsSourceRestarts) {
+    makePlayer(retrying(kQuickRetries));
+    setUrl(server.url("/live?drop_after=24000&session=restart&gone=3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    ASSERT_TRUE(waitForState(ps::Reconnecting));
+    ASSERT_TRUE(waitForState(ps::Playing, 10s));
+    // The first "not found" answers the stream's own join after the drop (and
+    // playbin may ask twice for it), the others the reconnects.
+    EXPECT_TRUE(listener->sawStatus("连接中断，正在重连（第 2 次）…"));
+    EXPECT_TRUE(hearsTone());
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+}  // namespace
+}  // namespace velmora::engine::testing
