@@ -158,7 +158,9 @@ class StreamServerTest(unittest.TestCase):
         rows = [("vorbis", ["Vorbis song 1", "Vorbis song 2"] * 2),
                 ("opus", ["Opus song 1", "Opus song 2"] * 2),
                 ("flac", ["FLAC song 1", "FLAC song 2"] * 2),
-                ("mixed", ["Vorbis song 1", "Opus song 1", "FLAC song 1", "Vorbis song 2"])]
+                ("mixed", ["Vorbis song 1", "Opus song 1", "FLAC song 1", "Vorbis song 2"]),
+                ("rates", ["Vorbis song 1", "Vorbis song 3, 44.1 kHz", "Opus song 1",
+                           "FLAC song 1", "FLAC song 4, mono"])]
         for codec, titles in rows:
             with self.subTest(codec), self.get(f"/live.ogg?codec={codec}&kbps=0") as answer:
                 self.assertEqual(answer.headers["Content-Type"], "audio/ogg")

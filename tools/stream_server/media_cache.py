@@ -66,19 +66,23 @@ class MelodyRecipe:
 @dataclass(frozen=True)
 class OggChainRecipe:
     """One song of a chained Ogg station: a short tone in its own logical bitstream, whose
-    comment header names it."""
+    comment header names it, and its rate or mono too when they are not the usual ones."""
     codec: str  # vorbis, opus or flac
     song: int
     duration_s: int = 1
-
-    RATE_HZ = 48000  # Opus knows no 44.1 kHz; one rate for all keeps the pacing simple
+    rate_hz: int = 48000  # Opus knows no 44.1 kHz: its songs stay at 48 kHz
+    channels: int = 2
 
     @property
     def title(self) -> str:
-        return f"{'FLAC' if self.codec == 'flac' else self.codec.capitalize()} song {self.song}"
+        name = f"{'FLAC' if self.codec == 'flac' else self.codec.capitalize()} song {self.song}"
+        if self.rate_hz != 48000:
+            name += f", {self.rate_hz / 1000:g} kHz"
+        return name + (", mono" if self.channels == 1 else "")
 
     def file_name(self) -> str:
-        return f"chain-{self.codec}-{self.song}-{self.duration_s}s-v{RECIPE_VERSION}.ogg"
+        return (f"chain-{self.codec}-{self.song}-{self.duration_s}s-{self.rate_hz}hz"
+                f"-{self.channels}ch-v{RECIPE_VERSION}.ogg")
 
 
 def _encoder_tail(bitrate_kbps: int, out_path: str) -> list:
@@ -158,9 +162,9 @@ def _ogg_chain_args(recipe: OggChainRecipe, out_path: str) -> list:
     tags = f'"title=\\"{recipe.title}\\",artist=\\"{OGG_CHAIN_ARTIST}\\""'
     return [
         "audiotestsrc", "wave=sine", f"freq={330 + 110 * recipe.song}", "volume=0.5",
-        f"samplesperbuffer={recipe.RATE_HZ // 100}",
+        f"samplesperbuffer={recipe.rate_hz // 100}",
         f"num-buffers={recipe.duration_s * 100}", "!",
-        f"audio/x-raw,rate={recipe.RATE_HZ},channels={CHANNELS}", "!", "audioconvert", "!",
+        f"audio/x-raw,rate={recipe.rate_hz},channels={recipe.channels}", "!", "audioconvert", "!",
         "taginject", f"tags={tags}", "!", f"{recipe.codec}enc", "!", "oggmux", "!",
         "filesink", f"location={out_path}",
     ]

@@ -7,15 +7,14 @@ new bitstream too), handed out page by page with the time at which each page end
 
 import struct
 
-import media_cache
-
 ROUTES_HELP = """\
   /live.ogg              endless chained Ogg stream, as Icecast sends an Ogg station: every
                          second a new song in a new logical bitstream (new serial number,
                          headers and TITLE/ARTIST tags, its own pitch); codec=vorbis|opus|
-                         flac (two songs, default vorbis) or mixed (the codec changes at
-                         every song); paced by the pages' times unless kbps=N, after a
-                         burst of the first song (burst=B to change it); no ICY
+                         flac (two songs, default vorbis), mixed (the codec changes at
+                         every song) or rates (songs at 44.1 and 48 kHz, and a mono one);
+                         paced by the pages' times unless kbps=N, after a burst of the
+                         first song (burst=B to change it); no ICY
 """
 
 # The songs of each station, by codec= (stream_server.RECIPES names them).
@@ -23,7 +22,8 @@ STATIONS = {codec: [f"{codec}-song{song}" for song in (1, 2)]
             for codec in ("vorbis", "opus", "flac")}
 STATIONS["mixed"] = ["vorbis-song1", "opus-song1", "flac-song1",
                      "vorbis-song2", "opus-song2", "flac-song2"]
-GRANULE_HZ = media_cache.OggChainRecipe.RATE_HZ  # Opus counts at 48 kHz whatever the rate
+# The sample rate or channel count changes at every song but one, the codec at some.
+STATIONS["rates"] = ["vorbis-song1", "vorbis-song3", "opus-song1", "flac-song1", "flac-song4"]
 SERIAL_BASE = 0x56454C00
 _HEADER = struct.Struct("<4sBBqIIIB")  # capture, version, flags, granule, serial, seq, crc, nseg
 
@@ -68,6 +68,19 @@ def serial_of(page: bytes) -> int:
     return struct.unpack_from("<I", page, 14)[0]
 
 
+def granule_hz(song: bytes) -> int:
+    """The rate a song's granule positions count, read from its first header as Icecast does:
+    Vorbis and FLAC count at the song's own rate, Opus at 48 kHz whatever the rate."""
+    packet = song[_HEADER.size + song[_HEADER.size - 1]:]
+    if packet.startswith(b"OpusHead"):
+        return 48000
+    if packet.startswith(b"\x01vorbis"):
+        return struct.unpack_from("<I", packet, 12)[0]
+    if packet.startswith(b"\x7fFLAC"):
+        return int.from_bytes(packet[27:30], "big") >> 4  # STREAMINFO's 20 bits
+    raise ValueError("not a Vorbis, Opus or FLAC song")
+
+
 def _granule(page: bytes) -> int:
     return max(0, struct.unpack_from("<q", page, 6)[0])
 
@@ -75,15 +88,14 @@ def _granule(page: bytes) -> int:
 class ChainReader:
     """An endless chain of the songs, in order; read() as files do.
 
-    granule_hz is the rate the songs' granule positions count (48000 for Opus, and for the
-    Vorbis and FLAC made at that rate). media_s is where the sound of the pages begun so far
-    ends: a reader paced by it sends each page as its sound is due to begin.
+    media_s is where the sound of the pages begun so far ends, each song's granule positions
+    counted at its own rate: a reader paced by it sends each page as its sound is due to begin.
     """
 
-    def __init__(self, songs: list, granule_hz: int):
-        self._songs = [split_pages(data) for data in songs]
+    def __init__(self, songs: list):
+        self._songs = [(split_pages(data), granule_hz(data)) for data in songs]
         self.first_song_bytes = len(songs[0])
-        self._granule_hz = granule_hz
+        self._link_hz = 1
         self._links = 0
         self._link_start_s = 0.0
         self._pages = []
@@ -91,7 +103,7 @@ class ChainReader:
         self.media_s = 0.0
 
     def _next_link(self) -> None:
-        pages = self._songs[self._links % len(self._songs)]
+        pages, self._link_hz = self._songs[self._links % len(self._songs)]
         serial = (SERIAL_BASE + self._links) & 0xFFFFFFFF
         self._links += 1
         self._link_start_s = self.media_s
@@ -107,7 +119,7 @@ class ChainReader:
                 self._next_link()
             page = self._pages.pop()
             self.media_s = max(self.media_s,
-                               self._link_start_s + _granule(page) / self._granule_hz)
+                               self._link_start_s + _granule(page) / self._link_hz)
             self._page = memoryview(page)
         chunk, self._page = self._page[:size], self._page[size:]
         return chunk

@@ -360,7 +360,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         if codec not in ogg_chain.STATIONS:
             raise BadRequest(f"codec must be one of {', '.join(ogg_chain.STATIONS)}")
         songs = [self.server.media[name] for name in ogg_chain.STATIONS[codec]]
-        reader = ogg_chain.ChainReader(songs, ogg_chain.GRANULE_HZ)
+        reader = ogg_chain.ChainReader(songs)
         # Paced by the pages' own times unless kbps says otherwise: the codecs' bitrates differ.
         delivery = self._delivery(query, default_kbps=0)
         if query.text("kbps") is None:

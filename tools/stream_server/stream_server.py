@@ -62,6 +62,8 @@ RECIPES = {"tone": media_cache.ToneRecipe(440, 128, 30),
            "aac": media_cache.AacToneRecipe(440, 128, 30)}
 RECIPES.update({f"{codec}-song{song}": media_cache.OggChainRecipe(codec, song)
                 for codec in ("vorbis", "opus", "flac") for song in (1, 2)})
+RECIPES["vorbis-song3"] = media_cache.OggChainRecipe("vorbis", 3, rate_hz=44100)
+RECIPES["flac-song4"] = media_cache.OggChainRecipe("flac", 4, channels=1)
 DEMO_MEDIA = "melody"
 
 
