@@ -72,6 +72,8 @@ ROWS = (
     Row("ogg-flac", "Ogg FLAC, a chain per song", ogg("flac"), "FLAC song 2", mp3=False),
     Row("ogg-mixed", "Ogg, the codec changing at every song", ogg("mixed"), "Vorbis song 2",
         mp3=False),
+    Row("ogg-rates", "Ogg, the sample rate or channels changing at songs", ogg("rates"),
+        "FLAC song 4, mono", mp3=False),
     Row("hls", "HLS (MP3 in MPEG-TS segments)", "/hls/live.m3u8", None, mp3=False),
     Row("pls", "a PLS whose first entry is refused", "/list/pls"),
     Row("m3u", "an M3U with a relative entry", "/list/m3u"),
