@@ -22,7 +22,8 @@ constexpr std::size_t kPastTheWrapFrames = 9 * kRateHz;
 constexpr auto kPastTheWrapTimeout = 9s + kStartTimeout;
 constexpr auto kAfterTheWrap = 2s;
 constexpr std::size_t kAfterTheWrapFrames = kRateHz;  // half of what plays
-// The wrap joins two MP3 encodings' padding, about 35 ms.
+// The wrap joins the end and the start of one MP3 encoding: its padding and
+// the encoder's delay, about 40 ms of quiet.
 constexpr auto kMaxGap = 100ms;
 const std::string kBuffering = "正在缓冲";
 
@@ -56,8 +57,10 @@ class LiveHlsTest : public ::testing::Test {
     std::unique_ptr<RecordingListener> listener;
 };
 
-TEST_F(LiveHlsTest, PlaysOnThroughPlaylistRefreshesAndTheLoopWrap) {
-    play("/hls/rolling.m3u8?segment=1");
+class RollingHlsTest : public LiveHlsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RollingHlsTest, PlaysOnThroughPlaylistRefreshesAndTheLoopWrap) {
+    play(std::string("/hls/rolling.m3u8?segment=1") + GetParam());
     ASSERT_TRUE(
         runUntil([&] { return sound.frameCount() >= kPastTheWrapFrames; }, kPastTheWrapTimeout))
         << sound.frameCount() << " frames";
@@ -76,6 +79,14 @@ TEST_F(LiveHlsTest, PlaysOnThroughPlaylistRefreshesAndTheLoopWrap) {
     EXPECT_EQ(player->mediaDetails().lengthUs, std::nullopt) << "a live station has no length";
     EXPECT_TRUE(listener->notices().empty());
 }
+
+// Timestamps that run on across the wrap, as from an encoder that never
+// stopped; and timestamps that start over after a discontinuity tag, as
+// after an encoder's restart.
+INSTANTIATE_TEST_SUITE_P(Wraps, RollingHlsTest, ::testing::Values("", "&restart=1"),
+                         [](const auto& info) {
+                             return std::string(*info.param ? "EncoderRestarts" : "Seamless");
+                         });
 
 // The playlist is still served, but never names a new segment: the sound
 // runs dry, the stall deadline and the retries run out, and the player stops

@@ -4,10 +4,14 @@ One MPEG-TS file of the tone is encoded on the first HLS request and cut here in
 of 2 s and of 1 s. /hls/live.m3u8 serves the 2 s cut once, with an end. /hls/rolling.m3u8 is
 what a live packager publishes: a window of the newest few segments that slides on with the
 wall clock, counted from the server's first rolling request, the cut segments taken over and
-over so that it never ends. A segment's URL names its sequence number; it is served while it
-is recent, as packagers keep a segment a while after it left the window.
+over so that it never ends. Each pass is served with its timestamps and continuity counters
+moved on, so that the loop joins as an encoder that never stopped, unless restart=1 asks for
+what a restarting encoder does: timestamps that start over, marked as a discontinuity. A
+segment's URL names its sequence number; it is served while it is recent, as packagers keep a
+segment a while after it left the window.
 """
 
+import functools
 import json
 import os
 import tempfile
@@ -21,9 +25,11 @@ ROUTES_HELP = """\
                          ended (EXT-X-ENDLIST)
   /hls/rolling.m3u8      live HLS of the same tone that never ends: a window of the newest
                          4 segments sliding on in real time, counted from the first request of
-                         it; the 8 s of tone looped, a discontinuity where it starts over;
-                         segments /hls/rolling/SEQ.ts (404 once old, or before their time)
+                         it; the 8 s of tone looped, its timestamps running on; segments
+                         /hls/rolling/SEQ.ts (404 once old, or before their time)
                          segment=1|2    segment length in seconds (default 2)
+                         restart=1      the timestamps start over at every loop, each time
+                                        after an EXT-X-DISCONTINUITY, as an encoder restarting
                          freeze_after=N the window stops sliding after N new segments, but the
                                         playlist is still served, as from a stuck packager
 """
@@ -37,6 +43,7 @@ KEPT_WINDOWS = 1
 MAX_FREEZE_SEGMENTS = 1_000_000
 TS_PACKET_BYTES = 188
 TS_CLOCK_HZ = 90_000
+TS_TIME_MODULO = 1 << 33
 MP3_FRAME_SAMPLES = 1152
 PLAYLIST_TYPE = "application/vnd.apple.mpegurl"
 SEGMENT_TYPE = "video/mp2t"
@@ -96,11 +103,13 @@ class _Window:
         segment_s = query.number("segment", DEFAULT_SEGMENT_S, low=min(SEGMENT_CUTS_S),
                                  high=max(SEGMENT_CUTS_S))
         self._folder = handler.server.media["hls"]
-        self._cut = _index(self._folder)[str(segment_s)]
+        self._cut_key = str(segment_s)
+        self._cut = _index(self._folder)[self._cut_key]
         advanced = self._published_since_start(handler.server.hls_clock.elapsed_s())
         freeze = query.number("freeze_after", None, high=MAX_FREEZE_SEGMENTS)
         if freeze is not None:
             advanced = min(advanced, freeze)
+        self._restart = query.number("restart", 0, high=1) == 1
         self._query = handler.path.partition("?")[2]
         # Segments are numbered from 0; the first window already holds a full set.
         self.newest = WINDOW_SEGMENTS - 1 + advanced
@@ -125,11 +134,12 @@ class _Window:
         # Every wrap before the window's first segment is one discontinuity gone from it.
         lines = ["#EXTM3U", "#EXT-X-VERSION:3",
                  f"#EXT-X-TARGETDURATION:{round(max(s for _, s in self._cut))}",
-                 f"#EXT-X-MEDIA-SEQUENCE:{first}",
-                 f"#EXT-X-DISCONTINUITY-SEQUENCE:{first // loop}"]
+                 f"#EXT-X-MEDIA-SEQUENCE:{first}"]
+        if self._restart:
+            lines.append(f"#EXT-X-DISCONTINUITY-SEQUENCE:{first // loop}")
         suffix = f"?{self._query}" if self._query else ""
         for sequence in range(first, self.newest + 1):
-            if sequence % loop == 0 and sequence > first:
+            if self._restart and sequence % loop == 0 and sequence > first:
                 # The timestamps start over with the tone's first segment. Without the tag,
                 # GStreamer 1.22's hlsdemux fetches on but playbin's sound stops at the wrap
                 # (Velmora's came back after about two seconds).
@@ -143,9 +153,73 @@ class _Window:
         oldest = self.newest - WINDOW_SEGMENTS * (1 + KEPT_WINDOWS) + 1
         if not max(0, oldest) <= sequence <= self.newest:
             return None
-        with open(os.path.join(self._folder, self._cut[sequence % len(self._cut)][0]),
-                  "rb") as file:
-            return file.read()
+        passes, index = divmod(sequence, len(self._cut))
+        with open(os.path.join(self._folder, self._cut[index][0]), "rb") as file:
+            data = file.read()
+        if self._restart or passes == 0:
+            return data
+        return _moved_on(data, passes, _loop_of(self._folder, self._cut_key))
+
+
+@functools.lru_cache(maxsize=8)
+def _loop_of(folder: str, cut_key: str):
+    """What one pass of a cut spans: its length in clock ticks, and its packets with a
+    payload by PID, each of which steps that PID's continuity counter."""
+    cut, payloads = _index(folder)[cut_key], {}
+    for name, _ in cut:
+        with open(os.path.join(folder, name), "rb") as file:
+            data = file.read()
+        for offset in range(0, len(data), TS_PACKET_BYTES):
+            if data[offset + 3] & 0x10:
+                pid = (data[offset + 1] & 0x1F) << 8 | data[offset + 2]
+                payloads[pid] = payloads.get(pid, 0) + 1
+    return round(sum(seconds for _, seconds in cut) * TS_CLOCK_HZ), payloads
+
+
+def _moved_on(data: bytes, passes: int, loop) -> bytes:
+    """A segment as the given later pass of the loop: every clock reference, presentation and
+    decoding time moved on by that many loops, every continuity counter stepped on as far."""
+    ticks, payloads = loop
+    shift = passes * ticks
+    out = bytearray(data)
+    for offset in range(0, len(out) - TS_PACKET_BYTES + 1, TS_PACKET_BYTES):
+        pid = (out[offset + 1] & 0x1F) << 8 | out[offset + 2]
+        control = out[offset + 3]
+        if control & 0x10:
+            counter = (control + passes * payloads.get(pid, 0)) & 0x0F
+            out[offset + 3] = (control & 0xF0) | counter
+        payload_at = offset + 4
+        if control & 0x20:
+            length = out[offset + 4]
+            if length and out[offset + 5] & 0x10:  # a PCR
+                _move_pcr(out, offset + 6, shift)
+            payload_at += 1 + length
+        pes = out[payload_at:payload_at + 9]
+        if out[offset + 1] & 0x40 and len(pes) == 9 and pes[:3] == b"\0\0\1":
+            if pes[7] & 0x80:
+                _move_time(out, payload_at + 9, shift)
+            if pes[7] & 0x40:
+                _move_time(out, payload_at + 14, shift)
+    return bytes(out)
+
+
+def _move_time(out: bytearray, at: int, shift: int) -> None:
+    """Moves the 33-bit PTS or DTS at out[at:at + 5] on, keeping its prefix and markers."""
+    b = out[at:at + 5]
+    value = ((b[0] >> 1) & 7) << 30 | b[1] << 22 | (b[2] >> 1) << 15 | b[3] << 7 | b[4] >> 1
+    value = (value + shift) % TS_TIME_MODULO
+    out[at:at + 5] = bytes([(b[0] & 0xF0) | (value >> 29 & 0x0E) | 1, value >> 22 & 0xFF,
+                            (value >> 14 & 0xFE) | 1, value >> 7 & 0xFF,
+                            (value << 1 & 0xFE) | 1])
+
+
+def _move_pcr(out: bytearray, at: int, shift: int) -> None:
+    """Moves the 33-bit base of the PCR at out[at:at + 6] on, keeping its extension."""
+    b = out[at:at + 6]
+    base = (b[0] << 25 | b[1] << 17 | b[2] << 9 | b[3] << 1 | b[4] >> 7) + shift
+    base %= TS_TIME_MODULO
+    out[at:at + 5] = bytes([base >> 25 & 0xFF, base >> 17 & 0xFF, base >> 9 & 0xFF,
+                            base >> 1 & 0xFF, (base & 1) << 7 | (b[4] & 0x7F)])
 
 
 def _index(folder: str) -> dict:
