@@ -1,7 +1,7 @@
 // A live HLS station: a playlist window that slides on as the packager adds
-// segments, the timestamps starting over where the server's loop wraps. The
-// player plays through every refresh and the wrap; a packager that stops
-// adding segments must not leave it playing silence for ever.
+// segments, and a loop whose wrap the player must not hear, whether the
+// timestamps run on or start over. A packager that stops adding segments
+// must not leave the player playing silence for ever.
 #include <gtest/gtest.h>
 
 #include "engine/player/media_player_factory.h"
