@@ -211,6 +211,31 @@ class StreamServerTest(unittest.TestCase):
                 answer.read(1000)
                 self.assertEqual(answer.read(1), b"\0", "an unchanged title is not resent")
 
+    def test_rolling_hls_slides_on_with_the_clock_unless_frozen(self):
+        def playlist(query):
+            with self.get("/hls/rolling.m3u8?" + query) as answer:
+                lines = answer.read().decode().splitlines()
+            self.assertNotIn("#EXT-X-ENDLIST", lines, "live: no end")
+            tags = [line.split(":", 1) for line in lines if line.startswith("#") and ":" in line]
+            target_s = next(int(value) for tag, value in tags if tag == "#EXT-X-TARGETDURATION")
+            self.assertTrue(all(round(float(value.rstrip(","))) <= target_s
+                                for tag, value in tags if tag == "#EXTINF"), lines)
+            sequence = next(int(value) for tag, value in tags if tag == "#EXT-X-MEDIA-SEQUENCE")
+            return sequence, [line for line in lines if not line.startswith("#")]
+
+        first, frozen = playlist("segment=1"), playlist("segment=1&freeze_after=0")
+        time.sleep(1.5)  # longer than any one segment
+        self.assertEqual(playlist("segment=1&freeze_after=0"), frozen)
+        sequence, uris = playlist("segment=1")
+        self.assertGreater(sequence, first[0])
+        self.assertEqual(uris, [f"rolling/{n}.ts?segment=1" for n in range(sequence, sequence + 4)])
+        with self.get(f"/hls/{uris[-1]}") as answer:
+            segment = answer.read()
+        self.assertEqual((segment[0], segment[1] & 0x1F, segment[2]), (0x47, 0, 0), "PAT first")
+        with self.assertRaises(urllib.error.HTTPError) as caught:
+            self.get(f"/hls/rolling/{sequence + 5}.ts?segment=1")
+        self.assertEqual(caught.exception.code, 404, "not published yet")
+
     def test_tls_listener_serves_the_routes_behind_an_untrusted_certificate(self):
         with self.assertRaises(urllib.error.URLError) as caught:
             urllib.request.urlopen(self.tls_base + "/tone.mp3", timeout=REQUEST_TIMEOUT_S)

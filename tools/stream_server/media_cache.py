@@ -9,6 +9,7 @@ tests waiting.
 
 import math
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -92,6 +93,12 @@ def _encoder_tail(bitrate_kbps: int, out_path: str) -> list:
         "lamemp3enc", "target=bitrate", f"bitrate={bitrate_kbps}", "cbr=true", "!",
         "filesink", f"location={out_path}",
     ]
+
+
+def garbage(size: int) -> bytes:
+    """Bytes that no decoder takes for audio: with no 0xFF byte there is no MP3 frame sync.
+    The seed is fixed so that every run serves the same bytes."""
+    return random.Random(20240917).randbytes(size).replace(b"\xff", b"\x7f")
 
 
 def run_encoder(args: list) -> None:

@@ -1,15 +1,11 @@
 """Playlist routes of the loopback stream server, as radio stations publish them.
 
 Every kind is served under a name with no extension and, unless mime= says otherwise, with a
-wrong type (text/plain): a player has to know a playlist by its content. /hls/ serves an HLS
-stream kept in the media folder, made on its first request.
+wrong type (text/plain): a player has to know a playlist by its content. HLS has a module
+of its own, hls.py.
 """
 
-import os
 import random
-import tempfile
-
-import media_cache
 
 ROUTES_HELP = """\
   /list/KIND             a playlist, text/plain unless mime=TYPE; KIND is one of
@@ -22,17 +18,11 @@ ROUTES_HELP = """\
                          (a 10 MiB PLS), garbage (random bytes), rotating (a PLS
                          whose entry is refused on the first fetch of session=K only);
                          any extension may follow KIND
-  /hls/live.m3u8         HLS of a 440 Hz tone (MP3 in MPEG-TS segments of about 2 s)
 """
 
 STATION_TITLE = "Loopback Radio"
 MAX_DEAD_ENTRIES = 100_000
-HLS_SECONDS = 8
-HLS_SEGMENT_S = 2
 HUGE_BYTES = 10 << 20
-TS_PACKET_BYTES = 188
-TS_CLOCK_HZ = 90_000
-MP3_FRAME_SAMPLES = 1152
 
 _FIXTURES = {
     "pls": "[playlist]\r\nNumberOfEntries=2\r\nFile1={dead}\r\nTitle1=Dead\r\n"
@@ -83,94 +73,5 @@ def serve(handler, path: str, query, head: bool, closed_port) -> bool:
             return False
         handler._body(200, mime, body.encode("latin-1" if kind == "garbage" else "utf-8"), head)
         return True
-    if path.startswith("/hls/"):
-        name = os.path.basename(path)
-        if name != path[len("/hls/"):]:
-            return False
-        file = os.path.join(handler.server.media["hls"], name)
-        if not os.path.isfile(file):
-            return False
-        with open(file, "rb") as data:
-            mime = "application/vnd.apple.mpegurl" if name.endswith(".m3u8") else "video/mp2t"
-            handler._body(200, mime, data.read(), head)
-        return True
     return False
 
-
-def _pes_pts(packet: bytes):
-    """The presentation time of the PES that starts in this MPEG-TS packet, else None."""
-    if not packet[1] & 0x40:
-        return None
-    start = 4 + (1 + packet[4] if packet[3] & 0x20 else 0)
-    pes = packet[start:]
-    if len(pes) < 14 or pes[:3] != b"\0\0\1" or not pes[7] & 0x80:
-        return None
-    return (((pes[9] >> 1) & 7) << 30 | pes[10] << 22 | (pes[11] >> 1) << 15 | pes[12] << 7
-            | pes[13] >> 1)
-
-
-def _cut_segments(stream: bytes) -> list:
-    """Cuts one MPEG-TS file into (bytes, seconds) segments of about HLS_SEGMENT_S, each
-    starting at a program table so that a player can join at any of them, as hlssink2 does."""
-    cuts, last_pts, table_at = [], None, None
-    for offset in range(0, len(stream), TS_PACKET_BYTES):
-        packet = stream[offset:offset + TS_PACKET_BYTES]
-        pid = (packet[1] & 0x1F) << 8 | packet[2]
-        if pid == 0:
-            table_at = offset if table_at is None else table_at
-            continue
-        pts = _pes_pts(packet)
-        if pts is None:
-            continue
-        if table_at is not None and (not cuts or pts - cuts[-1][1] >= HLS_SEGMENT_S * TS_CLOCK_HZ):
-            cuts.append((table_at, pts))
-        table_at, last_pts = None, pts
-    if not cuts:
-        raise media_cache.MediaError("the MPEG-TS stream has no program table")
-    end_pts = last_pts + MP3_FRAME_SAMPLES * TS_CLOCK_HZ // media_cache.SAMPLE_RATE_HZ
-    bounds = cuts + [(len(stream), end_pts)]
-    return [(stream[start:stop], (stop_pts - start_pts) / TS_CLOCK_HZ)
-            for (start, start_pts), (stop, stop_pts) in zip(bounds, bounds[1:])]
-
-
-def _write_hls(folder: str, stream: bytes) -> None:
-    segments = _cut_segments(stream)
-    lines = ["#EXTM3U", "#EXT-X-VERSION:3",
-             f"#EXT-X-TARGETDURATION:{round(max(s for _, s in segments))}",
-             "#EXT-X-MEDIA-SEQUENCE:0"]
-    for index, (data, seconds) in enumerate(segments):
-        name = f"seg{index:05d}.ts"
-        with open(os.path.join(folder, name), "wb") as file:
-            file.write(data)
-        lines += [f"#EXTINF:{seconds:.3f},", name]
-    with open(os.path.join(folder, "live.m3u8"), "w", encoding="utf-8") as playlist:
-        playlist.write("\n".join(lines + ["#EXT-X-ENDLIST", ""]))
-
-
-def ensure_hls(media_dir: str) -> str:
-    """The folder of the HLS stream in media_dir, made first if it is missing (atomically, as
-    media_cache makes its files). One MPEG-TS file is encoded and cut here: hlssink2 on
-    GStreamer 1.22 often never ends."""
-    final = os.path.join(media_dir, f"hls-ts-440hz-{HLS_SECONDS}s-cut{HLS_SEGMENT_S}s"
-                                    f"-v{media_cache.RECIPE_VERSION}")
-    if os.path.isfile(os.path.join(final, "live.m3u8")):
-        return final
-    os.makedirs(media_dir, exist_ok=True)
-    with tempfile.TemporaryDirectory(dir=media_dir, prefix=".making-") as work:
-        stream_path = os.path.join(work, "live.ts")
-        media_cache.run_encoder([
-            "audiotestsrc", "wave=sine", "freq=440", "volume=0.5",
-            f"num-buffers={HLS_SECONDS * 100}", "samplesperbuffer=441", "!",
-            "audioconvert", "!", "lamemp3enc", "!", "mpegaudioparse", "!", "mpegtsmux", "!",
-            "filesink", f"location={stream_path}"])
-        with open(stream_path, "rb") as file:
-            stream = file.read()
-        folder = os.path.join(work, "hls")
-        os.mkdir(folder)
-        _write_hls(folder, stream)
-        try:
-            os.replace(folder, final)
-        except OSError:
-            if not os.path.isdir(final):  # else another server made it first
-                raise
-    return final

@@ -1,7 +1,6 @@
 """The routes of the loopback stream server: what each URL answers and how the body is sent."""
 
 import math
-import random
 import socket
 import ssl
 import time
@@ -9,6 +8,7 @@ from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler
 from urllib.parse import parse_qs, quote, urlsplit
 
+import hls
 import icy
 import ogg_chain
 import media_cache
@@ -205,8 +205,8 @@ class StreamHandler(BaseHTTPRequestHandler):
             cut = query.number("bytes", 24200, low=1, high=len(tone))
             self._file(tone[:cut], query, head)
         elif path == "/garbage.mp3":
-            self._file(_garbage(query.number("bytes", 256 * 1024, low=1, high=16 << 20)),
-                       query, head)
+            size = query.number("bytes", 256 * 1024, low=1, high=16 << 20)
+            self._file(media_cache.garbage(size), query, head)
         elif path == "/page.html":
             self._body(200, "text/html; charset=utf-8", _HTML_PAGE, head)
         elif path == "/stall":
@@ -223,10 +223,10 @@ class StreamHandler(BaseHTTPRequestHandler):
         elif path == "/requests":
             self._plain(200, "".join(f"{line}\n" for line in self.server.requests.lines(log)), head)
         elif path == "/":
-            self._plain(200, ROUTES_HELP + ogg_chain.ROUTES_HELP + playlists.ROUTES_HELP, head)
-        elif playlists.serve(self, path, query, head, find_closed_port):
-            pass
-        else:
+            self._plain(200, ROUTES_HELP + ogg_chain.ROUTES_HELP + playlists.ROUTES_HELP
+                        + hls.ROUTES_HELP, head)
+        elif not (playlists.serve(self, path, query, head, find_closed_port)
+                  or hls.serve(self, path, query, head)):
             self._plain(404, "not found\n", head)
 
     # --- simple answers ---------------------------------------------------------------------
@@ -481,12 +481,6 @@ def _parse_range(header: str, length: int):
     if start >= length or end <= start:
         return None
     return start, min(end, length)
-
-
-def _garbage(size: int) -> bytes:
-    # Fixed seed for repeatable runs; no 0xFF byte, so no decoder can find an MP3 frame sync.
-    noise = random.Random(20240917).randbytes(size)
-    return noise.replace(b"\xff", b"\x7f")
 
 
 _HTML_PAGE = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Not audio</title></head>"

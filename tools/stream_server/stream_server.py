@@ -24,8 +24,8 @@ from http.server import ThreadingHTTPServer
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import certificate  # noqa: E402
+import hls  # noqa: E402
 import media_cache  # noqa: E402
-import playlists  # noqa: E402
 from stream_handler import LOOPBACK, ROUTES_HELP, StreamHandler, find_closed_port  # noqa: E402
 
 
@@ -80,7 +80,7 @@ class MediaStore:
     def __init__(self, media_dir: str):
         self._makers = {name: functools.partial(_read_media, media_dir, recipe)
                         for name, recipe in RECIPES.items()}
-        self._makers["hls"] = functools.partial(playlists.ensure_hls, media_dir)
+        self._makers["hls"] = functools.partial(hls.ensure_hls, media_dir)
         self._locks = {name: threading.Lock() for name in self._makers}
         self._made = {}
 
@@ -129,6 +129,7 @@ class StreamServer(ThreadingHTTPServer):
         self.stopping = stopping
         self.sessions = SessionBook(limits.max_sessions)
         self.requests = RequestLog(limits.max_sessions)
+        self.hls_clock = hls.RollingClock()
         self.slots = threading.BoundedSemaphore(limits.max_connections)
         self.scheme = "http"
         if tls_context is not None:

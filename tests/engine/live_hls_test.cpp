@@ -1,0 +1,114 @@
+// A live HLS station: a playlist window that slides on as the packager adds
+// segments, and a loop whose wrap the player must not hear, whether the
+// timestamps run on or start over. A packager that stops adding segments
+// must not leave the player playing silence for ever.
+#include <gtest/gtest.h>
+
+#include "engine/player/media_player_factory.h"
+#include "engine_test_support.h"
+
+namespace velmora::engine::testing {
+namespace {
+
+namespace ps = playback::play_state;
+
+constexpr auto kStartTimeout = 5s;
+constexpr double kToneHz = 440;
+constexpr double kToneSeconds = 0.5;
+constexpr int kRateHz = 44100;
+// The server loops 8 s of tone in 1 s segments, four of them in the window:
+// 9 s of sound are past the wrap and at least five playlist refreshes.
+constexpr std::size_t kPastTheWrapFrames = 9 * kRateHz;
+constexpr auto kPastTheWrapTimeout = 9s + kStartTimeout;
+constexpr auto kAfterTheWrap = 2s;
+constexpr std::size_t kAfterTheWrapFrames = kRateHz;  // half of what plays
+// The wrap joins the end and the start of one MP3 encoding: its padding and
+// the encoder's delay, about 40 ms of quiet.
+constexpr auto kMaxGap = 100ms;
+const std::string kBuffering = "正在缓冲";
+
+class LiveHlsTest : public ::testing::Test {
+  protected:
+    void play(const std::string& path, EngineOptions options = {}) {
+        options.audioOutput = sound.output();
+        player = createMediaPlayer({}, std::move(options));
+        listener = std::make_unique<RecordingListener>(*player);
+        player->setListener(listener.get());
+        player->setURL(server.url(path));
+    }
+    void TearDown() override { player->setListener(nullptr); }
+
+    // Whether the player said it was buffering after the sound had started.
+    bool refilledAfterFirstSound() const {
+        bool heard = false;
+        for (const PlayerEvent& event : listener->events()) {
+            heard =
+                heard || (event.kind == PlayerEvent::Kind::Status && event.state == ps::Playing);
+            if (heard && event.status.starts_with(kBuffering)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    StreamServer server;
+    SoundCapture sound;
+    std::unique_ptr<playback::Player> player;
+    std::unique_ptr<RecordingListener> listener;
+};
+
+class RollingHlsTest : public LiveHlsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RollingHlsTest, PlaysOnThroughPlaylistRefreshesAndTheLoopWrap) {
+    play(std::string("/hls/rolling.m3u8?segment=1") + GetParam());
+    ASSERT_TRUE(
+        runUntil([&] { return sound.frameCount() >= kPastTheWrapFrames; }, kPastTheWrapTimeout))
+        << sound.frameCount() << " frames";
+    // A wrap the player fails at delivers a burst of sound, then nothing.
+    const std::size_t wrapped = sound.frameCount();
+    runFor(kAfterTheWrap);
+    EXPECT_GT(sound.frameCount(), wrapped + kAfterTheWrapFrames);
+    EXPECT_GT(sound.toneShare(kToneHz, kToneSeconds), 0.9);
+    const auto silenceMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sound.longestSilence()).count();
+    RecordProperty("longest_silence_ms", static_cast<int>(silenceMs));
+    EXPECT_LE(sound.longestSilence(), kMaxGap) << silenceMs << " ms";
+    EXPECT_EQ(player->playState(), ps::Playing);
+    EXPECT_EQ(player->status(), "正在播放");
+    EXPECT_FALSE(refilledAfterFirstSound());
+    EXPECT_EQ(player->mediaDetails().lengthUs, std::nullopt) << "a live station has no length";
+    EXPECT_TRUE(listener->notices().empty());
+}
+
+// Timestamps that run on across the wrap, as from an encoder that never
+// stopped; and timestamps that start over after a discontinuity tag, as
+// after an encoder's restart.
+INSTANTIATE_TEST_SUITE_P(Wraps, RollingHlsTest, ::testing::Values("", "&restart=1"),
+                         [](const auto& info) {
+                             return std::string(*info.param ? "EncoderRestarts" : "Seamless");
+                         });
+
+// The playlist is still served, but never names a new segment: the sound
+// runs dry, the stall deadline and the retries run out, and the player stops
+// with one notice. Disabled: the manifest's source ends once the playlist is
+// read, and a source that has ended holds every deadline after the first
+// sound, so the player stays "正在播放" in silence (hlsdemux polls the
+// playlist for ever and posts nothing).
+TEST_F(LiveHlsTest, DISABLED_AStuckPackagerEndsInOneNoticeWithinTheDeadline) {
+    constexpr ReconnectLimits kQuickRetries{200, 400, 6000, 30000};
+    constexpr auto kGiveUpBound = 1500ms + 6s + 4s;  // stall, retries, a busy machine
+    EngineOptions options;
+    options.stallTimeoutMs = 1500;
+    options.reconnect = kQuickRetries;
+    play("/hls/rolling.m3u8?segment=1&freeze_after=2", std::move(options));
+    ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
+    EXPECT_TRUE(runUntil([&] { return player->playState() == ps::Stopped; },
+                         6s + kGiveUpBound))  // six segments play first
+        << player->status();
+    runFor(500ms);
+    ASSERT_EQ(listener->notices().size(), 1u);
+    EXPECT_EQ(listener->notices()[0].kind, PlayerEvent::Kind::Warning);
+}
+
+}  // namespace
+}  // namespace velmora::engine::testing
