@@ -62,6 +62,12 @@ void MediaSession::restart() {
 }
 
 bool MediaSession::live() const {
+    if (pipeline_ && pipeline_->progress().adaptive) {
+        // The playlist has a length; the stream has one only when it is not live.
+        gint64 durationNs = -1;
+        return !gst_element_query_duration(pipeline_->playbin(), GST_FORMAT_TIME, &durationNs) ||
+               durationNs <= 0;
+    }
     if (hasLength_.has_value()) {
         return !*hasLength_;
     }
@@ -109,7 +115,7 @@ void MediaSession::sample() {
         return;
     }
     const SourceProgress& progress = pipeline_->progress();
-    const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_, progress.finished};
+    const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_, progress.ended()};
     switch (watch_->look(look)) {
         case PhaseWatch::Supply::Unchanged:
             break;

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/pipeline/adaptive_stream.h"
 #include "engine/pipeline/http_source.h"
 #include "engine/pipeline/leading_tag.h"
 #include "engine/pipeline/system_output.h"
@@ -45,10 +46,13 @@ GstPtr<GstElement> makeAudioSink(const AudioOutputFactory& factory, GstElement*&
 // buffering messages are not used: the start gate decides when to play.
 // uridecodebin adds it once the stream's type is known.
 void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+    const auto& progress = *static_cast<std::shared_ptr<SourceProgress>*>(data);
     if (isFromFactory(GST_OBJECT_CAST(element), "queue2")) {
         g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
                      kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, nullptr);
-        (*static_cast<std::shared_ptr<SourceProgress>*>(data))->typed = true;
+        progress->typed = true;
+    } else {
+        watchAdaptiveDemuxer(element, progress);
     }
 }
 

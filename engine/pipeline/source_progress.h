@@ -12,6 +12,11 @@ namespace velmora::engine {
 struct SourceProgress {
     std::atomic<std::uint64_t> bytes{0};  // the skipped ones included
     std::atomic<bool> finished{false};    // the source sent end-of-stream
+    // An adaptive stream's source carries only its playlist (see
+    // watchAdaptiveDemuxer): its media has ended when the demuxer's has.
+    std::atomic<bool> adaptive{false};
+    std::atomic<bool> fragmentsFinished{false};
+    bool ended() const { return adaptive ? fragmentsFinished.load() : finished.load(); }
 
     // A source error while the pipeline prerolls makes the bin abort the
     // state change, and what arrived is never played. A server faster than
