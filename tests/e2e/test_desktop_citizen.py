@@ -24,6 +24,7 @@ SIGNAL_TIMEOUT_S = 8.0
 RELEASE_WITHIN_S = 2.0
 TITLES = ["Artist One - First Song", "Second Song"]
 STATION = "Velmora test radio"
+VOLUME_SETTLE_S = 5.0
 VOLUME_LISTEN_S = 0.5
 TONE_FILE_US = 30_000_000
 # Suspend (4) only: not logout, user switch or idle.
@@ -162,8 +163,16 @@ class DesktopCitizen(ProgramCase):
         wait_until(lambda: self.player.changed("Volume")[-1:] == [0.25], SIGNAL_TIMEOUT_S,
                    "Volume 0.25 announced")
         self.assertEqual(self.player.get("Volume"), 0.25)
-        self.assertAlmostEqual(self._loudness(self.sound.position() + 0.5) / at_half, 0.5,
-                               delta=0.1)
+        # Heard once what was buffered at the old volume has played; on a busy machine the
+        # change takes a moment longer to arrive.
+        ratios = []
+
+        def halved():
+            ratios.append(self._loudness() / at_half)
+            return abs(ratios[-1] - 0.5) <= 0.1
+
+        wait_until(halved, VOLUME_SETTLE_S, "the tone at half its loudness",
+                   describe=lambda: ratios[-3:])
 
     def open(self, url):
         self.player.call("OpenUri", GLib.Variant("(s)", (url,)))
