@@ -1,13 +1,13 @@
-"""The routes of the loopback stream server: what each URL answers and how the body is sent."""
+"""The routes of the loopback stream server: what each URL answers (delivery.py sends the bodies)."""
 
 import math
 import socket
 import ssl
-import time
-from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler
-from urllib.parse import parse_qs, quote, urlsplit
+from urllib.parse import quote, urlsplit
 
+from delivery import (BadRequest, Delivery, FileReader, LoopReader, Query, parse_range,
+                      pump)
 import hls
 import icy
 import ogg_chain
@@ -77,14 +77,7 @@ DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
 TITLE_CHARSETS = {"utf8": "utf-8", "latin1": "latin-1", "cp1252": "cp1252", "gbk": "gbk",
                   "gb18030": "gb18030", "big5": "big5", "shiftjis": "shift_jis",
                   "cp1251": "cp1251", "koi8r": "koi8-r"}
-FULL_SPEED_CHUNK_BYTES = 64 * 1024
-PACE_CHUNKS_PER_S = 50
-MAX_QUERY_INT = 1 << 40
 REQUEST_READ_TIMEOUT_S = 30
-
-
-class BadRequest(Exception):
-    pass
 
 
 class MountGone(Exception):
@@ -96,40 +89,6 @@ def find_closed_port() -> int:
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
         probe.bind((LOOPBACK, 0))
         return probe.getsockname()[1]
-
-
-class Query:
-    def __init__(self, raw: str):
-        self._values = parse_qs(raw, keep_blank_values=True)
-
-    def text(self, name: str, default=None):
-        values = self._values.get(name)
-        return values[-1] if values else default
-
-    def texts(self, name: str) -> list:
-        return list(self._values.get(name, []))
-
-    def number(self, name: str, default, low=0, high=MAX_QUERY_INT):
-        value = self.text(name)
-        if value is None:
-            return default
-        try:
-            number = int(value)
-        except ValueError as exc:
-            raise BadRequest(f"{name} must be an integer") from exc
-        if not low <= number <= high:
-            raise BadRequest(f"{name} must lie in {low}..{high}")
-        return number
-
-
-@dataclass
-class Delivery:
-    """How a body is sent: pacing and the faults to inject."""
-    kbps: int = 0
-    burst_bytes: int = 0
-    drop_after: int = None
-    stall_after: int = None
-    media_clock: object = None  # a reader whose media_s paces the body instead of kbps
 
 
 class StreamHandler(BaseHTTPRequestHandler):
@@ -292,7 +251,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         start, end = 0, len(data)
         requested = self.headers.get("Range") if ranges else None
         if requested:
-            span = _parse_range(requested, len(data))
+            span = parse_range(requested, len(data))
             if span is None:
                 self.send_response(416)
                 self.send_header("Content-Range", f"bytes */{len(data)}")
@@ -313,7 +272,7 @@ class StreamHandler(BaseHTTPRequestHandler):
         self.end_headers()
         if not head:
             view = memoryview(data)[start:end]
-            self._pump(_FileReader(view), self.wfile, delivery)
+            self._pump(FileReader(view), self.wfile, delivery)
 
     def _live(self, query: Query, head: bool):
         bitrates_kbps = {"tone": 128, "tone320": 320, "melody": 128, "aac": 128}
@@ -353,7 +312,7 @@ class StreamHandler(BaseHTTPRequestHandler):
             out = icy.IcyWriter(self.wfile, metaint, titles, charset,
                                 title_every=query.number("title_every", 4, low=1),
                                 repeat=query.text("meta_repeat") == "1")
-        self._pump(_LoopReader(memoryview(data)), out, delivery)
+        self._pump(LoopReader(memoryview(data)), out, delivery)
 
     def _live_ogg(self, query: Query, head: bool):
         codec = query.text("codec", "vorbis")
@@ -390,98 +349,16 @@ class StreamHandler(BaseHTTPRequestHandler):
         self.wfile.flush()
         self.server.stopping.wait(self.server.limits.max_stall_s)
 
+    def _pump(self, reader, out, delivery: Delivery):
+        pump(reader, out, delivery, self.server.stopping, self.server.limits.max_response_s,
+             self._stall, self._drop)
+
     def _drop(self):
         self.wfile.flush()
         try:
             self.connection.shutdown(socket.SHUT_RDWR)
         except OSError:
             pass  # Already gone: that is the effect wanted anyway.
-
-    def _pump(self, reader, out, delivery: Delivery):
-        """Sends the body from reader, paced and faulted as delivery says, within the limits."""
-        start = time.monotonic()
-        deadline = start + self.server.limits.max_response_s
-        paced_chunk = max(1, delivery.kbps * 1000 // 8 // PACE_CHUNKS_PER_S)
-        burst_lead_s = None
-        sent = 0
-        while not self.server.stopping.is_set() and time.monotonic() < deadline:
-            if delivery.stall_after is not None and sent >= delivery.stall_after:
-                self._stall()
-                return
-            if delivery.drop_after is not None and sent >= delivery.drop_after:
-                self._drop()
-                return
-            size = paced_chunk if delivery.kbps and sent >= delivery.burst_bytes else None
-            if delivery.media_clock is not None:
-                size = None
-            if size is None:
-                size = FULL_SPEED_CHUNK_BYTES
-                if sent < delivery.burst_bytes:
-                    size = min(size, delivery.burst_bytes - sent)
-            for limit in (delivery.stall_after, delivery.drop_after):
-                if limit is not None:
-                    size = min(size, limit - sent)
-            chunk = reader.read(size)
-            if not chunk:
-                return
-            out.write(chunk)
-            sent += len(chunk)
-            if delivery.kbps and sent > delivery.burst_bytes:
-                due = start + (sent - delivery.burst_bytes) * 8 / (delivery.kbps * 1000)
-                wait_s = due - time.monotonic()
-                if wait_s > 0 and self.server.stopping.wait(wait_s):
-                    return
-            elif delivery.media_clock is not None and sent >= delivery.burst_bytes:
-                if burst_lead_s is None:
-                    burst_lead_s = delivery.media_clock.media_s  # kept, as Icecast keeps it
-                wait_s = start + delivery.media_clock.media_s - burst_lead_s - time.monotonic()
-                if wait_s > 0 and self.server.stopping.wait(wait_s):
-                    return
-
-
-class _FileReader:
-    def __init__(self, view):
-        self._view = view
-        self._offset = 0
-
-    def read(self, size: int):
-        chunk = self._view[self._offset:self._offset + size]
-        self._offset += len(chunk)
-        return chunk
-
-
-class _LoopReader:
-    """Reads a file round and round; the media files end on a frame boundary, so it stays valid."""
-
-    def __init__(self, view):
-        self._view = view
-        self._offset = 0
-
-    def read(self, size: int):
-        size = min(size, len(self._view) - self._offset)
-        chunk = self._view[self._offset:self._offset + size]
-        self._offset = (self._offset + size) % len(self._view)
-        return chunk
-
-
-def _parse_range(header: str, length: int):
-    """(start, end exclusive) of a single bytes range, or None when it cannot be satisfied."""
-    unit, _, ranges = header.partition("=")
-    if unit.strip() != "bytes" or "," in ranges:
-        return None
-    first, _, last = ranges.strip().partition("-")
-    try:
-        if first == "":
-            count = int(last)
-            return (max(0, length - count), length) if count > 0 else None
-        start = int(first)
-        end = int(last) + 1 if last else length
-    except ValueError:
-        return None
-    if start >= length or end <= start:
-        return None
-    return start, min(end, length)
-
 
 _HTML_PAGE = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Not audio</title></head>"
               "<body><h1>This is a web page, not a stream</h1></body></html>\n").encode()
