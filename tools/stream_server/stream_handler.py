@@ -1,4 +1,4 @@
-"""The routes of the loopback stream server: what each URL answers (delivery.py sends the bodies)."""
+"""The loopback stream server's routes: what each URL answers (delivery.py sends the bodies)."""
 
 import math
 import socket
