@@ -20,8 +20,9 @@ case "${1:-}" in
         cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=ON
         cmake --build build/test -j"$jobs"
         cd build/test
-        # Two tests a core: most of them wait on servers' deadlines and real-time sound; the
-        # ones that keep cores busy say so (PROCESSORS) and start first (COST).
+        # Two tests a core: most of them wait on servers' deadlines and real-time sound. The
+        # ones that keep cores busy say so (PROCESSORS) and start first (COST); the ones that
+        # time the real program wait for them (DEPENDS).
         exec ctest -j"$((jobs * 2))" --output-on-failure --timeout 600
         ;;
     package)
