@@ -19,12 +19,9 @@ bool isAdaptiveDemuxer(GstElement* element) {
 
 GstPadProbeReturn countFragmentOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
     SourceProgress& progress = **static_cast<ProgressRef*>(data);
-    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
-        progress.bytes += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
-    } else if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
-        progress.bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
-    } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
-               GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+    progress.bytes += probedBytes(info);
+    if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
+        GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
         progress.fragmentsFinished = true;
     }
     return GST_PAD_PROBE_OK;

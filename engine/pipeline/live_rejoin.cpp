@@ -52,6 +52,4 @@ LiveRejoin::LiveRejoin(GstElement* playbin, std::string uri,
 
 void LiveRejoin::allow(bool allowed) { state_->allowed = allowed; }
 
-int LiveRejoin::count() const { return state_->count; }
-
 }  // namespace velmora::engine

@@ -38,8 +38,6 @@ class LiveRejoin {
     // Whether an ending connection may be followed by a new one: only while
     // a stream known to be endless is wanted playing. Any thread.
     void allow(bool allowed);
-    // How many times the stream was joined again.
-    int count() const;
 
     struct State;
 

@@ -83,12 +83,16 @@ std::optional<std::int64_t> MediaSession::durationNs() const {
     return durationNs;
 }
 
+void MediaSession::allowLiveRejoin() {
+    pipeline_->liveRejoin().allow(wanted_ && opening_.network && hasLength_ == false);
+}
+
 void MediaSession::applyPipelineState() {
     if (!pipeline_) {
         return;
     }
     const bool play = wanted_ && !refilling() && !holdPaused_;
-    pipeline_->liveRejoin().allow(wanted_ && opening_.network && hasLength_ == false);
+    allowLiveRejoin();
     if (!holdPaused_) {
         pipeline_->startGate().allow(wanted_);
     }
@@ -324,7 +328,7 @@ void MediaSession::onElementMessage(GstMessage* message) {
         }
         if (answer->hasLength) {
             hasLength_ = answer->hasLength;
-            applyPipelineState();
+            allowLiveRejoin();
         }
         if (!answer->stationName.empty() && answer->stationName != stationName_) {
             stationName_ = answer->stationName;

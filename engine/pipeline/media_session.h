@@ -92,6 +92,7 @@ class MediaSession {
     void sample();
     void onPhaseExpired(PhaseWatch::Phase phase);
     void applyPipelineState();
+    void allowLiveRejoin();
     std::int64_t soundAheadNs() const;
     Break makeBreak(Break::Cause cause, Failure failure, bool networkLoss) const;
     void breakOff(const Break& broken);

@@ -88,7 +88,7 @@ GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer dat
     } else if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
         // Only a source that sends lists sends them; souphttpsrc sends buffers,
         // so a list is never one that needs cutting.
-        progress.bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+        progress.bytes += probedBytes(info);
     } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
                GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
         progress.finished = true;

@@ -16,4 +16,14 @@ void SourceProgress::release() {
     released_.notify_all();
 }
 
+std::uint64_t probedBytes(GstPadProbeInfo* info) {
+    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+        return gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    }
+    if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
+        return gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    }
+    return 0;
+}
+
 }  // namespace velmora::engine

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gst/gst.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -36,5 +38,8 @@ struct SourceProgress {
     std::condition_variable released_;
     bool releasedFlag_ = false;
 };
+
+// The bytes a data probe sees: a buffer's or a buffer list's; 0 for an event.
+std::uint64_t probedBytes(GstPadProbeInfo* info);
 
 }  // namespace velmora::engine
