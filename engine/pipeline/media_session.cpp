@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "engine/pipeline/error_mapping.h"
+#include "engine/network/error_mapping.h"
 #include "engine/pipeline/start_gate.h"
 #include "playback/player_error.h"
 

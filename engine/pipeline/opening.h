@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 
 namespace velmora::engine {
 

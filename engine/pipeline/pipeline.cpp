@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/network/http_source.h"
 #include "engine/pipeline/adaptive_stream.h"
-#include "engine/pipeline/http_source.h"
 #include "engine/pipeline/leading_tag.h"
 #include "engine/pipeline/system_output.h"
 #include "engine/runtime/element_factory.h"

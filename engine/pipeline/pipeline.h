@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "engine/pipeline/audio_output_factory.h"
 #include "engine/pipeline/live_rejoin.h"
 #include "engine/pipeline/source_progress.h"
 #include "engine/pipeline/start_gate.h"
-#include "engine/player/engine_options.h"
 #include "engine/runtime/bus_watch.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/state_worker.h"

@@ -1,35 +1,12 @@
 #pragma once
 
-#include <functional>
-
+#include "engine/pipeline/audio_output_factory.h"
 #include "engine/player/reconnect_policy.h"
 
-// Declared as GStreamer and GLib do, so that this header needs neither.
-typedef struct _GstElement GstElement;
+// Declared as GLib does, so that this header needs none of it.
 typedef struct _GMainContext GMainContext;
 
 namespace velmora::engine {
-
-// Where the decoded sound goes.
-//
-// make is called on the user-interface thread once for every opening of a
-// stream (a reconnect opens anew), and returns a new floating element with a
-// "sink" pad that takes raw audio; the pipeline takes that reference. It may
-// throw playback::PlayerError, which fails the opening like a missing plugin.
-// The element runs on streaming threads and is taken down on the player's
-// state worker thread after the player has let go of its pipeline, at the
-// latest before the player's destructor returns. So nothing it calls may
-// reach into the player, and what it does call must stay valid until then or
-// be cut off by its owner first (the test capture is cut off that way).
-//
-// An empty make is the system output: the sound server.
-struct AudioOutputFactory {
-    std::function<GstElement*()> make;
-    // Whether the output takes sound in real time. One that takes it as fast
-    // as it is decoded never has sound ahead of it, so running dry means
-    // nothing there.
-    bool paced = true;
-};
 
 // Choices that only tests and tools make; the application uses the defaults.
 struct EngineOptions {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 #include "engine/runtime/main_context.h"
 #include "playback/player.h"
 

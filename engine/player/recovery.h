@@ -4,8 +4,8 @@
 #include <functional>
 
 #include "engine/pipeline/opening.h"
-#include "engine/player/failure.h"
 #include "engine/player/reconnect_policy.h"
+#include "engine/runtime/failure.h"
 #include "engine/runtime/timers.h"
 #include "engine/stations/candidate_list.h"
 #include "engine/stations/fetched_body.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 #include "engine/runtime/main_context.h"
 
 namespace velmora::engine {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 
 namespace velmora::engine {
 

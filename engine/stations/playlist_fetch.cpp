@@ -6,8 +6,8 @@
 #include <optional>
 #include <utility>
 
-#include "engine/pipeline/error_mapping.h"
-#include "engine/pipeline/http_source.h"
+#include "engine/network/error_mapping.h"
+#include "engine/network/http_source.h"
 #include "engine/runtime/element_factory.h"
 
 namespace velmora::engine {

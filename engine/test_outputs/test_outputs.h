@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "engine/player/engine_options.h"
+#include "engine/pipeline/audio_output_factory.h"
 
 namespace velmora::engine {
 

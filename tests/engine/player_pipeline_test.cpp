@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <regex>
 
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 #include "pipeline_fixture.h"
 
 namespace velmora::engine::testing {

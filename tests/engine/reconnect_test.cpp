@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 #include "pipeline_fixture.h"
 
 namespace velmora::engine::testing {

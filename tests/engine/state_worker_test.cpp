@@ -2,7 +2,7 @@
 // bus, whether or not the refusing element says why.
 #include <gtest/gtest.h>
 
-#include "engine/pipeline/error_mapping.h"
+#include "engine/network/error_mapping.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/state_worker.h"
 

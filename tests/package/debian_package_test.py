@@ -22,6 +22,7 @@ SHIPPED = {"usr/bin/velmora", f"usr/share/applications/{APP_ID}.desktop",
 # dependencies are the libraries it links.
 RUNTIME_PACKAGES = {"gstreamer1.0-plugins-base", "gstreamer1.0-plugins-good",
                     "gstreamer1.0-plugins-bad", "gstreamer1.0-pulseaudio", "glib-networking",
+                    "libsoup-3.0-0",
                     "fonts-noto-cjk"}
 BUILD_TIMEOUT_S = 840
 TOOL_TIMEOUT_S = 180

@@ -1,4 +1,4 @@
-#include "engine/pipeline/http_source.h"
+#include "engine/network/http_source.h"
 
 namespace velmora::engine {
 namespace {

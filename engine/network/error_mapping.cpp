@@ -1,4 +1,4 @@
-#include "engine/pipeline/error_mapping.h"
+#include "engine/network/error_mapping.h"
 
 #include <gst/pbutils/pbutils.h>
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 
 namespace velmora::engine {
 

@@ -1,4 +1,4 @@
-#include "engine/player/failure.h"
+#include "engine/runtime/failure.h"
 
 namespace velmora::engine {
 
