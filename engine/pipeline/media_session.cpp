@@ -12,9 +12,6 @@
 namespace velmora::engine {
 namespace {
 
-// souphttpsrc gives up later than the phases' deadlines, so that a stall is
-// always a deadline's to report.
-constexpr int kSourceTimeoutMarginS = 5;
 constexpr int kDiagnosisTimeoutMs = 5000;
 
 }  // namespace
@@ -30,7 +27,7 @@ MediaSession::MediaSession(const Opening& opening, const SessionSettings& settin
     setup.mute = settings.mute;
     setup.balance = settings.balance;
     setup.skipBytes = opening.skipBytes;
-    setup.networkTimeoutS = (settings.timeoutMs + 999) / 1000 + kSourceTimeoutMarginS;
+    setup.http = settings.http;
     pipeline_ = std::make_unique<Pipeline>(
         setup, context, [this](GstMessage* message) { onMessage(message); }, stateWorker);
     holdPaused_ = opening.seekOnPrerollNs > 0;
@@ -46,7 +43,21 @@ MediaSession::MediaSession(const Opening& opening, const SessionSettings& settin
     }
 }
 
-MediaSession::~MediaSession() = default;
+MediaSession::~MediaSession() {
+    if (telling_ > 0) {
+        g_error("velmora: a media session was destroyed from inside its own observer call");
+    }
+}
+
+template <typename Event>
+void MediaSession::tell(Event&& event) {
+    if (closed_) {
+        return;
+    }
+    ++telling_;
+    event(observer_);
+    --telling_;
+}
 
 void MediaSession::setWanted(bool play) {
     wanted_ = play;
@@ -115,7 +126,7 @@ std::int64_t MediaSession::soundAheadNs() const {
 }
 
 void MediaSession::sample() {
-    if (!pipeline_) {
+    if (!pipeline_ || closed_) {
         return;
     }
     const SourceProgress& progress = pipeline_->progress();
@@ -126,10 +137,10 @@ void MediaSession::sample() {
         case PhaseWatch::Supply::RanDry:
             g_debug("velmora: sound ran out");
             applyPipelineState();
-            observer_.onRefilling(0);
+            tell([&](SessionObserver& observer) { observer.onRefilling(0); });
             break;
         case PhaseWatch::Supply::Refilling:
-            observer_.onRefilling(watch_->refillPercent());
+            tell([&](SessionObserver& observer) { observer.onRefilling(watch_->refillPercent()); });
             break;
         case PhaseWatch::Supply::Refilled:
             applyPipelineState();  // "playing" comes with the pipeline's PLAYING
@@ -148,6 +159,9 @@ void MediaSession::onPhaseExpired(PhaseWatch::Phase phase) {
 // ---- the bus ---------------------------------------------------------------------------
 
 void MediaSession::onMessage(GstMessage* message) {
+    if (closed_) {
+        return;  // what a closed opening's pipeline says on its way down concerns nobody
+    }
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_STATE_CHANGED:
             onStateChanged(message);
@@ -179,7 +193,7 @@ void MediaSession::onMessage(GstMessage* message) {
             }
             break;
         case GST_MESSAGE_DURATION_CHANGED:
-            observer_.onDetailsChanged(false);
+            tell([&](SessionObserver& observer) { observer.onDetailsChanged(false); });
             break;
         default:
             break;
@@ -199,7 +213,7 @@ void MediaSession::onStateChanged(GstMessage* message) {
     if (watch_) {
         watch_->playing();
     }
-    observer_.onPlaying();
+    tell([&](SessionObserver& observer) { observer.onPlaying(); });
 }
 
 void MediaSession::onAsyncDone() {
@@ -236,7 +250,7 @@ void MediaSession::onEndOfStream() {
             makeBreak(Break::Cause::NothingPlayed, Failure{FailureKind::NotAudio, 0, {}}, false));
         return;
     }
-    observer_.onEnded();
+    tell([&](SessionObserver& observer) { observer.onEnded(); });
 }
 
 void MediaSession::onError(GstMessage* message) {
@@ -292,11 +306,11 @@ void MediaSession::diagnose(Failure placeholder) {
     pipeline_.reset();
     watch_.reset();
     sampler_.reset();
-    diagnosis_ = std::make_unique<HostDiagnosis>(failedUri, kDiagnosisTimeoutMs, context_,
-                                                 [this, broken](Failure failure) mutable {
-                                                     broken.failure = std::move(failure);
-                                                     observer_.onBroken(broken);
-                                                 });
+    diagnosis_ = std::make_unique<HostDiagnosis>(
+        failedUri, kDiagnosisTimeoutMs, context_, [this, broken](Failure failure) mutable {
+            broken.failure = std::move(failure);
+            tell([&](SessionObserver& observer) { observer.onBroken(broken); });
+        });
 }
 
 void MediaSession::onWarning(GstMessage* message) {
@@ -332,7 +346,7 @@ void MediaSession::onElementMessage(GstMessage* message) {
         }
         if (!answer->stationName.empty() && answer->stationName != stationName_) {
             stationName_ = answer->stationName;
-            observer_.onDetailsChanged(false);
+            tell([&](SessionObserver& observer) { observer.onDetailsChanged(false); });
         }
         return;
     }
@@ -340,7 +354,7 @@ void MediaSession::onElementMessage(GstMessage* message) {
     if (structure != nullptr && gst_structure_has_name(structure, StartGate::kProgressMessage)) {
         gst_structure_get_int(structure, "percent", &startPercent_);
         if (!played_) {
-            observer_.onStartProgress(startPercent_);
+            tell([&](SessionObserver& observer) { observer.onStartProgress(startPercent_); });
         }
     }
 }
@@ -351,7 +365,7 @@ void MediaSession::onTags(GstMessage* message) {
         return;
     }
     title_ = std::move(*title);
-    observer_.onDetailsChanged(true);
+    tell([&](SessionObserver& observer) { observer.onDetailsChanged(true); });
 }
 
 // ---- breaking off ------------------------------------------------------------------------
@@ -380,10 +394,10 @@ Break MediaSession::cutOff() {
 }
 
 void MediaSession::breakOff(const Break& broken) {
-    // Nothing more comes from this opening; the observer may destroy it.
+    // Nothing more comes from this opening; the observer may close it.
     watch_.reset();
     sampler_.reset();
-    observer_.onBroken(broken);
+    tell([&](SessionObserver& observer) { observer.onBroken(broken); });
 }
 
 }  // namespace velmora::engine

@@ -34,6 +34,7 @@ EnginePlayer::EnginePlayer(const playback::PlayerSettings& settings, EngineOptio
 EnginePlayer::~EnginePlayer() {
     events_.setListener(nullptr);
     close();
+    retired_.clear();  // while the state worker that takes their pipelines down is there
 }
 
 // ---- the interface -----------------------------------------------------------------------
@@ -72,7 +73,6 @@ void EnginePlayer::setURL(std::string_view url) {
             }
             break;
     }
-    events_.postDelivery();
 }
 
 void EnginePlayer::play() {
@@ -106,7 +106,6 @@ void EnginePlayer::play() {
             setStatus(ps::Buffering, status_text::buffering(session_->startPercent()));
         }
     }
-    events_.postDelivery();
 }
 
 void EnginePlayer::pause() {
@@ -125,7 +124,6 @@ void EnginePlayer::pause() {
         session_->setWanted(false);
     }
     setStatus(ps::Paused, status_text::paused());
-    events_.postDelivery();
 }
 
 void EnginePlayer::stop() {
@@ -136,7 +134,6 @@ void EnginePlayer::stop() {
     recovery_.reset();
     close();
     setStatus(ps::Stopped, status_text::stopped());
-    events_.postDelivery();
 }
 
 playback::MediaDetails EnginePlayer::mediaDetails() const {
@@ -183,7 +180,6 @@ void EnginePlayer::onNetworkBack() {
     } else if (!session_ && !fetch_) {
         recovery_.networkBack();
     }
-    events_.deliver();
 }
 
 // ---- what the recovery decides ----------------------------------------------------------------
@@ -215,9 +211,6 @@ void EnginePlayer::act(const Step& step) {
             fail(step.failure);
             break;
     }
-    // A step taken on a timer has no session callback after it to deliver
-    // what it changed.
-    events_.postDelivery();
 }
 
 void EnginePlayer::openSession(const Opening& opening) {
@@ -228,6 +221,7 @@ void EnginePlayer::openSession(const Opening& opening) {
     session.rate = settings_.rate;
     session.output = options_.audioOutput;
     session.timeoutMs = options_.stallTimeoutMs;
+    session.http = http_;
     try {
         SessionObserver& observer = *this;
         session_ =
@@ -243,17 +237,30 @@ void EnginePlayer::openSession(const Opening& opening) {
 }
 
 void EnginePlayer::startFetch(const Candidate& candidate, bool fromStream) {
-    fetch_ = std::make_unique<PlaylistFetch>(candidate.uri, context_, stateWorker_,
+    fetch_ = std::make_unique<PlaylistFetch>(candidate.uri, context_, stateWorker_, http_,
                                              [this, candidate, fromStream](FetchedBody body) {
                                                  fetch_.reset();
                                                  recovery_.fetched(candidate, fromStream, body);
-                                                 events_.deliver();
                                              });
 }
 
 void EnginePlayer::close() {
     fetch_.reset();
-    session_.reset();
+    if (session_) {
+        session_->close();
+        retired_.push_back(std::move(session_));
+        retireLater();
+    }
+}
+
+void EnginePlayer::retireLater() {
+    if (std::exchange(retirePosted_, true)) {
+        return;
+    }
+    events_.postLater([this] {
+        retirePosted_ = false;
+        retired_.clear();
+    });
 }
 
 void EnginePlayer::fail(const Failure& failure) {
@@ -270,7 +277,6 @@ void EnginePlayer::onStartProgress(int percent) {
     if (intent_ == Intent::Play && !recovery_.reconnecting()) {
         setStatus(ps::Buffering, status_text::buffering(percent));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onPlaying() {
@@ -278,14 +284,12 @@ void EnginePlayer::onPlaying() {
     if (intent_ == Intent::Play) {
         setStatus(ps::Playing, status_text::playing(title()));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onRefilling(int percent) {
     if (intent_ == Intent::Play) {
         setStatus(ps::Buffering, status_text::buffering(percent));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onDetailsChanged(bool titleChanged) {
@@ -293,7 +297,6 @@ void EnginePlayer::onDetailsChanged(bool titleChanged) {
     if (titleChanged && events_.state() == ps::Playing) {
         setStatus(ps::Playing, status_text::playing(title()));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onEnded() {
@@ -309,15 +312,12 @@ void EnginePlayer::onEnded() {
     events_.postLater([this] {
         if (events_.state() == ps::MediaEnded) {
             setStatus(ps::Stopped, status_text::ended());
-            events_.deliver();
         }
     });
-    events_.deliver();
 }
 
 void EnginePlayer::onBroken(const Break& broken) {
     recovery_.broken(broken, intent_ == Intent::Play);
-    events_.deliver();
 }
 
 }  // namespace velmora::engine
