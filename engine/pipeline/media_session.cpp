@@ -7,6 +7,7 @@
 
 #include "engine/network/error_mapping.h"
 #include "engine/pipeline/start_gate.h"
+#include "engine/runtime/debug_category.h"
 #include "playback/player_error.h"
 
 namespace velmora::engine {
@@ -135,7 +136,7 @@ void MediaSession::sample() {
         case PhaseWatch::Supply::Unchanged:
             break;
         case PhaseWatch::Supply::RanDry:
-            g_debug("velmora: sound ran out");
+            GST_CAT_DEBUG(debugCategory(), "sound ran out");
             applyPipelineState();
             tell([&](SessionObserver& observer) { observer.onRefilling(0); });
             break;
@@ -149,8 +150,8 @@ void MediaSession::sample() {
 }
 
 void MediaSession::onPhaseExpired(PhaseWatch::Phase phase) {
-    g_debug("velmora: phase %d made no progress for %d ms", static_cast<int>(phase),
-            settings_.timeoutMs);
+    GST_CAT_DEBUG(debugCategory(), "phase %d made no progress for %d ms", static_cast<int>(phase),
+                  settings_.timeoutMs);
     breakOff(makeBreak(
         Break::Cause::Deadline,
         Failure{played_ ? FailureKind::ConnectionLost : FailureKind::TimedOut, 0, {}}, true));
@@ -268,20 +269,14 @@ void MediaSession::onError(GstMessage* message) {
     facts.httpStatus = std::max(facts.httpStatus, httpStatus_);
     facts.contentNotAudio = contentNotAudio_;
     facts.decoderMissing = decoderMissing_;
-    g_debug("velmora: pipeline error: %s", facts.debug.c_str());
+    GST_CAT_DEBUG(debugCategory(), "pipeline error: %s", facts.debug.c_str());
     const ErrorVerdict verdict = classifyError(facts);
     const FailureKind kind = verdict.failure.kind;
-    const int status = verdict.failure.httpStatus;
     if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK) {
         // souphttpsrc's own resume asked for Range, and the server ignores it.
         rangeIgnored_ = true;
     }
-    // A station whose source restarts answers "not found" (Icecast: a mount
-    // with no source) or "unavailable" for a while.
-    const bool networkLoss = facts.networkSource &&
-                             (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
-                              kind == FailureKind::TimedOut ||
-                              (kind == FailureKind::HttpError && (status == 404 || status >= 500)));
+    const bool networkLoss = verdict.worthRetrying;
     const SourceProgress& progress = pipeline_->progress();
     if (networkLoss && kind != FailureKind::HttpError && progress.bytes > opening_.skipBytes &&
         !holdPaused_) {
@@ -319,7 +314,7 @@ void MediaSession::onWarning(GstMessage* message) {
     gst_message_parse_warning(message, &rawError, &rawDebug);
     ErrorPtr warning(rawError);
     GCharPtr debug(rawDebug);
-    g_debug("velmora: pipeline warning: %s", warning ? warning->message : "");
+    GST_CAT_DEBUG(debugCategory(), "pipeline warning: %s", warning ? warning->message : "");
     // autoaudiosink with no sound server warns and falls back to a fake sink:
     // nothing could be heard, so this is a failure, not a note.
     if (isFromFactory(GST_MESSAGE_SRC(message), "autoaudiosink")) {

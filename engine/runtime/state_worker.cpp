@@ -109,9 +109,7 @@ void StateWorker::Shared::run(int serving) {
             break;  // given up while in the change: another thread serves the queue
         }
         busy = false;
-        if (jobs.empty()) {
-            drained.notify_all();
-        }
+        drained.notify_all();  // the destructor looks at what is left
     }
 }
 
@@ -127,9 +125,15 @@ StateWorker::~StateWorker() {
     std::unique_lock lock(shared_->mutex);
     shared_->stopping = true;
     shared_->wake.notify_all();
-    const bool drained = shared_->drained.wait_for(
-        lock, kShutdownBound, [this] { return shared_->jobs.empty() && !shared_->busy; });
-    if (drained) {
+    // A retirement still waiting (see retire) is no reason to hold the
+    // caller: the thread finishes it on its own.
+    const auto onlyWaiting = [this] {
+        const Clock::time_point now = Clock::now();
+        return !shared_->busy && std::none_of(shared_->jobs.begin(), shared_->jobs.end(),
+                                              [&](const Job& job) { return job.ready(now); });
+    };
+    shared_->drained.wait_for(lock, kShutdownBound, onlyWaiting);
+    if (shared_->jobs.empty() && !shared_->busy) {
         std::thread thread = std::move(shared_->thread);
         lock.unlock();
         thread.join();
@@ -138,8 +142,12 @@ StateWorker::~StateWorker() {
     // The thread winds the rest down on its own, holding what it needs, and
     // ends when it is done.
     const int left = static_cast<int>(shared_->jobs.size()) + (shared_->busy ? 1 : 0);
-    shared_->abandoned += left;
     shared_->thread.detach();
+    if (onlyWaiting()) {
+        GST_CAT_DEBUG(debugCategory(), "%d retirements left waiting on their own", left);
+        return;
+    }
+    shared_->abandoned += left;
     GST_CAT_WARNING(debugCategory(),
                     "%d pipelines not down within %lld ms of shutdown are left to wind down "
                     "on their own (%d so far)",

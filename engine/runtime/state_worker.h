@@ -16,14 +16,14 @@ namespace velmora::engine {
 // A pipeline that does not reach a state within kStuckBound holds up no
 // other: its thread is given up to it (it ends if the change ever returns,
 // touching nothing of the worker's), a fresh thread takes the queue over, and
-// the log counts the pipelines so abandoned. Nothing here waits for a state
-// change on the caller's thread, the destructor included.
+// the log counts the pipelines so abandoned. No caller waits for a state
+// change; the destructor waits at most kShutdownBound.
 class StateWorker {
   public:
     static constexpr std::chrono::milliseconds kStuckBound{3000};
     // How long the destructor waits for the pipelines still queued to wind
-    // down; what is left after it is abandoned, and counted in the log.
-    static constexpr std::chrono::milliseconds kShutdownBound{2000};
+    // down; what is left then, its thread winds down on its own.
+    static constexpr std::chrono::milliseconds kShutdownBound{1000};
     // How long a retirement waits for what it is told to wait for.
     static constexpr std::chrono::milliseconds kRetireWaitBound{16000};
 
