@@ -26,7 +26,7 @@ void onAboutToFinish(GstElement* playbin, gpointer data) {
         return;  // the stream ends here, and the session sees why
     }
     state.joinedAtBytes = bytes;
-    state.progress->finished = false;
+    state.progress->rejoins.fetch_add(1);  // the end the source just sent is not the stream's
     const int count = ++state.count;
     GST_CAT_DEBUG(debugCategory(),
                   "the server closed a live stream after %" G_GUINT64_FORMAT

@@ -20,7 +20,11 @@ constexpr int kDiagnosisTimeoutMs = 5000;
 MediaSession::MediaSession(const Opening& opening, const SessionSettings& settings,
                            MainContext& context, StateWorker& stateWorker,
                            SessionObserver& observer)
-    : opening_(opening), settings_(settings), context_(context), observer_(observer) {
+    : opening_(opening),
+      settings_(settings),
+      context_(context),
+      observer_(observer),
+      prerollWait_(context) {
     PipelineSetup setup;
     setup.uri = opening.uri;
     setup.audioOutput = settings.output;
@@ -131,7 +135,7 @@ void MediaSession::sample() {
         return;
     }
     const SourceProgress& progress = pipeline_->progress();
-    const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_, progress.ended()};
+    const PhaseWatch::Look look{progress.delivered(), soundAheadNs(), wanted_, progress.ended()};
     switch (watch_->look(look)) {
         case PhaseWatch::Supply::Unchanged:
             break;
@@ -220,6 +224,7 @@ void MediaSession::onStateChanged(GstMessage* message) {
 void MediaSession::onAsyncDone() {
     const bool first = !prerolled_;
     prerolled_ = true;
+    prerollWait_.disarm();
     pipeline_->prerolled();
     GstElement* playbin = pipeline_->playbin();
     if (first && opening_.seekOnPrerollNs > 0) {
@@ -278,15 +283,15 @@ void MediaSession::onError(GstMessage* message) {
     }
     const bool networkLoss = verdict.worthRetrying;
     const SourceProgress& progress = pipeline_->progress();
-    if (networkLoss && kind != FailureKind::HttpError && progress.bytes > opening_.skipBytes &&
-        !holdPaused_) {
+    if (networkLoss && kind != FailureKind::HttpError &&
+        progress.delivered() > opening_.skipBytes && !holdPaused_) {
         // The source pushes an end-of-stream behind its error: what arrived
         // plays out first, and the break waits for that end. Not while held
         // for the seek to the resume point: nothing of that would be heard.
         ending_ = Ending::PlayingOut;
         return;
     }
-    if (verdict.needsDiagnosis && opening_.diagnose && progress.bytes == 0) {
+    if (verdict.needsDiagnosis && opening_.diagnose && progress.delivered() == 0) {
         diagnose(verdict.failure);
         return;
     }
@@ -298,6 +303,7 @@ void MediaSession::diagnose(Failure placeholder) {
     // until the host has been probed.
     const std::string failedUri = redirectedTo_.empty() ? opening_.uri : redirectedTo_;
     Break broken = makeBreak(Break::Cause::Error, placeholder, true);
+    prerollWait_.disarm();
     pipeline_.reset();
     watch_.reset();
     sampler_.reset();
@@ -324,6 +330,13 @@ void MediaSession::onWarning(GstMessage* message) {
 }
 
 void MediaSession::onElementMessage(GstMessage* message) {
+    if (gst_message_has_name(message, SourceProgress::kHeldMessage)) {
+        prerollWait_.arm(static_cast<int>(SourceProgress::kPrerollWait.count()), [this] {
+            GST_CAT_DEBUG(debugCategory(), "no preroll on what the source held: it goes on");
+            pipeline_->prerolled();
+        });
+        return;
+    }
     if (const std::optional<bool> audio = readMissingDecoder(message)) {
         (*audio ? decoderMissing_ : contentNotAudio_) = true;
         return;
@@ -375,7 +388,7 @@ Break MediaSession::makeBreak(Break::Cause cause, Failure failure, bool networkL
     broken.rangeIgnored = rangeIgnored_;
     broken.skippedBytes = opening_.skipBytes;
     if (pipeline_) {
-        broken.bytes = pipeline_->progress().bytes;
+        broken.bytes = pipeline_->progress().delivered();
         broken.hadData = broken.bytes > 0;
         broken.positionNs = pipeline_->positionNs();
     }

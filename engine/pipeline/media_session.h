@@ -115,6 +115,7 @@ class MediaSession {
     std::unique_ptr<PhaseWatch> watch_;
     std::unique_ptr<Timers::Shot> sampler_;
     std::unique_ptr<HostDiagnosis> diagnosis_;
+    Deadline prerollWait_;  // for a source held before the pipeline prerolled
 
     bool closed_ = false;
     int telling_ = 0;  // observer calls under way

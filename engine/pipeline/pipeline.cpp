@@ -62,7 +62,7 @@ struct SourceSetup {
     std::uint64_t skipBytes = 0;
 };
 
-GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn countSourceOutput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);
     SourceProgress& progress = *setup.progress;
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
@@ -73,7 +73,7 @@ GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer dat
         }
         if (progress.typed && progress.bytes >= setup.skipBytes + progress.tagBytes +
                                                     SourceProgress::kBytesBeforePreroll) {
-            progress.waitForPreroll();
+            progress.hold(pad);
         }
         const std::uint64_t before = progress.bytes.fetch_add(size);
         if (before + size <= setup.skipBytes) {
@@ -91,7 +91,7 @@ GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer dat
         progress.bytes += probedBytes(info);
     } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
                GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
-        progress.finished = true;
+        progress.sourceEnds.fetch_add(1);
     }
     return GST_PAD_PROBE_OK;
 }
