@@ -54,6 +54,8 @@ STATIONS = [
     ("HTML page", "/page.html"),
     ("garbage", "/garbage.mp3"),
 ]
+# The status line when the sound server took no stream.
+NO_OUTPUT = "没有可用的音频输出"
 BUTTONS = ["Stop", "Pause", "Play", "PlayPause"]
 
 
@@ -182,10 +184,16 @@ class ProgramEnds(unittest.TestCase):
             time.sleep(rng.uniform(0, MAX_PAUSE_S))
 
         last_url = session.streams.url("/live")
-        player.call("OpenUri", GLib.Variant("(s)", (last_url,)))
-        player.wait_status("Playing", PLAY_TIMEOUT_S)
-        wait_until(lambda: "正在播放" in program.status(), PLAY_TIMEOUT_S,
-                   "the last address to play", describe=program.status)
+        for _ in range(2):
+            player.call("OpenUri", GLib.Variant("(s)", (last_url,)))
+            wait_until(lambda: "正在播放" in program.status() or NO_OUTPUT in program.status(),
+                       PLAY_TIMEOUT_S, "the last address to play", describe=program.status)
+            if NO_OUTPUT not in program.status():
+                break
+            # The sound server, not the program: on a loaded machine it may fail to take a
+            # stream in time.
+            print("the sound server took no stream; once more", flush=True)
+        self.assertEqual(player.get("PlaybackStatus"), "Playing", program.status())
         self.assertEqual(player.get("Metadata").get("xesam:url"), last_url)
         quarter = len(threads) // 4
         print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads "
