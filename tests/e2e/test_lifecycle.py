@@ -147,10 +147,8 @@ class ProgramEnds(unittest.TestCase):
     def test_the_program_lives_through_random_actions_and_ends_on_quit(self):
         seed = int(os.environ.get("VELMORA_TORTURE_SEED", random.randrange(1 << 31)))
         print(f"seed {seed} (VELMORA_TORTURE_SEED={seed} replays this run)", flush=True)
+        rng, session = random.Random(seed), self.session
         program, player = self.start()
-        self.torture(self.session, program, player, random.Random(seed), seed)
-
-    def torture(self, session, program, player, rng, seed):
         closed = session.streams.closed_port_url()
         pid = program.process.pid
         slowest = (0.0, None)
