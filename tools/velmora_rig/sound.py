@@ -31,6 +31,9 @@ class SoundServer:
         self.env = None
         self._recorder = None
         self._reader = None
+        self._server = []  # the processes that stop() stops
+        self._server_env = None
+        self._restarts = 0
         self.recording = Recording()
 
     @property
@@ -43,13 +46,19 @@ class SoundServer:
         # Players that must not run as root (VLC) reach the socket through this folder.
         os.chmod(self.dir, 0o711)
         home = os.path.join(self.dir, "home")
-        server_env = dict(base_env, HOME=home, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
-                          XDG_STATE_HOME=os.path.join(self.dir, "state"),
-                          XDG_CONFIG_HOME=os.path.join(home, ".config"))
-        server_env.pop("PULSE_SERVER", None)
-        self._start_server(server_env)
+        self._server_env = dict(base_env, HOME=home,
+                                XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
+                                XDG_STATE_HOME=os.path.join(self.dir, "state"),
+                                XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        self._server_env.pop("PULSE_SERVER", None)
+        self._start_server(self._server_env)
         self.env = dict(base_env, PULSE_SERVER=self.address)
+        self._serve()
+
+    def _serve(self):
+        """Waits for the server, gives it its null sink and starts recording it."""
         wait_until(self._answers, START_TIMEOUT_S, "the sound server")
+        answered_s = time.monotonic()
         self._add_null_sink()
         os.chmod(self.socket, 0o777)
         self._recorder = self._processes.start("parec", [
@@ -58,6 +67,24 @@ class SoundServer:
             env=self.env, stdout=subprocess.PIPE)
         self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
+        return answered_s
+
+    def stop(self):
+        """Stops the server under its clients, as an update or a person restarting it does; the
+        recorder ends with it."""
+        for child in self._server:
+            self._processes.stop(child)
+        self._processes.stop(self._recorder)
+        self.join_recorder()
+
+    def start_again(self):
+        """Starts the stopped server again, with a new recording (positions start over);
+        returns when it answered, on the monotonic clock."""
+        self._restarts += 1
+        self.recording_path = self.recording_path.replace(".raw", f"-{self._restarts}.raw")
+        self.recording = Recording()
+        self._start_server(self._server_env)
+        return self._serve()
 
     def _start_server(self, env):
         script = os.path.join(self.dir, "null.pa")
@@ -67,12 +94,12 @@ class SoundServer:
                     f"socket={self.socket}\n"
                     f"set-default-sink {SINK}\n"
                     f"set-default-source {SINK}.monitor\n")
-        self._processes.start("pulseaudio", [
+        self._server = [self._processes.start("pulseaudio", [
             "pulseaudio", "-n", "-F", script, "--exit-idle-time=-1", "--disallow-exit",
             "--realtime=no", "--high-priority=no", "--use-pid-file=no", "--daemonize=no",
             # Shared-memory transport has a known crash under load; sockets are enough here.
             "--disable-shm=yes",
-            "--log-target=stderr"], env=env)
+            "--log-target=stderr"], env=env)]
 
     def _add_null_sink(self):
         """The PulseAudio server has it from its start-up script."""
@@ -100,6 +127,10 @@ class SoundServer:
                 out.flush()
                 self.recording.add(pending[:whole], arrived_s)
                 pending = pending[whole:]
+
+    def moment(self, position_s):
+        """When a position of the recording was played, on the monotonic clock."""
+        return self.recording.time_of(round(position_s * tone.RATE_HZ))
 
     def wait_recording(self):
         """Waits for the recorder's first data, which takes the null sink a second or two."""
@@ -174,11 +205,15 @@ class PipeWireServer(SoundServer):
     them, on a session bus of their own; clients and the recorder reach them as PulseAudio."""
 
     def _start_server(self, env):
-        self.socket = os.path.join(env["XDG_RUNTIME_DIR"], "pulse", "native")
-        env["DBUS_SESSION_BUS_ADDRESS"] = start_session_bus(
-            self._processes, "pipewire-dbus", env["XDG_RUNTIME_DIR"], env, START_TIMEOUT_S)
-        for name in ("pipewire", "wireplumber", "pipewire-pulse"):
-            self._processes.start(name, [name], env=env)
+        """The first time, PipeWire and its session manager too; a restart, as `systemctl --user
+        restart pipewire-pulse` does it, only the PulseAudio service, whose sinks go with it."""
+        if not self._restarts:
+            self.socket = os.path.join(env["XDG_RUNTIME_DIR"], "pulse", "native")
+            env["DBUS_SESSION_BUS_ADDRESS"] = start_session_bus(
+                self._processes, "pipewire-dbus", env["XDG_RUNTIME_DIR"], env, START_TIMEOUT_S)
+            for name in ("pipewire", "wireplumber"):
+                self._processes.start(name, [name], env=env)
+        self._server = [self._processes.start("pipewire-pulse", ["pipewire-pulse"], env=env)]
 
     def _add_null_sink(self):
         # With no sound card the session manager's default is a dummy sink; a null sink by
