@@ -355,13 +355,20 @@ void ServerLink::dropStream() {
             return;
         }
         if (queue_ != nullptr) {
-            queue.reset(GST_ELEMENT(gst_object_ref(std::exchange(queue_, nullptr))));
-            sink.reset(GST_ELEMENT(gst_object_ref(std::exchange(sink_, nullptr))));
+            queue.reset(GST_ELEMENT(gst_object_ref(queue_)));
+            sink.reset(GST_ELEMENT(gst_object_ref(sink_)));
         }
     }
     if (queue) {
         gst_element_unlink(format_, queue.get());
         gst_bin_remove_many(GST_BIN(bin_), queue.get(), sink.get(), nullptr);
+        {
+            // Known as ours until they are out of the bin: what they say
+            // until then is the dead stream's.
+            std::lock_guard lock(mutex_);
+            queue_ = nullptr;
+            sink_ = nullptr;
+        }
         // Out of the bin, the dead stream's complaints reach nobody. The sink
         // first: its flush frees the queue's thread, which waits in it.
         gst_element_set_state(sink.get(), GST_STATE_NULL);

@@ -12,6 +12,8 @@ import subprocess
 import threading
 import time
 
+import numpy as np
+
 from . import tone
 from .processes import start_session_bus
 from .recording import Recording
@@ -147,6 +149,56 @@ class SoundServer:
         """What `pactl list sink-inputs` shows a mixer."""
         return self._pactl("list", "sink-inputs").stdout
 
+    # --- outputs coming and going ----------------------------------------------------------
+    def add_sink(self, name):
+        """Another null sink, as a headset plugged in; returns its module, for remove_sink."""
+        loaded = self._pactl("load-module", "module-null-sink", f"sink_name={name}",
+                             *NULL_SINK_ARGS.split()[1:])
+        if loaded.returncode != 0:
+            raise RuntimeError(f"pactl load-module: {loaded.stderr.strip()}")
+        return loaded.stdout.strip()
+
+    def remove_sink(self, module):
+        self._pactl("unload-module", module)
+
+    def set_default_sink(self, name):
+        # PipeWire's module answers before its session manager has made the node: until then
+        # the sink cannot be the default ("Not supported"), on a busy machine for a moment.
+        answers = []
+
+        def made_default():
+            answers.append(self._pactl("set-default-sink", name))
+            return answers[-1].returncode == 0
+
+        wait_until(made_default, START_TIMEOUT_S, f"{name} to become the default",
+                   describe=lambda: answers[-1].stderr.strip())
+
+    def stream_sink(self):
+        """The sink the first stream plays on, by name, or None when no stream plays."""
+        sinks = dict(line.split("\t")[:2] for line in
+                     self._pactl("list", "short", "sinks").stdout.splitlines())
+        streams = self._pactl("list", "short", "sink-inputs").stdout.splitlines()
+        return sinks.get(streams[0].split("\t")[1]) if streams else None
+
+    def hears_tone_on(self, sink, listen_s=1.0):
+        """Whether the end of listen_s recorded from a sink's monitor is the test tone."""
+        child = self._processes.start(f"parec-{sink}", [
+            "parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
+            f"--channels={tone.CHANNELS}", "--raw"], env=self.env, stdout=subprocess.PIPE)
+        wanted = int(listen_s * tone.RATE_HZ) * tone.BYTES_PER_FRAME
+        data = bytearray()
+
+        def heard_enough():
+            data.extend(os.read(child.stdout.fileno(), wanted - len(data)))
+            return len(data) >= wanted
+
+        try:
+            wait_until(heard_enough, START_TIMEOUT_S, f"{listen_s} s from {sink}")
+        finally:
+            self._processes.stop(child)
+        frames = np.frombuffer(bytes(data), dtype="<i2").reshape(-1, tone.CHANNELS)
+        return tone.is_tone(frames.mean(axis=1)[-int(tone.RATE_HZ * 0.4):] / 32768.0)
+
     def recorded(self):
         """Seconds of recording that can be read."""
         return self.recording.seconds()
@@ -218,16 +270,5 @@ class PipeWireServer(SoundServer):
     def _add_null_sink(self):
         # With no sound card the session manager's default is a dummy sink; a null sink by
         # the same name as PulseAudio's keeps one recorder for both servers.
-        loaded = self._pactl("load-module", "module-null-sink", *NULL_SINK_ARGS.split())
-        if loaded.returncode != 0:
-            raise RuntimeError(f"pactl load-module: {loaded.stderr.strip()}")
-        # The module answers before the session manager has made its node: until then the
-        # sink cannot be the default ("Not supported"), on a busy machine for a moment.
-        answers = []
-
-        def made_default():
-            answers.append(self._pactl("set-default-sink", SINK))
-            return answers[-1].returncode == 0
-
-        wait_until(made_default, START_TIMEOUT_S, "the null sink to become the default",
-                   describe=lambda: answers[-1].stderr.strip())
+        self.add_sink(SINK)
+        self.set_default_sink(SINK)
