@@ -28,9 +28,9 @@ constexpr char kSoundIconName[] = "example.telvaro.Velmora";
 constexpr gint64 kSoundRequestUs = 30'000;
 
 // A server that went away is asked again this often: a try while it is away
-// is a refused connection on a local socket, well under a millisecond; a
-// restarted server answers within a second or two.
-constexpr int kReopenPeriodMs = 300;
+// is a refused connection on a local socket, about a millisecond; the sound
+// is back within this much, and the stream's start, of the server's return.
+constexpr int kReopenPeriodMs = 250;
 
 // pulsesink reopens its stream at a change of sample rate or channel count
 // as at a change of format: the first stream's rate and channels, in floats,

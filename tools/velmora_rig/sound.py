@@ -78,6 +78,7 @@ class SoundServer:
             self._processes.stop(child)
         self._processes.stop(self._recorder)
         self.join_recorder()
+        self._recorder.stdout.close()
 
     def start_again(self):
         """Starts the stopped server again, with a new recording (positions start over);
@@ -196,6 +197,7 @@ class SoundServer:
             wait_until(heard_enough, START_TIMEOUT_S, f"{listen_s} s from {sink}")
         finally:
             self._processes.stop(child)
+            child.stdout.close()
         frames = np.frombuffer(bytes(data), dtype="<i2").reshape(-1, tone.CHANNELS)
         return tone.is_tone(frames.mean(axis=1)[-int(tone.RATE_HZ * 0.4):] / 32768.0)
 
