@@ -65,17 +65,22 @@ class SoundServer(ProgramCase):
         self.assert_plays_on_without_notice()
 
     def test_3_a_server_that_stays_away_ends_in_one_notice(self):
+        stopped = self.sound.position()
         self.program.click_button("停止")
+        # The tone heard next is the probe's.
+        self.assert_silence_within(stopped)
         self.assertTrue(self.session.paths.probe, "the engine probe is not built")
         probe = self.session.processes.start("probe", [
             self.session.paths.probe, self.session.streams.url(TONE), "--seconds", "60",
             "--server-return-ms", str(PROBE_RETURN_MS)], env=self.session.env,
             stdout=subprocess.PIPE)
         self.assert_tone_starts(self.sound.position())
+        wait_until(self.sound.stream_sink, TONE_TIMEOUT_S, "the probe's stream")
         self.sound.stop()
         out, _ = probe.communicate(timeout=PROBE_RETURN_MS / 1000 + TONE_TIMEOUT_S)
         events = [json.loads(line) for line in out.decode().splitlines()]
-        gone = next(e["t_ms"] for e in events if e.get("status") == GONE_STATUS)
+        gone = next((e["t_ms"] for e in events if e.get("status") == GONE_STATUS), None)
+        self.assertIsNotNone(gone, events)
         notices = [e for e in events if e["event"] in ("warning", "media_error")]
         self.assertEqual(len(notices), 1, events)
         waited_s = (notices[0]["t_ms"] - gone) / 1000
