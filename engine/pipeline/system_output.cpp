@@ -136,7 +136,7 @@ class ServerLink {
     void giveUp();
     // Runs step on the main context delayMs from now (0: as soon as it can).
     GSource* schedule(int delayMs, Step step);
-    static GstPadProbeReturn onParked(GstPad*, GstPadProbeInfo*, gpointer link);
+    static GstPadProbeReturn onParked(GstPad*, GstPadProbeInfo*, gpointer bin);
     static void cancel(GSource*& source);
 
     GstElement* bin_;     // owns the link
@@ -164,7 +164,7 @@ class ServerLink {
 // its parent does, and its own state changes.
 struct VelmoraSoundOutput {
     GstBin parent;
-    velmora::engine::ServerLink* link;
+    velmora::engine::ServerLink* link;  // owned: made with the bin, deleted at its finalize
 };
 struct VelmoraSoundOutputClass {
     GstBinClass parentClass;
