@@ -369,6 +369,12 @@ void ServerLink::dropStream() {
             queue_ = nullptr;
             sink_ = nullptr;
         }
+        // Its clock stays the pipeline's until the pipeline plays on a new
+        // one, and reads the sound server library's main loop, which
+        // pulsesink frees with its last sink: from now on it tells the time
+        // it last told.
+        gst_audio_clock_invalidate(
+            GST_AUDIO_CLOCK(GST_AUDIO_BASE_SINK(sink.get())->provided_clock));
         // Out of the bin, the dead stream's complaints reach nobody. The sink
         // first: its flush frees the queue's thread, which waits in it.
         gst_element_set_state(sink.get(), GST_STATE_NULL);
