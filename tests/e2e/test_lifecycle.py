@@ -17,7 +17,7 @@ from gi.repository import GLib
 from velmora_e2e.mpris import NAME_PREFIX, ROOT, MediaPlayer
 from velmora_rig import accessibility as a11y
 from velmora_rig.memory import status_kib
-from velmora_rig.program import APP_TITLE, MAIN_TITLE, NOTICE_BUTTON, WARNING_TEXT, Program
+from velmora_rig.program import ABOUT_TITLE, APP_TITLE, MAIN_TITLE, NOTICE_BUTTON, WARNING_TEXT, Program
 from velmora_rig.session import Paths, Session
 from velmora_rig.waiting import wait_until
 
@@ -135,6 +135,10 @@ class ProgramEnds(unittest.TestCase):
             for notices in (1, 2):
                 with self.subTest(f"{name} under {notices} notices"), \
                         self.running() as (program, player):
+                    # The about window would keep the program alive past its main window.
+                    program.open_about()
+                    wait_until(lambda: ABOUT_TITLE in program.windows(), NOTICE_TIMEOUT_S,
+                               "the about window")
                     self.open_notices(program, player, notices)
                     self.assert_exits_cleanly(program, lambda: end(program, player))
 
