@@ -137,7 +137,7 @@ class ServerLink {
     void giveUp();
     // Runs step on the main context delayMs from now (0: as soon as it can).
     GSource* schedule(int delayMs, Step step);
-    static GstPadProbeReturn onParked(GstPad*, GstPadProbeInfo*, gpointer link);
+    static GstPadProbeReturn onParked(GstPad*, GstPadProbeInfo*, gpointer bin);
     static void cancel(GSource*& source);
 
     GstElement* bin_;     // owns the link
@@ -165,7 +165,7 @@ class ServerLink {
 // its parent does, and its own state changes.
 struct VelmoraSoundOutput {
     GstBin parent;
-    velmora::engine::ServerLink* link;
+    velmora::engine::ServerLink* link;  // owned: made with the bin, deleted at its finalize
 };
 struct VelmoraSoundOutputClass {
     GstBinClass parentClass;
@@ -370,6 +370,12 @@ void ServerLink::dropStream() {
             queue_ = nullptr;
             sink_ = nullptr;
         }
+        // Its clock stays the pipeline's until the pipeline plays on a new
+        // one, and reads the sound server library's main loop, which
+        // pulsesink frees with its last sink: from now on it tells the time
+        // it last told.
+        gst_audio_clock_invalidate(
+            GST_AUDIO_CLOCK(GST_AUDIO_BASE_SINK(sink.get())->provided_clock));
         // Out of the bin, the dead stream's complaints reach nobody. The sink
         // first: its flush frees the queue's thread, which waits in it.
         gst_element_set_state(sink.get(), GST_STATE_NULL);
