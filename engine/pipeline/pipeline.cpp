@@ -64,7 +64,7 @@ struct SourceSetup {
     std::uint64_t skipBytes = 0;
 };
 
-GstPadProbeReturn countSourceOutput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);
     SourceProgress& progress = *setup.progress;
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
@@ -72,10 +72,8 @@ GstPadProbeReturn countSourceOutput(GstPad* pad, GstPadProbeInfo* info, gpointer
         const std::uint64_t size = gst_buffer_get_size(buffer);
         if (progress.bytes == 0) {
             progress.tagBytes = leadingTagBytes(buffer);
-        }
-        if (progress.typed && progress.bytes >= setup.skipBytes + progress.tagBytes +
-                                                    SourceProgress::kBytesBeforePreroll) {
-            progress.hold(pad);
+            progress.holdFrom =
+                setup.skipBytes + progress.tagBytes + SourceProgress::kBytesBeforePreroll;
         }
         const std::uint64_t before = progress.bytes.fetch_add(size);
         if (before + size <= setup.skipBytes) {
@@ -110,6 +108,7 @@ void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
                                                        GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                           countSourceOutput, new SourceSetup(setup),
                           [](gpointer d) { delete static_cast<SourceSetup*>(d); });
+        SourceProgress::holdInPad(pad.get(), setup.progress);
     }
 }
 

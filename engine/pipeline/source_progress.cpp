@@ -2,24 +2,31 @@
 
 namespace velmora::engine {
 
-void SourceProgress::hold(GstPad* pad) {
-    std::lock_guard lock(holdMutex_);
-    if (released_ || holdProbe_ != 0) {
+void SourceProgress::holdInPad(GstPad* pad, const std::shared_ptr<SourceProgress>& progress) {
+    std::lock_guard lock(progress->holdMutex_);
+    if (progress->released_ || progress->holdProbe_ != 0) {
         return;
     }
-    // Blocks the next buffer, in the pad, until the probe is removed.
-    holdProbe_ = gst_pad_add_probe(
+    progress->holdProbe_ = gst_pad_add_probe(
         pad,
         static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
                                      GST_PAD_PROBE_TYPE_BUFFER_LIST),
-        [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
-    heldPad_.reset(GST_PAD(gst_object_ref(pad)));
-    GstElement* source = GST_PAD_PARENT(pad);
-    if (source != nullptr) {
-        gst_element_post_message(source,
-                                 gst_message_new_element(GST_OBJECT_CAST(source),
-                                                         gst_structure_new_empty(kHeldMessage)));
-    }
+        [](GstPad* blocked, GstPadProbeInfo*, gpointer data) {
+            SourceProgress& held = **static_cast<std::shared_ptr<SourceProgress>*>(data);
+            if (!held.typed.load() || held.bytes.load() < held.holdFrom.load()) {
+                return GST_PAD_PROBE_PASS;
+            }
+            GstElement* source = GST_PAD_PARENT(blocked);
+            if (!held.heldPosted_.exchange(true) && source != nullptr) {
+                gst_element_post_message(
+                    source, gst_message_new_element(GST_OBJECT_CAST(source),
+                                                    gst_structure_new_empty(kHeldMessage)));
+            }
+            return GST_PAD_PROBE_OK;  // blocks until the probe is removed
+        },
+        new std::shared_ptr<SourceProgress>(progress),
+        [](gpointer data) { delete static_cast<std::shared_ptr<SourceProgress>*>(data); });
+    progress->heldPad_.reset(GST_PAD(gst_object_ref(pad)));
 }
 
 void SourceProgress::release() {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "engine/runtime/gst_handles.h"
@@ -40,15 +41,22 @@ struct SourceProgress {
     // state change, and what arrived is never played. A server faster than
     // that (a whole file cut short in milliseconds) would lose everything:
     // once the stream's type is known and past kBytesBeforePreroll (and a
-    // leading ID3 tag, cover art and all), the source's pad is blocked (a
-    // blocking probe, which a flush and the teardown release too) until the
-    // pipeline prerolled, or at most kPrerollWait once: the source posts
-    // kHeldMessage, and the session releases it when that time is up.
+    // leading ID3 tag, cover art and all), the buffer that crosses it is held
+    // in the source's pad (a blocking probe, which a flush and the teardown
+    // release too) until the pipeline prerolled, or at most kPrerollWait
+    // once: the source posts kHeldMessage, and the session releases it when
+    // that time is up. The buffer itself must be held: were it let through,
+    // the source's next read could be the failure, with nothing to hold.
     static constexpr std::uint64_t kBytesBeforePreroll = 32 * 1024;
     static constexpr std::chrono::milliseconds kPrerollWait{2000};
     static constexpr char kHeldMessage[] = "velmora-source-held";
-    // On the source's streaming thread; nothing once released.
-    void hold(GstPad* pad);
+    // The source's streaming thread: the byte count from which a buffer is
+    // held, once the leading tag's size is known.
+    std::atomic<std::uint64_t> holdFrom{UINT64_MAX};
+    // Where the source is set up; nothing once released. GStreamer calls a
+    // blocking probe before the others, so it reads the bytes before the
+    // buffer it is handed.
+    static void holdInPad(GstPad* pad, const std::shared_ptr<SourceProgress>& progress);
     // Prerolled, waited long enough, or taken down: on the user-interface
     // thread. Nothing is held any more, nor ever again.
     void release();
@@ -58,6 +66,7 @@ struct SourceProgress {
     GstPtr<GstPad> heldPad_;
     gulong holdProbe_ = 0;
     bool released_ = false;
+    std::atomic<bool> heldPosted_{false};  // the source's streaming thread
 };
 
 // The bytes a data probe sees: a buffer's or a buffer list's; 0 for an event.
