@@ -5,14 +5,11 @@
 
 #include <chrono>
 #include <optional>
-#include <set>
 
 #include "engine/pipeline/leading_silence.h"
-#include "engine/pipeline/leading_tag.h"
 #include "engine/pipeline/network_health.h"
 #include "engine/player/reconnect_policy.h"
 #include "engine/player/recovery.h"
-#include "engine/runtime/failure.h"
 #include "engine/stations/media_address.h"
 #include "engine/texts/stream_title.h"
 #include "manual_timers.h"
@@ -78,23 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"Prose", "see example.com/a.mp3", {Kind::Refused, "", ""}},
         AddressCase{"RemoteFileHost", "file://server/a.mp3", {Kind::Refused, "", ""}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(FailureTest, EveryKindHasItsOwnTextAndTheRightNotice) {
-    const std::set<FailureKind> playerFaults = {FailureKind::NoDecoder, FailureKind::NoAudioOutput,
-                                                FailureKind::Internal};
-    std::set<std::string> texts;
-    for (const FailureKind kind :
-         {FailureKind::UnsupportedAddress, FailureKind::HostNotFound,
-          FailureKind::ConnectionRefused, FailureKind::TimedOut, FailureKind::HttpError,
-          FailureKind::NotAudio, FailureKind::TlsFailure, FailureKind::TooManyRedirects,
-          FailureKind::FileNotFound, FailureKind::ReconnectsExhausted, FailureKind::ConnectionLost,
-          FailureKind::NoDecoder, FailureKind::NoAudioOutput, FailureKind::Internal}) {
-        const std::string text = failureStatusText(Failure{kind, 404, {}});
-        EXPECT_FALSE(text.empty());
-        EXPECT_TRUE(texts.insert(text).second) << text;
-        EXPECT_EQ(noticeFor(kind), playerFaults.count(kind) ? Notice::MediaError : Notice::Warning);
-    }
-}
 
 TEST(ReconnectPolicyTest, DoublesFromOneSecondCapsAndGivesUpWhenTheTimeIsSpent) {
     ReconnectPolicy policy(ReconnectLimits{});
@@ -211,26 +191,6 @@ TEST(LeadingSilenceTest, FindsTheFirstFrameAboveTheEncodersLeadIn) {
     EXPECT_EQ(firstAudibleFrame(f32.data(), 3, 1, SampleFormat::F32), 2u);
     const std::vector<std::int32_t> quiet = {0, 1000, -1000, 0};
     EXPECT_EQ(firstAudibleFrame(quiet.data(), 4, 1, SampleFormat::S32), std::nullopt);
-}
-
-TEST(LeadingTagTest, CountsTheWholeId3v2TagFooterIncluded) {
-    gst_init(nullptr, nullptr);
-    struct Row {
-        const char* name;
-        std::string firstBytes;
-        std::uint64_t tagBytes;
-    };
-    // Size 0x00 0x00 0x02 0x01, synchsafe: 257 bytes after the 10-byte header.
-    for (const Row& row : {
-             Row{"tag", std::string("ID3\x04\x00\x00\x00\x00\x02\x01", 10), 267},
-             Row{"tag with a footer", std::string("ID3\x04\x00\x10\x00\x00\x02\x01", 10), 277},
-             Row{"sound first", std::string("\xFF\xFB\x90\x00\x00\x00\x00\x00\x02\x01", 10), 0},
-             Row{"shorter than a header", "ID3\x04", 0},
-         }) {
-        g_autoptr(GstBuffer) buffer =
-            gst_buffer_new_memdup(row.firstBytes.data(), row.firstBytes.size());
-        EXPECT_EQ(leadingTagBytes(buffer), row.tagBytes) << row.name;
-    }
 }
 
 }  // namespace
