@@ -87,19 +87,24 @@ void StreamServer::start() {
 }
 
 StreamServer::~StreamServer() {
-    if (pid_ <= 0) {
-        return;
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        reap(pid_, kServerStopTimeout);
     }
-    ::kill(pid_, SIGTERM);
-    const auto deadline = Clock::now() + kServerStopTimeout;
-    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+}
+
+int reap(pid_t pid, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() > deadline) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            break;
+            ::kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
         }
-        std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(5ms);
     }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void StreamServer::kill() {

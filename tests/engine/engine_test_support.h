@@ -108,6 +108,9 @@ class SoundCapture {
 bool runUntil(const std::function<bool()>& condition, Clock::duration timeout);
 void runFor(Clock::duration duration);
 
+// Waits for pid to end within timeout, then kills it; its exit code, or -1.
+int reap(pid_t pid, Clock::duration timeout);
+
 // A main context of the test's own, which runUntil and runFor iterate beside
 // the default one: for the tests that prove the engine runs on the context it
 // is given, not on GLib's default one.
