@@ -53,15 +53,6 @@ TEST_F(PlayerPipelineTest, AServerThatClosesAtOnceEveryTimeGivesUpWithinTheBudge
     EXPECT_TRUE(listener->sawStatus("连接中断，正在重连（第 2 次）…"));
 }
 
-TEST_F(PlayerPipelineTest, StartsAFileOverWhenItsServerDropsAndIgnoresRange) {
-    setUrl(server.url("/tone.mp3?kbps=256&drop_after=48000&range=0&session=no-range"));
-    ASSERT_TRUE(waitForState(ps::Playing));
-    ASSERT_TRUE(waitForState(ps::Reconnecting));
-    ASSERT_TRUE(waitForState(ps::Playing));
-    EXPECT_TRUE(hearsTone());
-    EXPECT_TRUE(listener->notices().empty());
-}
-
 TEST_F(PlayerPipelineTest, ReconnectsAfterTheStreamStalls) {
     setUrl(server.url("/live?stall_after=24000&session=stall"));
     ASSERT_TRUE(waitForState(ps::Playing));
