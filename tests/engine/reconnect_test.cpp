@@ -122,18 +122,6 @@ TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThe
     }
 }
 
-TEST_F(PlayerPipelineTest, GivesUpOnAServerThatStallsOnEveryConnectionWithinTheBudget) {
-    makePlayer(retrying(kQuickRetries));
-    setUrl(server.url("/live?stall_after=24000"));
-    ASSERT_TRUE(waitForNotice(30s));
-    runFor(kQuietAfterNotice);
-    ASSERT_EQ(listener->notices().size(), 1u);
-    EXPECT_EQ(listener->notices()[0].warningType,
-              static_cast<int>(FailureKind::ReconnectsExhausted));
-    const auto states = folded(listener->states());
-    EXPECT_GE(std::count(states.begin(), states.end(), ps::Playing), 2);
-}
-
 // The whole file's length announced, 8 KB sent, then the socket held open, on
 // every connection. Ignoring Range, the server cuts at the same byte each
 // time: all it has was heard. Honouring it, each attempt plays half a second
