@@ -248,7 +248,8 @@ class PlayerFailureTest : public PlayerPipelineTest,
   protected:
     std::string address(const std::string& url) {
         if (url == "$sid") {
-            // The magic of a C64 tune: it types as audio, and only ugly's decoder plays it.
+            // A C64 tune by its magic: it types as audio, and only siddec, of GStreamer's
+            // ugly plugins that the player does not depend on, plays it.
             g_autoptr(GstElementFactory) decoder = gst_element_factory_find("siddec");
             if (decoder != nullptr) {
                 return {};
