@@ -158,9 +158,7 @@ void MediaSession::sample() {
 void MediaSession::onPhaseExpired(PhaseWatch::Phase phase) {
     GST_CAT_DEBUG(debugCategory(), "phase %d made no progress for %d ms", static_cast<int>(phase),
                   settings_.timeoutMs);
-    breakOff(makeBreak(
-        Break::Cause::Deadline,
-        Failure{played_ ? FailureKind::ConnectionLost : FailureKind::TimedOut, 0, {}}, true));
+    breakOff(makeBreak(Break::Cause::Deadline, deadlineFailure(played_), true));
 }
 
 // ---- the bus ---------------------------------------------------------------------------

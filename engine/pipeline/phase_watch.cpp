@@ -112,4 +112,8 @@ PhaseWatch::Supply PhaseWatch::look(const Look& look) {
     return supply;
 }
 
+Failure deadlineFailure(bool played) {
+    return {played ? FailureKind::ConnectionLost : FailureKind::TimedOut, 0, {}};
+}
+
 }  // namespace velmora::engine

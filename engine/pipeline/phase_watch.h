@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "engine/pipeline/network_health.h"
+#include "engine/runtime/failure.h"
 #include "engine/runtime/timers.h"
 
 namespace velmora::engine {
@@ -66,5 +67,9 @@ class PhaseWatch {
     std::uint64_t bytesAtLastLook_ = 0;
     int percentAtLastLook_ = 0;
 };
+
+// Why an opening whose phase ran out of time failed: a stream that was heard
+// is lost, one never heard timed out.
+Failure deadlineFailure(bool played);
 
 }  // namespace velmora::engine

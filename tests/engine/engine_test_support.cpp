@@ -1,19 +1,21 @@
 #include "engine_test_support.h"
 
+#include <arpa/inet.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -27,6 +29,14 @@ constexpr auto kServerStopTimeout = 3s;
 int jsonInt(const std::string& json, const std::string& key) {
     const std::size_t at = json.find("\"" + key + "\":");
     return at == std::string::npos ? 0 : std::atoi(json.c_str() + at + key.size() + 3);
+}
+
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
 }
 
 }  // namespace
@@ -77,19 +87,24 @@ void StreamServer::start() {
 }
 
 StreamServer::~StreamServer() {
-    if (pid_ <= 0) {
-        return;
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        reap(pid_, kServerStopTimeout);
     }
-    ::kill(pid_, SIGTERM);
-    const auto deadline = Clock::now() + kServerStopTimeout;
-    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+}
+
+int reap(pid_t pid, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() > deadline) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            break;
+            ::kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
         }
-        std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(5ms);
     }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void StreamServer::kill() {
@@ -107,17 +122,40 @@ std::string StreamServer::tlsUrl(const std::string& path) const {
 }
 
 int StreamServer::closedPort() {
-    const std::string command =
-        std::string(VELMORA_PYTHON) + " " + std::string(VELMORA_STREAM_SERVER) + " --closed-port";
-    FILE* output = popen(command.c_str(), "r");
-    int port = 0;
-    if (output != nullptr) {
-        if (std::fscanf(output, "%d", &port) != 1) {
-            port = 0;
+    // A port just given up by a socket of our own: no one else asked for it since.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t size = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::vector<std::string> StreamServer::requests(const std::string& key) const {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const timeval bound{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    const sockaddr_in address = loopback(port_);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET /requests?log=" + key + " HTTP/1.0\r\n\r\n";
+        if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+            char chunk[512];
+            for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) {
+                answer.append(chunk, static_cast<std::size_t>(got));
+            }
         }
-        pclose(output);
     }
-    return port;
+    close(fd);
+    const std::size_t body = answer.find("\r\n\r\n");
+    EXPECT_NE(body, std::string::npos) << "no answer to /requests";
+    std::istringstream lines(body == std::string::npos ? "" : answer.substr(body + 4));
+    std::vector<std::string> asked;
+    for (std::string line; std::getline(lines, line);) {
+        asked.push_back(line);
+    }
+    return asked;
 }
 
 std::string StreamServer::mediaFile(const std::string& prefix) {

@@ -30,9 +30,11 @@ class StreamServer {
     StreamServer(const StreamServer&) = delete;
     StreamServer& operator=(const StreamServer&) = delete;
 
-    std::string url(const std::string& path) const;           // http://127.0.0.1:PORT/path
-    std::string tlsUrl(const std::string& path) const;        // behind a certificate no one trusts
-    static int closedPort();                                  // a port nothing listens on
+    std::string url(const std::string& path) const;     // http://127.0.0.1:PORT/path
+    std::string tlsUrl(const std::string& path) const;  // behind a certificate no one trusts
+    static int closedPort();                            // a port nothing listens on
+    // The Range header of each request tagged log=key, in order; "-" for none.
+    std::vector<std::string> requests(const std::string& key) const;
     static std::string mediaFile(const std::string& prefix);  // a cached MP3 by name prefix
     void kill();                                              // stops the server at once
 
@@ -105,6 +107,9 @@ class SoundCapture {
 // the condition holds or the time is up.
 bool runUntil(const std::function<bool()>& condition, Clock::duration timeout);
 void runFor(Clock::duration duration);
+
+// Waits for pid to end within timeout, then kills it; its exit code, or -1.
+int reap(pid_t pid, Clock::duration timeout);
 
 // A main context of the test's own, which runUntil and runFor iterate beside
 // the default one: for the tests that prove the engine runs on the context it

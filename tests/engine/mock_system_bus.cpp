@@ -1,5 +1,7 @@
 #include "mock_system_bus.h"
 
+#include "engine_test_support.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,29 +23,11 @@ extern char** environ;
 namespace velmora::engine::testing {
 namespace {
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
 constexpr char kAddressVariable[] = "DBUS_SYSTEM_BUS_ADDRESS";
 // Every process this starts ends by this bound, whatever the test does.
 constexpr char kLifeBound[] = "120";
 constexpr char kCallBound[] = "10";
 constexpr auto kStopTimeout = 3s;
-
-// Waits for pid to end within timeout, then kills it; its exit code, or -1.
-int reap(pid_t pid, Clock::duration timeout) {
-    const auto deadline = Clock::now() + timeout;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Starts args[0] with a bound on its life; its output goes nowhere.
 pid_t spawn(std::vector<std::string> args) {

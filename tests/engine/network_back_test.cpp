@@ -2,27 +2,17 @@
 // network changes: logind and NetworkManager mocked on a private system bus,
 // the loopback stream server, a capturing sink, the test's thread as the
 // user-interface thread.
-#include <glib.h>
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "engine/player/media_player_factory.h"
-#include "engine_test_support.h"
 #include "mock_system_bus.h"
+#include "pipeline_fixture.h"
 
 namespace velmora::engine::testing {
 namespace {
 
-namespace ps = playback::play_state;
 using Services = MockSystemBus::Services;
 
-constexpr auto kMaxCall = 100ms;  // as for every call on the player
-constexpr auto kStartTimeout = 5s;
 constexpr auto kSoundBack = 1s;
 constexpr auto kQuiet = 1s;  // a second reconnect, or a wrong one, would come within this
 constexpr std::size_t kHeardFrames = 8820;  // 0.2 s at 44.1 kHz
@@ -30,47 +20,22 @@ constexpr int kRateHz = 44100;
 constexpr double kFileSeconds = 6;
 constexpr int kFileBytes = 96000;  // kFileSeconds of the tone at 128 kbit/s
 
-class NetworkBackTest : public ::testing::Test {
+class NetworkBackTest : public PlayerPipelineTest {
   protected:
-    void SetUp() override {
-        // A GLib critical (a wrong unref, a bad cast) is a bug: stop there.
-        g_log_set_always_fatal(
-            static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
-        // The first pipeline of a process loads plugins, before any call is timed.
-        EngineOptions options;
-        options.audioOutput = nullOutput();
-        auto first = createMediaPlayer({}, std::move(options));
-        first->setURL(StreamServer::mediaFile("tone-440hz-128k"));
-        ASSERT_TRUE(runUntil([&] { return first->playState() == ps::Playing; }, kStartTimeout));
-    }
+    void SetUp() override { warmUp(); }
     void TearDown() override {
-        if (player) {
-            player->setListener(nullptr);
-        }
+        PlayerPipelineTest::TearDown();
         const auto start = Clock::now();
         player.reset();
-        EXPECT_LT(Clock::now() - start, 2s) << "closing the player waited";
+        EXPECT_LT(Clock::now() - start, kShutdownBound) << "closing the player waited";
     }
 
-    // Plays url with the system bus as the test set it up; counts the openings.
-    void play(const std::string& url, EngineOptions options = {}) {
-        options.audioOutput = sound.output();
-        options.audioOutput.make = [this, make = options.audioOutput.make] {
-            ++openings;
-            return make();
-        };
-        const auto start = Clock::now();
-        player = createMediaPlayer({}, std::move(options));
-        listener = std::make_unique<RecordingListener>(*player);
-        player->setListener(listener.get());
-        player->setURL(url);
-        EXPECT_LT(Clock::now() - start, kMaxCall) << "making the player waited";
-        ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
+    // Plays url with the system bus as the test set it up.
+    void start(const std::string& url, EngineOptions options = {}) {
+        timed([&] { makePlayer(std::move(options)); });
+        setUrl(url);
+        ASSERT_TRUE(waitForState(ps::Playing));
         ASSERT_TRUE(hearsTone());
-    }
-
-    bool hearsTone() {
-        return runUntil([&] { return sound.toneShare(440, 0.5) > 0.9; }, kStartTimeout);
     }
 
     // Emits changes; then a new connection plays within kSoundBack, without a
@@ -98,37 +63,14 @@ class NetworkBackTest : public ::testing::Test {
         EXPECT_TRUE(listener->notices().empty());
     }
 
-    // The Range header of each request tagged log=key, "-" for none.
-    std::vector<std::string> requests(const std::string& key) const {
-        const std::string command =
-            std::string(VELMORA_PYTHON) +
-            " -c 'import sys,urllib.request as u;"
-            "print(u.urlopen(sys.argv[1],timeout=5).read().decode(),end=\"\")' " +
-            server.url("/requests?log=" + key);
-        std::vector<std::string> lines;
-        if (FILE* output = popen(command.c_str(), "r")) {
-            char line[128];
-            while (std::fgets(line, sizeof line, output) != nullptr) {
-                lines.emplace_back(line, std::string(line).find('\n'));
-            }
-            pclose(output);
-        }
-        return lines;
-    }
-
-    StreamServer server;
-    SoundCapture sound;
     std::optional<MockSystemBus> bus;  // outlives the player
-    std::unique_ptr<playback::Player> player;
-    std::unique_ptr<RecordingListener> listener;
-    int openings = 0;
 };
 
 TEST_F(NetworkBackTest, WakingFromSleepReconnectsALiveStreamAtOnce) {
     bus.emplace(Services::LogindAndNetworkManager);
-    play(server.url("/live?log=wake"));
+    start(server.url("/live?log=wake"));
     expectSoundBackAfter({"wake"});
-    EXPECT_EQ(requests("wake"), (std::vector<std::string>{"-", "-"}));
+    EXPECT_EQ(server.requests("wake"), (std::vector<std::string>{"-", "-"}));
 }
 
 TEST_F(NetworkBackTest, WakingFromSleepCutsAReconnectsWaitShort) {
@@ -136,7 +78,7 @@ TEST_F(NetworkBackTest, WakingFromSleepCutsAReconnectsWaitShort) {
     EngineOptions slowRetries;
     slowRetries.reconnect.firstDelayMs = 10000;
     // Dropped, and "not found" when joined again at once: a reconnect's wait.
-    play(server.url("/live?drop_after=24000&session=retry&gone=1"), slowRetries);
+    start(server.url("/live?drop_after=24000&session=retry&gone=1"), slowRetries);
     ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Reconnecting; }, kStartTimeout));
     const auto woke = Clock::now();
     bus->emit({"wake"});
@@ -149,13 +91,13 @@ TEST_F(NetworkBackTest, WakingFromSleepCutsAReconnectsWaitShort) {
 
 TEST_F(NetworkBackTest, WakingFromSleepResumesAFileWhereItWas) {
     bus.emplace(Services::LogindAndNetworkManager);
-    play(server.url("/truncated.mp3?bytes=" + std::to_string(kFileBytes) + "&log=file"));
+    start(server.url("/truncated.mp3?bytes=" + std::to_string(kFileBytes) + "&log=file"));
     runFor(2s);
     expectSoundBackAfter({"wake"});
     ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Stopped; }, 10s));
     // Started over, it would play the 2 s before the wake twice.
     EXPECT_NEAR(static_cast<double>(sound.frameCount()) / kRateHz, kFileSeconds, 0.5);
-    const std::vector<std::string> asked = requests("file");
+    const std::vector<std::string> asked = server.requests("file");
     ASSERT_GE(asked.size(), 2u);
     EXPECT_EQ(asked.front(), "-");
     EXPECT_TRUE(asked.back().starts_with("bytes=")) << asked.back();
@@ -163,7 +105,7 @@ TEST_F(NetworkBackTest, WakingFromSleepResumesAFileWhereItWas) {
 
 TEST_F(NetworkBackTest, PausedOrStoppedNothingReconnects) {
     bus.emplace(Services::LogindAndNetworkManager);
-    play(server.url("/live?log=held"));
+    start(server.url("/live?log=held"));
     player->controls().pause();
     bus->emit({"wake", "connectivity=4"});
     runFor(kQuiet);
@@ -178,13 +120,13 @@ TEST_F(NetworkBackTest, PausedOrStoppedNothingReconnects) {
     runFor(kQuiet);
     EXPECT_EQ(openings, 1);
     EXPECT_EQ(player->playState(), ps::Stopped);
-    EXPECT_EQ(requests("held").size(), 1u);
+    EXPECT_EQ(server.requests("held").size(), 1u);
     EXPECT_TRUE(listener->notices().empty());
 }
 
 TEST_F(NetworkBackTest, ANetworkChangeReconnectsOncePerBurst) {
     bus.emplace(Services::LogindAndNetworkManager);
-    play(server.url("/live?log=change"));
+    start(server.url("/live?log=change"));
     // The network going is no reason to reconnect; its coming back is.
     bus->emit({"connectivity=1"});
     runFor(kQuiet);
@@ -193,14 +135,14 @@ TEST_F(NetworkBackTest, ANetworkChangeReconnectsOncePerBurst) {
     // A wake brings logind's signal and NetworkManager's change together.
     bus->emit({"connectivity=1"});
     expectSoundBackAfter({"connectivity=4", "wake"});
-    EXPECT_EQ(requests("change").size(), 3u);
+    EXPECT_EQ(server.requests("change").size(), 3u);
 }
 
 TEST_F(NetworkBackTest, WithoutASystemBusOrItsServicesPlaysAsBefore) {
     for (const Services services : {Services::Nowhere, Services::Mute, Services::None}) {
         SCOPED_TRACE(static_cast<int>(services));
         bus.emplace(services);
-        play(server.url("/live"));  // the player is made and closed without waiting
+        start(server.url("/live"));  // the player is made and closed without waiting
         runFor(kQuiet);
         EXPECT_EQ(player->playState(), ps::Playing);
         EXPECT_EQ(openings, 1);

@@ -2,25 +2,15 @@
 // song: new pads, a segment whose times start over, new tags. The player plays
 // on through each change without a gap worth hearing, and shows each song's
 // title as it shows an ICY title.
-#include <gtest/gtest.h>
 #include <malloc.h>
 
-#include <algorithm>
-#include <string>
-#include <vector>
-
-#include "engine/player/media_player_factory.h"
-#include "engine/test_outputs/test_outputs.h"
-#include "engine_test_support.h"
+#include "pipeline_fixture.h"
 
 namespace velmora::engine::testing {
 namespace {
 
-namespace ps = playback::play_state;
-
 constexpr int kSongChanges = 4;
 constexpr auto kSongLength = 1s;  // as the stream server makes them
-constexpr auto kStartTimeout = 5s;
 constexpr auto kMaxGap = 50ms;
 const std::string kArtist = "Velmora test radio - ";
 
@@ -60,26 +50,12 @@ std::size_t heapInUseBytes() {
 
 void PrintTo(const Station& station, std::ostream* out) { *out << station.codec; }
 
-class OggChainTest : public ::testing::TestWithParam<Station> {
-  protected:
-    void SetUp() override {
-        EngineOptions options;
-        options.audioOutput = sound.output();
-        player = createMediaPlayer({}, std::move(options));
-        listener = std::make_unique<RecordingListener>(*player);
-        player->setListener(listener.get());
-    }
-    void TearDown() override { player->setListener(nullptr); }
-
-    StreamServer server;
-    SoundCapture sound;
-    std::unique_ptr<playback::Player> player;
-    std::unique_ptr<RecordingListener> listener;
-};
+class OggChainTest : public PlayerPipelineTest, public ::testing::WithParamInterface<Station> {};
 
 TEST_P(OggChainTest, PlaysThroughEverySongChangeShowingEachTitle) {
     const Station& station = GetParam();
-    player->setURL(server.url("/live.ogg?codec=" + station.codec));
+    makePlayer({});
+    setUrl(server.url("/live.ogg?codec=" + station.codec));
     ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
     EXPECT_TRUE(runUntil([&] { return titlesShown(*listener) > kSongChanges; },
                          kSongChanges * kSongLength + kStartTimeout));
@@ -98,10 +74,7 @@ TEST_P(OggChainTest, PlaysThroughEverySongChangeShowingEachTitle) {
     shown.resize(std::min(shown.size(), expected.size()));
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(player->playState(), ps::Playing);
-    const auto silenceMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(sound.longestSilence()).count();
-    RecordProperty("longest_silence_ms", static_cast<int>(silenceMs));
-    EXPECT_LE(sound.longestSilence(), kMaxGap) << silenceMs << " ms";
+    EXPECT_LE(longestSilenceMs(), kMaxGap.count());
     EXPECT_TRUE(listener->notices().empty());
 }
 
@@ -118,26 +91,22 @@ INSTANTIATE_TEST_SUITE_P(
 // Each song change leaves a decoder and its pads behind: what they held goes
 // with them. The station at forty times real time into an unpaced sink (at
 // full speed, what waits in the buffers would hide what stays).
-TEST(OggChainSoakTest, MemoryStaysLevelOverHundredsOfSongChanges) {
+TEST_F(PlayerPipelineTest, AnOggStationsMemoryStaysLevelOverHundredsOfSongChanges) {
     constexpr std::size_t kWarmUpChanges = 100;
     constexpr std::size_t kSoakChanges = 600;  // 500 measured
     constexpr auto kSoakTimeout = 25s;
     constexpr std::size_t kMaxGrowthBytes = 1u << 20;  // 2 KiB a song
-    StreamServer server;
     EngineOptions options;
     options.audioOutput = unpacedOutput();
-    auto player = createMediaPlayer({}, std::move(options));
-    RecordingListener listener(*player);
-    player->setListener(&listener);
-    player->setURL(server.url("/live.ogg?codec=mixed&kbps=4000"));
-    ASSERT_TRUE(runUntil([&] { return titlesShown(listener) >= kWarmUpChanges; }, kSoakTimeout));
+    makePlayer(std::move(options));
+    setUrl(server.url("/live.ogg?codec=mixed&kbps=4000"));
+    ASSERT_TRUE(runUntil([&] { return titlesShown(*listener) >= kWarmUpChanges; }, kSoakTimeout));
     const std::size_t before = heapInUseBytes();
-    ASSERT_TRUE(runUntil([&] { return titlesShown(listener) >= kSoakChanges; }, kSoakTimeout));
+    ASSERT_TRUE(runUntil([&] { return titlesShown(*listener) >= kSoakChanges; }, kSoakTimeout));
     const std::size_t after = heapInUseBytes();
     RecordProperty("growth_kib", static_cast<int>((std::max(after, before) - before) >> 10));
     EXPECT_LT(after, before + kMaxGrowthBytes) << (after - before) / 1024 << " KiB more";
-    EXPECT_TRUE(listener.notices().empty());
-    player->setListener(nullptr);
+    EXPECT_TRUE(listener->notices().empty());
 }
 
 }  // namespace

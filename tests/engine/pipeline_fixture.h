@@ -1,5 +1,6 @@
 // The engine on a real pipeline: a loopback stream server, a capturing sink,
-// the main loop of the test's thread as the user-interface thread.
+// the main loop of the test's thread as the user-interface thread. Every
+// test of a real pipeline derives from PlayerPipelineTest.
 #pragma once
 
 #include <glib.h>
@@ -42,8 +43,15 @@ inline std::size_t threadCount() {
                       std::filesystem::directory_iterator()));
 }
 
-inline EngineOptions retrying(const ReconnectLimits& limits) {
+// A lost stream is noticed within seconds, not the default's fifteen.
+inline EngineOptions quick() {
     EngineOptions options;
+    options.stallTimeoutMs = kStallTimeoutMs;
+    return options;
+}
+
+inline EngineOptions retrying(const ReconnectLimits& limits) {
+    EngineOptions options = quick();
     options.reconnect = limits;
     return options;
 }
@@ -69,11 +77,15 @@ class PlayerPipelineTest : public ::testing::Test {
         ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
     }
 
-    void makePlayer(EngineOptions options = {}, playback::PlayerSettings settings = {}) {
-        options.audioOutput = sound.output();
-        if (options.stallTimeoutMs == EngineOptions{}.stallTimeoutMs) {
-            options.stallTimeoutMs = kStallTimeoutMs;
+    // Plays into the capture unless the options name an output; counts the openings.
+    void makePlayer(EngineOptions options = quick(), playback::PlayerSettings settings = {}) {
+        if (!options.audioOutput.make) {
+            options.audioOutput = sound.output();
         }
+        options.audioOutput.make = [this, make = options.audioOutput.make] {
+            ++openings;
+            return make();
+        };
         player = createMediaPlayer(settings, std::move(options));
         listener = std::make_unique<RecordingListener>(*player);
         player->setListener(listener.get());
@@ -137,10 +149,30 @@ class PlayerPipelineTest : public ::testing::Test {
             kStartTimeout);
     }
 
+    // Whether the player said it was buffering after the sound had started.
+    bool refilledAfterFirstSound() const {
+        bool heard = false;
+        for (const PlayerEvent& event : listener->events()) {
+            heard =
+                heard || (event.kind == PlayerEvent::Kind::Status && event.state == ps::Playing);
+            if (heard && event.status.starts_with("正在缓冲")) {
+                return true;
+            }
+        }
+        return false;
+    }
+    std::int64_t longestSilenceMs() {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(sound.longestSilence()).count();
+        RecordProperty("longest_silence_ms", static_cast<int>(ms));
+        return ms;
+    }
+
     StreamServer server;
     SoundCapture sound;
     std::unique_ptr<playback::Player> player;
     std::unique_ptr<RecordingListener> listener;
+    int openings = 0;  // of the audio output: one per connection that played
 };
 
 // The states in the order reported, each repeat folded (buffering percentages).

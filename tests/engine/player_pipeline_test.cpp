@@ -1,7 +1,10 @@
 // Playing, pausing, titles, failures and playlists on real pipelines.
 #include <gtest/gtest.h>
 
+#include <gst/gst.h>
+
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 
 #include "engine/runtime/failure.h"
@@ -10,7 +13,12 @@
 namespace velmora::engine::testing {
 namespace {
 
+// On a main context of the test's own: the engine runs on the one it is given,
+// not on GLib's default one.
 TEST_F(PlayerPipelineTest, PlaysTheToneFromAFileServedAtFullSpeed) {
+    EngineOptions options = quick();
+    options.context = privateContext();
+    makePlayer(std::move(options));
     setUrl(server.url("/tone.mp3"));
     ASSERT_TRUE(waitForState(ps::Playing));
     EXPECT_TRUE(hearsTone());
@@ -46,11 +54,6 @@ TEST_F(PlayerPipelineTest, FollowsRedirectsAndTrimsWhatWasPastedAround) {
     setUrl("  " + server.url("/redirect?hops=10&to=/tone.mp3") + "\n");
     ASSERT_TRUE(waitForState(ps::Playing));
     EXPECT_TRUE(hearsTone());
-}
-
-TEST_F(PlayerPipelineTest, TakesABareDottedHostAsHttp) {
-    setUrl(server.url("/tone.mp3").substr(std::string("http://").size()));
-    ASSERT_TRUE(waitForState(ps::Playing));
 }
 
 TEST_F(PlayerPipelineTest, PlaysALocalFileByItsPath) {
@@ -228,40 +231,64 @@ TEST_F(PlayerPipelineTest, OpensAndDestroysThePlayerMidConnectLeavingNoThreadBeh
         << threadCount() << " threads";
 }
 
-TEST_F(PlayerPipelineTest, RunsOnTheMainContextItIsGiven) {
-    EngineOptions options;
-    options.context = privateContext();
-    makePlayer(std::move(options));
-    setUrl(server.url("/tone.mp3"));
-    ASSERT_TRUE(waitForState(ps::Playing));
-    EXPECT_TRUE(hearsTone());
-}
-
+// A row's address: "$/path" on the stream server, "$tls/path" behind its
+// untrusted certificate, "$closed/path" on a port nothing listens on, "$sid"
+// a local file of a format no installed decoder plays; any other as it is.
 struct FailureCase {
     const char* name;
-    std::function<std::string(const StreamServer&)> url;
+    std::string url;
     FailureKind kind;
     const char* status;
+    bool mediaError = false;  // the player's own fault, not the address's
 };
 
 void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
 
 class PlayerFailureTest : public PlayerPipelineTest,
-                          public ::testing::WithParamInterface<FailureCase> {};
+                          public ::testing::WithParamInterface<FailureCase> {
+  protected:
+    std::string address(const std::string& url) {
+        if (url == "$sid") {
+            // A C64 tune by its magic: it types as audio, and only siddec, of GStreamer's
+            // ugly plugins that the player does not depend on, plays it.
+            g_autoptr(GstElementFactory) decoder = gst_element_factory_find("siddec");
+            if (decoder != nullptr) {
+                return {};
+            }
+            const std::string path = ::testing::TempDir() + "velmora-tune.sid";
+            std::ofstream(path) << "PSID" << std::string(400, '\0');
+            return path;
+        }
+        if (url.starts_with("$/")) {
+            return server.url(url.substr(1));
+        }
+        if (url.starts_with("$tls/")) {
+            return server.tlsUrl(url.substr(4));
+        }
+        if (url.starts_with("$closed/")) {
+            return "http://127.0.0.1:" + std::to_string(StreamServer::closedPort()) + url.substr(7);
+        }
+        return url;
+    }
+};
 
 // Every row's opening breaks off from inside a callback of its session, which
 // aborts the program if it is destroyed before that callback returns: each row
 // also proves that a session is retired only once its own frames are gone.
 TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
-    setUrl(GetParam().url(server));
+    const std::string url = address(GetParam().url);
+    if (url.empty()) {
+        GTEST_SKIP() << "this machine has the decoder";
+    }
+    setUrl(url);
     ASSERT_TRUE(waitForNotice());
     runFor(kQuietAfterNotice);
     const auto notices = listener->notices();
     ASSERT_EQ(notices.size(), 1u);
-    const bool playerAtFault = noticeFor(GetParam().kind) == Notice::MediaError;
-    EXPECT_EQ(notices[0].kind,
-              playerAtFault ? PlayerEvent::Kind::MediaError : PlayerEvent::Kind::Warning);
-    if (!playerAtFault) {
+    if (GetParam().mediaError) {
+        EXPECT_EQ(notices[0].kind, PlayerEvent::Kind::MediaError);
+    } else {
+        EXPECT_EQ(notices[0].kind, PlayerEvent::Kind::Warning);
         EXPECT_EQ(notices[0].warningType, static_cast<int>(GetParam().kind));
     }
     EXPECT_EQ(state(), ps::Stopped);
@@ -276,67 +303,39 @@ TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
     EXPECT_EQ(std::prev(notice)->status, GetParam().status);
 }
 
+constexpr auto kNotAudio = FailureKind::NotAudio;
+constexpr auto kUnsupported = FailureKind::UnsupportedAddress;
+
 INSTANTIATE_TEST_SUITE_P(
     Faults, PlayerFailureTest,
     ::testing::Values(
-        FailureCase{"Http404", [](const StreamServer& s) { return s.url("/status/404"); },
-                    FailureKind::HttpError, "服务器错误：HTTP 404"},
-        FailureCase{"Http500", [](const StreamServer& s) { return s.url("/status/500"); },
-                    FailureKind::HttpError, "服务器错误：HTTP 500"},
-        FailureCase{"HtmlPage", [](const StreamServer& s) { return s.url("/page.html"); },
-                    FailureKind::NotAudio, "不是音频流"},
-        FailureCase{"Garbage", [](const StreamServer& s) { return s.url("/garbage.mp3"); },
-                    FailureKind::NotAudio, "不是音频流"},
-        FailureCase{"RedirectLoop", [](const StreamServer& s) { return s.url("/redirect-loop"); },
-                    FailureKind::TooManyRedirects, "重定向次数过多"},
-        FailureCase{"Refused",
-                    [](const StreamServer&) {
-                        return "http://127.0.0.1:" + std::to_string(StreamServer::closedPort()) +
-                               "/a.mp3";
-                    },
-                    FailureKind::ConnectionRefused, "连接被拒绝"},
-        FailureCase{"RedirectToRefused", [](const StreamServer& s) { return s.url("/refused"); },
-                    FailureKind::ConnectionRefused, "连接被拒绝"},
-        FailureCase{
-            "UnknownHost",
-            [](const StreamServer&) { return std::string("http://no-such-host.invalid/a.mp3"); },
-            FailureKind::HostNotFound, "找不到主机：no-such-host.invalid"},
-        FailureCase{"UntrustedCertificate",
-                    [](const StreamServer& s) { return s.tlsUrl("/tone.mp3"); },
-                    FailureKind::TlsFailure, "安全连接失败（证书无效）"},
-        FailureCase{"StallBeforeTheFirstByte",
-                    [](const StreamServer& s) { return s.url("/stall"); }, FailureKind::TimedOut,
-                    "连接超时"},
-        FailureCase{"OtherScheme",
-                    [](const StreamServer&) { return std::string("ftp://127.0.0.1/a.mp3"); },
-                    FailureKind::UnsupportedAddress, "不支持的地址"},
-        FailureCase{"Descriptor", [](const StreamServer&) { return std::string("fd://0"); },
-                    FailureKind::UnsupportedAddress, "不支持的地址"},
-        FailureCase{"MissingFile",
-                    [](const StreamServer&) { return std::string("/no/such/file.mp3"); },
-                    FailureKind::FileNotFound, "找不到文件"},
-        FailureCase{"Device", [](const StreamServer&) { return std::string("file:///dev/zero"); },
-                    FailureKind::UnsupportedAddress, "不支持的地址"},
-        FailureCase{"Directory", [](const StreamServer&) { return std::string("/tmp"); },
-                    FailureKind::UnsupportedAddress, "不支持的地址"},
-        FailureCase{"PlaylistOfLocalPaths",
-                    [](const StreamServer& s) { return s.url("/list/local.m3u"); },
-                    FailureKind::UnsupportedAddress, "不支持的地址"},
-        FailureCase{"PlaylistNamingItself",
-                    [](const StreamServer& s) { return s.url("/list/self"); },
-                    FailureKind::NotAudio, "不是音频流"},
-        FailureCase{"EmptyPlaylist", [](const StreamServer& s) { return s.url("/list/empty"); },
-                    FailureKind::NotAudio, "不是音频流"},
-        FailureCase{"GarbageNamedPls",
-                    [](const StreamServer& s) { return s.url("/list/garbage.pls"); },
-                    FailureKind::NotAudio, "不是音频流"},
-        FailureCase{"TenMegabytePlaylist",
-                    [](const StreamServer& s) { return s.url("/list/huge.pls"); },
-                    FailureKind::NotAudio, "不是音频流"},
+        FailureCase{"Http404", "$/status/404", FailureKind::HttpError, "服务器错误：HTTP 404"},
+        FailureCase{"Http500", "$/status/500", FailureKind::HttpError, "服务器错误：HTTP 500"},
+        FailureCase{"HtmlPage", "$/page.html", kNotAudio, "不是音频流"},
+        FailureCase{"Garbage", "$/garbage.mp3", kNotAudio, "不是音频流"},
+        FailureCase{"RedirectLoop", "$/redirect-loop", FailureKind::TooManyRedirects,
+                    "重定向次数过多"},
+        FailureCase{"Refused", "$closed/a.mp3", FailureKind::ConnectionRefused, "连接被拒绝"},
+        FailureCase{"RedirectToRefused", "$/refused", FailureKind::ConnectionRefused, "连接被拒绝"},
+        FailureCase{"UnknownHost", "http://no-such-host.invalid/a.mp3", FailureKind::HostNotFound,
+                    "找不到主机：no-such-host.invalid"},
+        FailureCase{"UntrustedCertificate", "$tls/tone.mp3", FailureKind::TlsFailure,
+                    "安全连接失败（证书无效）"},
+        FailureCase{"StallBeforeTheFirstByte", "$/stall", FailureKind::TimedOut, "连接超时"},
+        FailureCase{"OtherScheme", "ftp://127.0.0.1/a.mp3", kUnsupported, "不支持的地址"},
+        FailureCase{"Descriptor", "fd://0", kUnsupported, "不支持的地址"},
+        FailureCase{"MissingFile", "/no/such/file.mp3", FailureKind::FileNotFound, "找不到文件"},
+        FailureCase{"Device", "file:///dev/zero", kUnsupported, "不支持的地址"},
+        FailureCase{"Directory", "/tmp", kUnsupported, "不支持的地址"},
+        FailureCase{"NoDecoder", "$sid", FailureKind::NoDecoder, "无法解码此音频格式", true},
+        FailureCase{"PlaylistOfLocalPaths", "$/list/local.m3u", kUnsupported, "不支持的地址"},
+        FailureCase{"PlaylistNamingItself", "$/list/self", kNotAudio, "不是音频流"},
+        FailureCase{"EmptyPlaylist", "$/list/empty", kNotAudio, "不是音频流"},
+        FailureCase{"GarbageNamedPls", "$/list/garbage.pls", kNotAudio, "不是音频流"},
+        FailureCase{"TenMegabytePlaylist", "$/list/huge.pls", kNotAudio, "不是音频流"},
         // One try each would take minutes: the failover is bounded like one dead stream.
-        FailureCase{"TenThousandDeadEntries",
-                    [](const StreamServer& s) { return s.url("/list/dead.m3u?count=10000"); },
-                    FailureKind::HttpError, "服务器错误：HTTP 404"}),
+        FailureCase{"TenThousandDeadEntries", "$/list/dead.m3u?count=10000", FailureKind::HttpError,
+                    "服务器错误：HTTP 404"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- playlist addresses ----------------------------------------------------------------

@@ -17,7 +17,7 @@ using testing::ScriptedPlayer;
 class TransportRulesTest : public ::testing::Test {
   protected:
     CallLog log;
-    ScriptedPlayer player{log};
+    ScriptedPlayer player{&log};
     RecordingWindow window{log};
     TransportRules rules{player, window};
 };

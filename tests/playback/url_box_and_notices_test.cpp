@@ -17,7 +17,7 @@ class UrlBoxTest : public ::testing::Test {
     void SetUp() override { window.text_ = urlPrompt(); }
 
     CallLog log;
-    ScriptedPlayer player{log};
+    ScriptedPlayer player{&log};
     RecordingWindow window{log};
     TransportRules transport{player, window};
     UrlBoxRules box{window, transport};

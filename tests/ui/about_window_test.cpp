@@ -8,11 +8,15 @@
 #include "scripted_player.h"
 #include "ui/about_window.h"
 #include "ui/application_icon.h"
+#include "ui/main_window.h"
 #include "ui/picture_box.h"
 #include "url_catcher.h"
 
 namespace velmora::ui::test {
 namespace {
+
+using playback::testing::ScriptedPlayer;
+using playback::testing::scriptedPlayerFactory;
 
 constexpr int kWindowTimeoutMs = 5000;
 

@@ -20,10 +20,14 @@
 #include "playback/url_box_rules.h"
 #include "qt_printers.h"
 #include "scripted_player.h"
+#include "ui/main_window.h"
 #include "url_catcher.h"
 
 namespace velmora::ui::test {
 namespace {
+
+using playback::testing::ScriptedPlayer;
+using playback::testing::scriptedPlayerFactory;
 
 using namespace playback::play_state;
 
@@ -107,7 +111,7 @@ const WiringRow kWiringRows[] = {
          t.urlBox()->setText(QStringLiteral(" http://127.0.0.1:9/a.mp3"));
          t.click("Command1");
      },
-     {"setURL  http://127.0.0.1:9/a.mp3"},
+     {"URL= http://127.0.0.1:9/a.mp3"},
      kStartedSet},
     {"PauseAppliesThePausedRow",
      kStartedSet,
@@ -179,13 +183,13 @@ const WiringRow kWiringRows[] = {
          EXPECT_EQ(returnPressed.count(), 0) << "Enter must be consumed before the box sees it";
          EXPECT_EQ(t.urlBox()->text().toStdString(), playback::urlPrompt());
      },
-     {"setURL " + playback::urlPrompt()},
+     {"URL=" + playback::urlPrompt()},
      kStartedSet},
     {"StatusChangeShowsTheStatusAndFollowsTheState",
      kOnlyPlay,
      [](MainWindowTest& t, ScriptedPlayer& p) {
-         p.state = Paused;
-         p.statusText = "已暂停";
+         p.scriptStates({Paused});
+         p.setStatus("已暂停");
          p.listener->onStatusChange();
          EXPECT_EQ(t.status(), QStringLiteral("  已暂停"));
      },
@@ -229,19 +233,19 @@ TEST_F(MainWindowTest, PlayerNoticesShowOneModalBoxEachAndChangeNothing) {
 
 TEST_F(MainWindowTest, AFailingPlayerIsReportedAndTheWindowGoesOn) {
     setFlags(kStartedSet);
-    player->failing = {"pause"};
+    player->failOn("pause");
     std::vector<Notice> notices = noticesDuring([&] { click("C2"); });
     ASSERT_EQ(notices.size(), 1U);
     EXPECT_EQ(notices[0].caption, QStringLiteral("velmora"));
-    EXPECT_EQ(notices[0].text, QStringLiteral("暂停时播放器出错：模拟的pause故障"));
+    EXPECT_EQ(notices[0].text, QStringLiteral("暂停时播放器出错：pause refused"));
     EXPECT_EQ(flags(), kStartedSet) << "the failed action set no button";
 
-    player->failing = {"setURL"};
+    player->failOn("URL");
     notices = noticesDuring([&] { QTest::keyClick(urlBox(), Qt::Key_Return); });
     ASSERT_EQ(notices.size(), 1U);
     EXPECT_EQ(urlBox()->text().toStdString(), playback::urlPrompt()) << "Enter stays consumed";
 
-    player->failing.clear();
+    player->failOn("");
     player->stateAfter["stop"] = Stopped;
     EXPECT_TRUE(noticesDuring([&] { click("Command3"); }).empty());
     EXPECT_EQ(player->calls, std::vector<std::string>{"stop"});

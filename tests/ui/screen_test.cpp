@@ -24,6 +24,9 @@
 namespace velmora::ui::test {
 namespace {
 
+using playback::testing::ScriptedPlayer;
+using playback::testing::scriptedPlayerFactory;
+
 constexpr int kWindowTimeoutMs = 10000;
 // A pixel counts as ink when one channel differs this much from the
 // control's most common colour: far above antialiasing noise on a flat
