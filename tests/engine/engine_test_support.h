@@ -35,6 +35,7 @@ class StreamServer {
     static int closedPort();                                  // a port nothing listens on
     static std::string mediaFile(const std::string& prefix);  // a cached MP3 by name prefix
     void kill();                                              // stops the server at once
+    std::vector<std::string> lines(const std::string& path) const;  // a plain answer's lines
 
   private:
     void start();

@@ -100,20 +100,7 @@ class NetworkBackTest : public ::testing::Test {
 
     // The Range header of each request tagged log=key, "-" for none.
     std::vector<std::string> requests(const std::string& key) const {
-        const std::string command =
-            std::string(VELMORA_PYTHON) +
-            " -c 'import sys,urllib.request as u;"
-            "print(u.urlopen(sys.argv[1],timeout=5).read().decode(),end=\"\")' " +
-            server.url("/requests?log=" + key);
-        std::vector<std::string> lines;
-        if (FILE* output = popen(command.c_str(), "r")) {
-            char line[128];
-            while (std::fgets(line, sizeof line, output) != nullptr) {
-                lines.emplace_back(line, std::string(line).find('\n'));
-            }
-            pclose(output);
-        }
-        return lines;
+        return server.lines("/requests?log=" + key);
     }
 
     StreamServer server;
@@ -135,6 +122,7 @@ TEST_F(NetworkBackTest, WakingFromSleepCutsAReconnectsWaitShort) {
     bus.emplace(Services::LogindAndNetworkManager);
     EngineOptions slowRetries;
     slowRetries.reconnect.firstDelayMs = 10000;
+    slowRetries.reconnect.quickForMs = 0;
     // Dropped, and "not found" when joined again at once: a reconnect's wait.
     play(server.url("/live?drop_after=24000&session=retry&gone=1"), slowRetries);
     ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Reconnecting; }, kStartTimeout));

@@ -188,6 +188,18 @@ class StreamServerTest(unittest.TestCase):
             self.assertEqual(caught.exception.code, 404)
         with self.get(path) as answer:
             self.assertEqual(len(answer.read(9000)), 9000)
+        # Gone for a time from the drop, and the server says when it is back.
+        path = "/live?burst=9000&drop_after=1000&session=gone-ms&gone_ms=400"
+        with self.get(path) as answer:
+            self.assertEqual(len(answer.read()), 1000)
+        with self.get("/mount?session=gone-ms") as answer:
+            back_ns = int(answer.read().decode().split()[1])
+        with self.assertRaises(urllib.error.HTTPError) as caught:
+            self.get(path)
+        self.assertEqual(caught.exception.code, 404)
+        time.sleep(max(0, back_ns - time.monotonic_ns()) / 1e9)
+        with self.get(path) as answer:
+            self.assertEqual(len(answer.read(9000)), 9000)
         with self.get("/tone.mp3?repeat=3") as answer:
             self.assertEqual(int(answer.headers["Content-Length"]), 3 * TONE_BYTES)
 

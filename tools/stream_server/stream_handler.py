@@ -3,6 +3,7 @@
 import math
 import socket
 import ssl
+import time
 from http.server import BaseHTTPRequestHandler
 from urllib.parse import quote, urlsplit
 
@@ -32,6 +33,8 @@ routes (GET; HEAD too for files):
   /no-answer             reads the request, never answers; closes after the stall limit
                          (delay_ms=N is the milder kind: it answers in the end)
   /requests?log=K        what requests tagged log=K asked for (see log=K)
+  /mount?session=K       when session K's mount is back after gone_ms, as CLOCK_MONOTONIC ns
+                         ("back_ns N"), empty before its drop
   /status/CODE           an error answer, CODE 400..599 (e.g. /status/404, /status/500)
   /redirect?hops=N&to=P  a chain of N redirects (code=301|302|303|307|308) ending at path P
   /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
@@ -56,6 +59,8 @@ query parameters (files, /live and /live.ogg):
                 lists them, one a line
   gone=N        with session=K: the N connections after the faulty ones answer 404, as
                 Icecast does while a mount has no source, then it streams again
+  gone_ms=N     with session=K and drop_after: the mount answers 404 for N ms from the drop,
+                then streams again; /mount?session=K tells when it is back
 files only:
   repeat=N      the file N times over as one body (a long file, e.g. for full speed)
 /live only:
@@ -67,6 +72,7 @@ files only:
                 gb18030, big5, shift_jis, cp1251, koi8-r (latin1 default title: a Latin-1
                 sample)
   name=N        icy-name, the station's name (default "Velmora test radio")
+  br=0          no icy-br header: a station that announces no bitrate
   meta_repeat=1 send the title in every block, not only when it changes
 """
 
@@ -96,6 +102,8 @@ class StreamHandler(BaseHTTPRequestHandler):
     server_version = "VelmoraTestServer/1"
     # A client that connects and never sends its request must not hold a thread for ever.
     timeout = REQUEST_READ_TIMEOUT_S
+    # (session, ms): this connection's drop takes the session's mount away for that long.
+    _gone_after_drop = None
 
     def setup(self):
         if isinstance(self.request, ssl.SSLSocket):
@@ -181,6 +189,9 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
         elif path == "/requests":
             self._plain(200, "".join(f"{line}\n" for line in self.server.requests.lines(log)), head)
+        elif path == "/mount":
+            back_ns = self.server.sessions.back_ns(query.text("session", ""))
+            self._plain(200, "" if back_ns is None else f"back_ns {back_ns}\n", head)
         elif path == "/":
             self._plain(200, ROUTES_HELP + ogg_chain.ROUTES_HELP + playlists.ROUTES_HELP
                         + hls.ROUTES_HELP, head)
@@ -243,6 +254,12 @@ class StreamHandler(BaseHTTPRequestHandler):
                 delivery.drop_after = delivery.stall_after = None
             if drops < visit <= drops + query.number("gone", 0):
                 raise MountGone()
+            gone_ms = query.number("gone_ms", 0, high=self.server.limits.max_delay_ms)
+            if visit <= drops and gone_ms:
+                self._gone_after_drop = (session, gone_ms)
+            back_ns = self.server.sessions.back_ns(session)
+            if visit > drops and back_ns is not None and time.monotonic_ns() < back_ns:
+                raise MountGone()
         return delivery
 
     def _file(self, data: bytes, query: Query, head: bool):
@@ -300,7 +317,8 @@ class StreamHandler(BaseHTTPRequestHandler):
         # http.server writes headers in Latin-1: this way the name's bytes go out as they are.
         name = query.text("name", "Velmora test radio")
         self.send_header("icy-name", name.encode(charset, errors="replace").decode("latin-1"))
-        self.send_header("icy-br", str(bitrate_kbps))
+        if query.text("br") != "0":
+            self.send_header("icy-br", str(bitrate_kbps))
         self.send_header("icy-pub", "0")
         if wants_metadata:
             self.send_header("icy-metaint", str(metaint))
@@ -355,6 +373,8 @@ class StreamHandler(BaseHTTPRequestHandler):
 
     def _drop(self):
         self.wfile.flush()
+        if self._gone_after_drop is not None:
+            self.server.sessions.gone_for(*self._gone_after_drop)
         try:
             self.connection.shutdown(socket.SHUT_RDWR)
         except OSError:
