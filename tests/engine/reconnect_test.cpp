@@ -179,6 +179,23 @@ TEST_F(PlayerPipelineTest, AServerThatHoldsTheSocketAfterAShortStartEndsInOneWar
     }
 }
 
+// A station that sends in real time from its first byte, with no burst and
+// no bitrate, through a network that delays a chunk by up to 60 ms: the margin
+// its start keeps is all the session has, so it must outlast that jitter.
+// Too small a margin runs dry within seconds; 12 s on the first connection
+// (which then stalls) and 12 s on the one that reconnects show none.
+TEST_F(PlayerPipelineTest, APacedStationWithoutABurstNeverRefillsFirstOrAfterAReconnect) {
+    constexpr auto kWatch = 12s;
+    setUrl(server.url("/live?br=0&jitter_ms=60&session=paced&stall_after=208000"));  // 13 s
+    for (const bool first : {true, false}) {
+        SCOPED_TRACE(first ? "first opening" : "reconnected");
+        ASSERT_TRUE(waitForState(ps::Playing, 10s));
+        EXPECT_FALSE(runUntil([&] { return state() != ps::Playing; }, kWatch)) << player->status();
+        ASSERT_TRUE(!first || waitForState(ps::Reconnecting, 10s));
+    }
+    EXPECT_TRUE(listener->notices().empty());
+}
+
 // A station's source restarting: its mount answers "not found" for 1.5 s
 // from the drop. Tried often while a restart is likely, the stream plays again
 // soon after the mount is back (the server says when), with nothing said.

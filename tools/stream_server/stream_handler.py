@@ -46,6 +46,8 @@ query parameters (files, /live and /live.ogg):
   kbps=N        pace the body at N kbit/s (/live: default its source's bitrate; /live.ogg:
                 default its pages' times), also slower than the bitrate (a trickle)
   burst=B       first B bytes at full speed, then paced (as Icecast does)
+  jitter_ms=N   each paced chunk sent up to N ms late, the next one due on time again (a
+                network between the station and the listener)
   delay_ms=N    wait N ms before the first byte of the answer (any route)
   drop_after=N  close the connection after N bytes of body
   session=K     with drop_after or stall_after: only the first `drops` connections of key
@@ -69,7 +71,7 @@ files only:
   title=T       StreamTitle; repeat the parameter to rotate titles every title_every=N
                 metadata blocks (default 4)
   charset=C     encoding of the titles and of name: utf-8 (default), latin1, cp1252, gbk,
-                gb18030, big5, shift_jis, cp1251, koi8-r (latin1 default title: a Latin-1
+                gb18030, big5, shift_jis, cp1251, koi8-r, euc-kr (latin1 default title: a Latin-1
                 sample)
   name=N        icy-name, the station's name (default "Velmora test radio")
   br=0          no icy-br header: a station that announces no bitrate
@@ -82,7 +84,7 @@ DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
 # Charsets stations send titles in, by their name without dashes or underscores.
 TITLE_CHARSETS = {"utf8": "utf-8", "latin1": "latin-1", "cp1252": "cp1252", "gbk": "gbk",
                   "gb18030": "gb18030", "big5": "big5", "shiftjis": "shift_jis",
-                  "cp1251": "cp1251", "koi8r": "koi8-r"}
+                  "cp1251": "cp1251", "koi8r": "koi8-r", "euckr": "euc-kr"}
 REQUEST_READ_TIMEOUT_S = 30
 
 
@@ -243,6 +245,7 @@ class StreamHandler(BaseHTTPRequestHandler):
     def _delivery(self, query: Query, default_kbps: int) -> Delivery:
         delivery = Delivery(kbps=query.number("kbps", default_kbps, high=100_000),
                             burst_bytes=query.number("burst", 0),
+                            jitter_ms=query.number("jitter_ms", 0, high=1000),
                             drop_after=query.number("drop_after", None),
                             stall_after=query.number("stall_after", None))
         session = query.text("session")
