@@ -329,37 +329,40 @@ INSTANTIATE_TEST_SUITE_P(
                "0 Open a; 20000 play; 21100 RanDry"),
         stream("PlayingTrickle", kTrickle, {}, 90000, "0 Open a; 2000 play; 4000 RanDry"),
         stream("PlayingThenRefillingStall", kStallsAfterSound, {}, 20000,
-               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 20000 play"),
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 18750 Open a#1; "
+               "19250 play"),
         // Bytes still flow, but nothing plays: only a new connection helps.
         // (A chained Ogg's next song no longer reads so: the sound ahead is
         // measured in running time, which goes on across it.)
         stream("PlayingSoundAheadLost", kAheadLost, {}, 23000,
-               "0 Open a; 500 play; 3000 RanDry; 18000 Wait 1; 19000 Open a#1; 19500 play; "
-               "22000 RanDry"),
+               "0 Open a; 500 play; 3000 RanDry; 18000 Wait 1; 18250 Open a#1; "
+               "18750 play; 21250 RanDry"),
         stream("PlayingFileResentWhole", kFileResentWhole, {}, 200000,
-               "0 Open f.mp3; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open f.mp3#1 skip 48000; "
-               "36000 GiveUp ConnectionLost"),
+               "0 Open f.mp3; 500 play; 3500 RanDry; 18500 Wait 1; "
+               "18750 Open f.mp3#1 skip 48000; 35250 GiveUp ConnectionLost"),
         stream("ReconnectingNoAnswer", kStallsAfterSound, kNoAnswer, 400000,
-               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 34500 Wait 2; "
-               "36500 Open a#2; 51500 Wait 3; 55500 Open a#3; 70500 Wait 4; 78500 Open a#4; "
-               "93500 Wait 5; 109500 Open a#5; 124500 Wait 6; 154500 Open a#6; "
-               "169500 GiveUp ReconnectsExhausted"),
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 18750 Open a#1; "
+               "33750 Wait 2; 34750 Open a#2; 49750 Wait 3; 51750 Open a#3; "
+               "66750 Wait 4; 70750 Open a#4; 85750 Wait 5; 93750 Open a#5; "
+               "108750 Wait 6; 124750 Open a#6; 139750 Wait 7; 169750 Open a#7; "
+               "184750 GiveUp ReconnectsExhausted"),
         stream("ReconnectingStallsBeforeSound", kStallsAfterSound, kStallsBeforeSound, 400000,
-               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 35000 Wait 2; "
-               "37000 Open a#2; 52500 Wait 3; 56500 Open a#3; 72000 Wait 4; 80000 Open a#4; "
-               "95500 Wait 5; 111500 Open a#5; 127000 Wait 6; 157000 Open a#6; "
-               "172500 GiveUp ReconnectsExhausted"),
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 18750 Open a#1; "
+               "34250 Wait 2; 35250 Open a#2; 50750 Wait 3; 52750 Open a#3; "
+               "68250 Wait 4; 72250 Open a#4; 87750 Wait 5; 95750 Open a#5; "
+               "111250 Wait 6; 127250 Open a#6; 142750 Wait 7; 172750 Open a#7; "
+               "188250 GiveUp ReconnectsExhausted"),
         // Playing again ends the reconnect budget: nothing gives up later.
         stream("ReconnectingTrickle", kStallsAfterSound, kTrickle, 400000,
-               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open a#1; 21500 play; "
-               "23500 RanDry"),
+               "0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; 18750 Open a#1; "
+               "20750 play; 22750 RanDry"),
         // An attempt that keeps making progress is ended by the reconnect
         // budget, counted from the first loss and never from a later one.
         Row{"ReconnectingCrawlOutlastsTheBudget", "http://h/f.mp3", kFileResentWhole, kNoAnswer,
             400000,
-            "0 Open f.mp3; 500 play; 3500 RanDry; 18500 Wait 1; 19500 Open f.mp3#1 skip 48000; "
-            "34500 Wait 2; 36500 Open f.mp3#2 skip 48000; 51500 Wait 3; "
-            "55500 Open f.mp3#3 skip 48000; 198500 GiveUp ReconnectsExhausted",
+            "0 Open f.mp3; 500 play; 3500 RanDry; 18500 Wait 1; 18750 Open f.mp3#1 skip 48000; "
+            "33750 Wait 2; 34750 Open f.mp3#2 skip 48000; 49750 Wait 3; "
+            "51750 Open f.mp3#3 skip 48000; 198500 GiveUp ReconnectsExhausted",
             kAmpleFailoverMs, 3, kFileResentWholeCrawling},
         entries("EntriesNoAnswerFailoverBudget", kNoAnswer, 40000, 200000,
                 "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"),
@@ -369,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A lost entry that played is reconnected, not passed over.
         entries("EntryPlayedThenStalls", kStallsAfterSound, kAmpleFailoverMs, 20000,
                 "0 Fetch list.pls; 0 Open a; 500 play; 3500 RanDry; 18500 Wait 1; "
-                "19500 Open a#1; 20000 play")),
+                "18750 Open a#1; 19250 play")),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 }  // namespace
