@@ -330,6 +330,10 @@ void MediaSession::onElementMessage(GstMessage* message) {
             hasLength_ = answer->hasLength;
             allowLiveRejoin();
         }
+        if (answer->station && !station_) {
+            station_ = true;
+            observer_.onDetailsChanged(false);
+        }
         if (!answer->stationName.empty() && answer->stationName != stationName_) {
             stationName_ = answer->stationName;
             observer_.onDetailsChanged(false);
