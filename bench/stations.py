@@ -77,10 +77,18 @@ ROWS = (
         "FLAC song 4, mono", mp3=False),
     Row("hls", "live HLS (MP3 in MPEG-TS segments, a rolling window)", "/hls/rolling.m3u8", None,
         mp3=False),
+    Row("icy-euckr", "MP3, ICY titles in EUC-KR", icy("euc-kr", "아이유 - 좋은 날"),
+        "아이유 - 좋은 날"),
+    Row("name-gbk", "a station name (icy-name) in GBK",
+        icy("gbk") + "&name=" + urllib.parse.quote("中国之声")),
     Row("pls", "a PLS whose first entry is refused", "/list/pls"),
     Row("m3u", "an M3U with a relative entry", "/list/m3u"),
     Row("xspf", "an XSPF playlist", "/list/xspf"),
     Row("asx", "an ASX playlist with a bare &", "/list/asx"),
+    Row("xspf-latin2", "an XSPF playlist declaring ISO-8859-2",
+        "/list/xspf?encoding=iso-8859-2&title=Radio+%C5%81%C3%B3d%C5%BA"),
+    Row("asx-utf16", "an ASX playlist in UTF-16, as Windows writes them",
+        "/list/asx?encoding=utf-16"),
     # Gone for 1.5 s with nothing sent ahead: no buffer a paced stream can build bridges that, so
     # the row asks for sound again within half a second of the mount's return.
     Row("restart", "a station whose source restarts (404 for 1.5 s)",
@@ -90,6 +98,10 @@ ROWS = (
         "/live?drop_after=160000&burst=65536"),
     Row("song-cut-paced", "a server that closes at every song change, nothing sent ahead",
         "/live?drop_after=160000"),
+    Row("paced", "sent in real time from the first byte: no burst, no bitrate announced",
+        "/live?br=0"),
+    Row("paced-jitter", "the same through a network that delays chunks by up to 60 ms",
+        "/live?br=0&jitter_ms=60"),
     Row("slow-start", "a very slow start (3 s before the first byte)", "/live?delay_ms=3000"),
 )
 

@@ -20,11 +20,12 @@ constexpr std::int64_t kMaxLeadingSilenceNs = 100 * GST_MSECOND;
 // keep at the start, so the gate watches how the sound arrives before it
 // opens: in steps (a frame decoded, a chunk read), some late by as much as a
 // step on a busy machine. The margin covers the dry mark of the playing side
-// and a few of the longest steps seen. A burst (a server's burst on connect, a
-// file, a segment) fills this much at once and needs no watching: its margin
-// grows by itself.
+// and a few of the longest steps seen. This much sound held is margin enough
+// however it came: a burst (a server's burst on connect, a file, a segment)
+// brings it at once, and a short one may be all there is for a while. What a
+// stream in real time sends at once while its type is found stays below it.
 constexpr std::int64_t kWatchNs = 100 * GST_MSECOND;
-constexpr std::int64_t kBurstNs = 500 * GST_MSECOND;
+constexpr std::int64_t kBurstNs = 250 * GST_MSECOND;
 constexpr std::int64_t kDryNs = 40 * GST_MSECOND;
 constexpr std::int64_t kStepsCovered = 4;
 // First sound waits no longer than this for its margin.
