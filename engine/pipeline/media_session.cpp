@@ -42,7 +42,7 @@ MediaSession::MediaSession(const Opening& opening, const SessionSettings& settin
         watch_ = std::make_unique<PhaseWatch>(
             context_, settings.timeoutMs, settings.output.paced,
             [this](PhaseWatch::Phase phase) { onPhaseExpired(phase); });
-        sampler_ = context_.every(PhaseWatch::kSamplePeriodMs, [this] { sample(); });
+        sampler_ = context_.start(PhaseWatch::kSamplePeriodMs, [this] { sample(); });
     }
 }
 
@@ -120,7 +120,9 @@ void MediaSession::sample() {
     }
     const SourceProgress& progress = pipeline_->progress();
     const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_, progress.ended()};
-    switch (watch_->look(look)) {
+    const PhaseWatch::Supply supply = watch_->look(look);
+    sampler_ = context_.start(watch_->nextLookMs(look), [this] { sample(); });
+    switch (supply) {
         case PhaseWatch::Supply::Unchanged:
             break;
         case PhaseWatch::Supply::RanDry:
