@@ -328,7 +328,9 @@ void MediaSession::onElementMessage(GstMessage* message) {
         if (answer->status > 0) {
             httpStatus_ = answer->status;
         }
-        if (answer->hasLength) {
+        // An error page's length says nothing of the stream: a live station
+        // whose mount answers "not found" while its source restarts is live.
+        if (answer->hasLength && answer->status < 300) {
             hasLength_ = answer->hasLength;
             allowLiveRejoin();
         }

@@ -219,6 +219,8 @@ TEST_F(PlayerPipelineTest, PlaysAgainSoonAfterAStationsMountIsBackFromARestart) 
     RecordProperty("playing_after_mount_back_ms", static_cast<int>(afterBack.count()));
     EXPECT_GE(afterBack, 0ms);
     EXPECT_LE(afterBack, kSoundBack) << afterBack.count() << " ms";
+    // Still live: the "not found" pages' lengths are not the stream's.
+    EXPECT_FALSE(runUntil([&] { return state() != ps::Playing; }, 3s)) << player->status();
     EXPECT_TRUE(hearsTone());
     EXPECT_TRUE(listener->notices().empty());
 }
