@@ -16,6 +16,7 @@
 
 #include "desktop_wiring.h"
 #include "engine/player/media_player_factory.h"
+#include "termination_requests.h"
 
 namespace {
 
@@ -46,10 +47,24 @@ int main(int argc, char* argv[]) {
     try {
         mainWindow = velmora::ui::openMainWindow(createPlayer, about);
     } catch (const std::exception& error) {
-        velmora::ui::MessageBoxNotifier(nullptr).showNotice(std::string(velmora::kApplicationTitle),
-                                                            error.what());
+        // The notice is the program's only window: it ends when the user closes it.
+        velmora::ui::MessageBoxNotifier notifier(nullptr);
+        notifier.showNotice(std::string(velmora::kApplicationTitle), error.what());
+        QApplication::exec();
         return 1;
     }
+    // Whatever ends the program closes the main window first, which takes its
+    // notices down and ends playback, then the about window. A session manager
+    // ends the program by quitting its event loop, after which only the main
+    // window is left to close.
+    const auto closeWindows = [&mainWindow] {
+        if (!mainWindow.isNull()) {
+            mainWindow->close();
+        }
+        QApplication::closeAllWindows();
+    };
+    const velmora::TerminationRequests termination(closeWindows);
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, closeWindows);
     velmora::linkToDesktop(*mainWindow);
     const int exitCode = QApplication::exec();
     delete mainWindow.data();

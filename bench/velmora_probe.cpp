@@ -1,4 +1,4 @@
-// velmora-probe URL [--seconds N] [--null-sink | --unpaced-sink]
+// velmora-probe URL [--seconds N] [--null-sink | --unpaced-sink] [--server-return-ms N]
 //
 // Plays one URL through the Velmora engine, headless, and prints every status
 // change and notice as one JSON object a line, with the milliseconds since
@@ -9,7 +9,9 @@
 // Ends after N seconds, or when the media ends or fails. Exit code 0 when it
 // played, 1 after a failure, 2 for a bad command line, 3 when it never
 // played within the time. --null-sink discards the sound in real time,
-// --unpaced-sink as fast as it decodes (for soaks). --heap-every S adds, every
+// --unpaced-sink as fast as it decodes (for soaks). --server-return-ms sets
+// how long the sound server's output waits for a server that went away.
+// --heap-every S adds, every
 // S seconds, what the process has allocated and not freed:
 //   {"t_ms":1000,"event":"heap","in_use_kib":5120}
 #include <glib.h>
@@ -116,7 +118,9 @@ class ProbeListener : public velmora::playback::PlayerListener {
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: velmora-probe URL [--seconds N] [--null-sink | --unpaced-sink]\n");
+    std::fprintf(stderr,
+                 "usage: velmora-probe URL [--seconds N] [--null-sink | --unpaced-sink] "
+                 "[--server-return-ms N]\n");
     return kExitUsage;
 }
 
@@ -138,6 +142,11 @@ int main(int argc, char* argv[]) {
             char* end = nullptr;
             heapEveryS = std::strtod(argv[++i], &end);
             if (end == argv[i] || *end != '\0' || heapEveryS <= 0) {
+                return usage();
+            }
+        } else if (std::strcmp(argv[i], "--server-return-ms") == 0 && i + 1 < argc) {
+            options.audioOutput.serverReturnMs = std::atoi(argv[++i]);
+            if (options.audioOutput.serverReturnMs <= 0) {
                 return usage();
             }
         } else if (std::strcmp(argv[i], "--null-sink") == 0) {

@@ -28,8 +28,8 @@ class UrlBox {
     virtual void setText(const std::string& text) = 0;
 };
 
-// Shows a modal message box with an OK button only and no icon; returns when
-// the user has closed it.
+// Shows a modal message box with an OK button only and no icon. It may return
+// before the user has closed the box: the rules change nothing after a notice.
 class Notifier {
   public:
     virtual ~Notifier() = default;

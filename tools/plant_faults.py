@@ -47,6 +47,13 @@ class Fault:
 
 
 FAULTS = [
+    Fault("a notice box on the stack again", "ui/message_box_notifier.cpp",
+          "waiting_.emplace_back(caption, text); if (shown_.isNull()) { showNext(); }",
+          "QMessageBox box(owner_.data()); box.setWindowTitle(QString::fromStdString(caption)); "
+          "box.setTextFormat(Qt::PlainText); box.setText(QString::fromStdString(text)); "
+          "box.setStandardButtons(QMessageBox::Ok); box.button(QMessageBox::Ok)->setIcon(QIcon()); "
+          "box.setWindowModality(Qt::ApplicationModal); box.exec();",
+          UI),
     Fault("pause row in wrong order", "playback/transport_rules.cpp",
           "kPausedAfterPause{play_state::Paused, {{{C2, false}, {Command2, true}, {Command3, true}}}}",
           "kPausedAfterPause{play_state::Paused, {{{Command2, true}, {Command3, true}, {C2, false}}}}",
@@ -145,6 +152,8 @@ FAULTS = [
           "if (false && !velmora::ui::installToolkitTranslation(application)) {", APP),
     Fault("main window without the program icon", "ui/main_window_design.cpp",
           ".icon = WindowIcon::Application}", ".icon = WindowIcon::None}", UI),
+    Fault("no reopen after the sound server returns", "engine/pipeline/system_output.cpp",
+          "if (!closing_ && !gaveUp_ && reopenTimer_ == nullptr) {", "if (false) {", ("e2e",)),
 ]
 
 

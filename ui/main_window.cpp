@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -59,6 +60,11 @@ MainWindow::MainWindow(const PlayerFactory& createPlayer, AboutWindow& about)
 MainWindow::~MainWindow() {
     // The player goes before the rules it reports to.
     playerHost_->release();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    notifier_.dismissAll();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::buildMenu() {

@@ -72,6 +72,10 @@ class MainWindow : public QMainWindow,
         changeObserver_ = std::move(observer);
     }
 
+  protected:
+    // Takes the window's notices down first, whatever closes it.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void buildMenu();
     void wireControls();

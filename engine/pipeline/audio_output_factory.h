@@ -7,6 +7,10 @@ typedef struct _GstElement GstElement;
 
 namespace velmora::engine {
 
+// How long the system output waits for a sound server that went away under a
+// stream before it gives up (a restart of the server takes a second or two).
+inline constexpr int kSoundServerReturnMs = 30'000;
+
 // Where the decoded sound goes.
 //
 // make is called on the user-interface thread once for every opening of a
@@ -26,6 +30,8 @@ struct AudioOutputFactory {
     // as it is decoded never has sound ahead of it, so running dry means
     // nothing there.
     bool paced = true;
+    // The system output's wait for its sound server's return.
+    int serverReturnMs = kSoundServerReturnMs;
 };
 
 }  // namespace velmora::engine

@@ -7,6 +7,7 @@
 
 #include "engine/network/error_mapping.h"
 #include "engine/pipeline/start_gate.h"
+#include "engine/pipeline/system_output.h"
 #include "playback/player_error.h"
 
 namespace velmora::engine {
@@ -91,7 +92,7 @@ void MediaSession::applyPipelineState() {
     if (!pipeline_) {
         return;
     }
-    const bool play = wanted_ && !refilling() && !holdPaused_;
+    const bool play = wanted_ && !refilling() && !holdPaused_ && !outputGone_;
     allowLiveRejoin();
     if (!holdPaused_) {
         pipeline_->startGate().allow(wanted_);
@@ -119,7 +120,8 @@ void MediaSession::sample() {
         return;
     }
     const SourceProgress& progress = pipeline_->progress();
-    const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_, progress.ended()};
+    const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_ && !outputGone_,
+                                progress.ended()};
     const PhaseWatch::Supply supply = watch_->look(look);
     sampler_ = context_.start(watch_->nextLookMs(look), [this] { sample(); });
     switch (supply) {
@@ -345,6 +347,15 @@ void MediaSession::onElementMessage(GstMessage* message) {
         return;
     }
     const GstStructure* structure = gst_message_get_structure(message);
+    if (structure != nullptr && (gst_structure_has_name(structure, kOutputGoneMessage) ||
+                                 gst_structure_has_name(structure, kOutputBackMessage))) {
+        outputGone_ = gst_structure_has_name(structure, kOutputGoneMessage);
+        applyPipelineState();  // "playing" comes with the pipeline's PLAYING
+        if (outputGone_) {
+            observer_.onOutputGone();
+        }
+        return;
+    }
     if (structure != nullptr && gst_structure_has_name(structure, StartGate::kProgressMessage)) {
         gst_structure_get_int(structure, "percent", &startPercent_);
         if (!played_) {

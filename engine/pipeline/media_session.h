@@ -27,6 +27,9 @@ class SessionObserver {
     virtual void onPlaying() = 0;
     // The sound ran dry and the stream waits for its buffer to refill.
     virtual void onRefilling(int percent) = 0;
+    // The sound server went away; the stream waits for it, and plays on
+    // (onPlaying) when it is back.
+    virtual void onOutputGone() = 0;
     // Title, station name or length changed; titleChanged when the title did.
     virtual void onDetailsChanged(bool titleChanged) = 0;
     // The media played to its end.
@@ -71,6 +74,7 @@ class MediaSession {
     bool played() const { return played_; }
     bool prerolled() const { return prerolled_; }
     bool refilling() const { return watch_ && watch_->refilling(); }
+    bool outputGone() const { return outputGone_; }
     int startPercent() const { return startPercent_; }
     // No length: a radio stream. Before the answer, every network stream is.
     bool live() const;
@@ -111,6 +115,8 @@ class MediaSession {
 
     bool wanted_ = false;
     bool holdPaused_ = false;  // until a resumed file's seek is done
+    // The sound server is away: paused, with no deadline but the output's own.
+    bool outputGone_ = false;
     bool prerolled_ = false;
     bool played_ = false;
     Ending ending_ = Ending::None;

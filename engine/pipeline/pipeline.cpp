@@ -28,9 +28,11 @@ constexpr guint64 kStartBufferMs = 100;
 constexpr guint64 kDecodedBufferMs = 4000;
 constexpr guint kNetworkBufferBytes = 256 * 1024;
 // The audio sink playbin gets: the start gate's queue, then the output.
-GstPtr<GstElement> makeAudioSink(const AudioOutputFactory& factory, GstElement*& gateQueue) {
+GstPtr<GstElement> makeAudioSink(const AudioOutputFactory& factory, GMainContext* context,
+                                 GstElement*& gateQueue) {
     GstPtr<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new("velmora-audio-sink"))));
-    GstElement* output = factory.make ? factory.make() : makeSystemOutput();
+    GstElement* output =
+        factory.make ? factory.make() : makeSystemOutput(context, factory.serverReturnMs);
     gst_bin_add(GST_BIN(bin.get()), output);
     gateQueue = makeElement("queue");
     gst_bin_add(GST_BIN(bin.get()), gateQueue);
@@ -126,7 +128,7 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
     GstElement* playbin = playbin_.get();
     GstElement* gateQueue = nullptr;
-    const GstPtr<GstElement> audioSink = makeAudioSink(setup.audioOutput, gateQueue);
+    const GstPtr<GstElement> audioSink = makeAudioSink(setup.audioOutput, context.get(), gateQueue);
     g_object_set(playbin, "uri", setup.uri.c_str(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
                  "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
                  audioSink.get(), nullptr);

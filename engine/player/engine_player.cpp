@@ -97,7 +97,9 @@ void EnginePlayer::play() {
         }
     } else if (session_) {
         session_->setWanted(true);
-        if (session_->refilling()) {
+        if (session_->outputGone()) {
+            setStatus(ps::Buffering, status_text::outputGone());
+        } else if (session_->refilling()) {
             setStatus(ps::Buffering, status_text::buffering(0));
         } else if (session_->played()) {
             // The pipeline resumes from its own buffer: nothing to wait for.
@@ -288,6 +290,13 @@ void EnginePlayer::onPlaying() {
 void EnginePlayer::onRefilling(int percent) {
     if (intent_ == Intent::Play) {
         setStatus(ps::Buffering, status_text::buffering(percent));
+    }
+    events_.deliver();
+}
+
+void EnginePlayer::onOutputGone() {
+    if (intent_ == Intent::Play) {
+        setStatus(ps::Buffering, status_text::outputGone());
     }
     events_.deliver();
 }

@@ -52,6 +52,7 @@ class EnginePlayer final : public playback::Player,
     void onStartProgress(int percent) override;
     void onPlaying() override;
     void onRefilling(int percent) override;
+    void onOutputGone() override;
     void onDetailsChanged(bool titleChanged) override;
     void onEnded() override;
     void onBroken(const Break& broken) override;

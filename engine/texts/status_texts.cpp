@@ -26,6 +26,8 @@ std::string paused() { return "已暂停"; }
 std::string stopped() { return "已停止"; }
 std::string ended() { return "播放结束"; }
 
+std::string outputGone() { return "音频输出已断开，等待恢复"; }
+
 std::string reconnecting(int attempt) {
     return "连接中断，正在重连（第 " + std::to_string(attempt) + " 次）…";
 }

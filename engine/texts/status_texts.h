@@ -14,5 +14,6 @@ std::string paused();
 std::string stopped();
 std::string ended();
 std::string reconnecting(int attempt);  // attempt counts from 1
+std::string outputGone();               // the sound server went away; the stream waits for it
 
 }  // namespace velmora::engine::status_text

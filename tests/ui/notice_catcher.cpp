@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 
 namespace velmora::ui::test {
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int kPollIntervalMs = 5;
 constexpr int kOtherModalTimeoutMs = 5000;
+constexpr int kAllAnsweredTimeoutMs = 2 * kOtherModalTimeoutMs;
 
 }  // namespace
 
@@ -45,6 +47,10 @@ std::vector<Notice> noticesDuring(const std::function<void()>& action,
     });
     poll.start(kPollIntervalMs);
     action();
+    // The boxes the action opened outlive it; each is answered from the event loop.
+    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; },
+                                kAllAnsweredTimeoutMs))
+        << "a modal window is still open";
     return notices;
 }
 

@@ -18,8 +18,9 @@ struct Notice {
     bool applicationModal = false;
 };
 
-// Runs `action`, answering every message box that opens meanwhile with its
-// OK button, and returns what each box showed, in order; `onShown` sees each
+// Runs `action`, then the event loop until no modal window is left, answering
+// every message box that opens with its OK button; returns what each box
+// showed, in order; `onShown` sees each
 // box before it is answered. A modal window that is no message box and stays
 // open past the timeout fails the test and is closed.
 std::vector<Notice> noticesDuring(const std::function<void()>& action,

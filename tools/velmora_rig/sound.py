@@ -12,6 +12,8 @@ import subprocess
 import threading
 import time
 
+import numpy as np
+
 from . import tone
 from .processes import start_session_bus
 from .recording import Recording
@@ -31,6 +33,9 @@ class SoundServer:
         self.env = None
         self._recorder = None
         self._reader = None
+        self._server = []  # the processes that stop() stops
+        self._server_env = None
+        self._restarts = 0
         self.recording = Recording()
 
     @property
@@ -43,13 +48,19 @@ class SoundServer:
         # Players that must not run as root (VLC) reach the socket through this folder.
         os.chmod(self.dir, 0o711)
         home = os.path.join(self.dir, "home")
-        server_env = dict(base_env, HOME=home, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
-                          XDG_STATE_HOME=os.path.join(self.dir, "state"),
-                          XDG_CONFIG_HOME=os.path.join(home, ".config"))
-        server_env.pop("PULSE_SERVER", None)
-        self._start_server(server_env)
+        self._server_env = dict(base_env, HOME=home,
+                                XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
+                                XDG_STATE_HOME=os.path.join(self.dir, "state"),
+                                XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        self._server_env.pop("PULSE_SERVER", None)
+        self._start_server(self._server_env)
         self.env = dict(base_env, PULSE_SERVER=self.address)
+        self._serve()
+
+    def _serve(self):
+        """Waits for the server, gives it its null sink and starts recording it."""
         wait_until(self._answers, START_TIMEOUT_S, "the sound server")
+        answered_s = time.monotonic()
         self._add_null_sink()
         os.chmod(self.socket, 0o777)
         self._recorder = self._processes.start("parec", [
@@ -58,6 +69,25 @@ class SoundServer:
             env=self.env, stdout=subprocess.PIPE)
         self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
+        return answered_s
+
+    def stop(self):
+        """Stops the server under its clients, as an update or a person restarting it does; the
+        recorder ends with it."""
+        for child in self._server:
+            self._processes.stop(child)
+        self._processes.stop(self._recorder)
+        self.join_recorder()
+        self._recorder.stdout.close()
+
+    def start_again(self):
+        """Starts the stopped server again, with a new recording (positions start over);
+        returns when it answered, on the monotonic clock."""
+        self._restarts += 1
+        self.recording_path = self.recording_path.replace(".raw", f"-{self._restarts}.raw")
+        self.recording = Recording()
+        self._start_server(self._server_env)
+        return self._serve()
 
     def _start_server(self, env):
         script = os.path.join(self.dir, "null.pa")
@@ -67,12 +97,12 @@ class SoundServer:
                     f"socket={self.socket}\n"
                     f"set-default-sink {SINK}\n"
                     f"set-default-source {SINK}.monitor\n")
-        self._processes.start("pulseaudio", [
+        self._server = [self._processes.start("pulseaudio", [
             "pulseaudio", "-n", "-F", script, "--exit-idle-time=-1", "--disallow-exit",
             "--realtime=no", "--high-priority=no", "--use-pid-file=no", "--daemonize=no",
             # Shared-memory transport has a known crash under load; sockets are enough here.
             "--disable-shm=yes",
-            "--log-target=stderr"], env=env)
+            "--log-target=stderr"], env=env)]
 
     def _add_null_sink(self):
         """The PulseAudio server has it from its start-up script."""
@@ -101,6 +131,10 @@ class SoundServer:
                 self.recording.add(pending[:whole], arrived_s)
                 pending = pending[whole:]
 
+    def moment(self, position_s):
+        """When a position of the recording was played, on the monotonic clock."""
+        return self.recording.time_of(round(position_s * tone.RATE_HZ))
+
     def wait_recording(self):
         """Waits for the recorder's first data, which takes the null sink a second or two."""
         wait_until(lambda: self.recorded() > 0.05, START_TIMEOUT_S, "the recorder's first data")
@@ -115,6 +149,57 @@ class SoundServer:
     def sink_inputs(self):
         """What `pactl list sink-inputs` shows a mixer."""
         return self._pactl("list", "sink-inputs").stdout
+
+    # --- outputs coming and going ----------------------------------------------------------
+    def add_sink(self, name):
+        """Another null sink, as a headset plugged in; returns its module, for remove_sink."""
+        loaded = self._pactl("load-module", "module-null-sink", f"sink_name={name}",
+                             *NULL_SINK_ARGS.split()[1:])
+        if loaded.returncode != 0:
+            raise RuntimeError(f"pactl load-module: {loaded.stderr.strip()}")
+        return loaded.stdout.strip()
+
+    def remove_sink(self, module):
+        self._pactl("unload-module", module)
+
+    def set_default_sink(self, name):
+        # PipeWire's module answers before its session manager has made the node: until then
+        # the sink cannot be the default ("Not supported"), on a busy machine for a moment.
+        answers = []
+
+        def made_default():
+            answers.append(self._pactl("set-default-sink", name))
+            return answers[-1].returncode == 0
+
+        wait_until(made_default, START_TIMEOUT_S, f"{name} to become the default",
+                   describe=lambda: answers[-1].stderr.strip())
+
+    def stream_sink(self):
+        """The sink the first stream plays on, by name, or None when no stream plays."""
+        sinks = dict(line.split("\t")[:2] for line in
+                     self._pactl("list", "short", "sinks").stdout.splitlines())
+        streams = self._pactl("list", "short", "sink-inputs").stdout.splitlines()
+        return sinks.get(streams[0].split("\t")[1]) if streams else None
+
+    def hears_tone_on(self, sink, listen_s=1.0):
+        """Whether the end of listen_s recorded from a sink's monitor is the test tone."""
+        child = self._processes.start(f"parec-{sink}", [
+            "parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
+            f"--channels={tone.CHANNELS}", "--raw"], env=self.env, stdout=subprocess.PIPE)
+        wanted = int(listen_s * tone.RATE_HZ) * tone.BYTES_PER_FRAME
+        data = bytearray()
+
+        def heard_enough():
+            data.extend(os.read(child.stdout.fileno(), wanted - len(data)))
+            return len(data) >= wanted
+
+        try:
+            wait_until(heard_enough, START_TIMEOUT_S, f"{listen_s} s from {sink}")
+        finally:
+            self._processes.stop(child)
+            child.stdout.close()
+        frames = np.frombuffer(bytes(data), dtype="<i2").reshape(-1, tone.CHANNELS)
+        return tone.is_tone(frames.mean(axis=1)[-int(tone.RATE_HZ * 0.4):] / 32768.0)
 
     def recorded(self):
         """Seconds of recording that can be read."""
@@ -174,25 +259,18 @@ class PipeWireServer(SoundServer):
     them, on a session bus of their own; clients and the recorder reach them as PulseAudio."""
 
     def _start_server(self, env):
-        self.socket = os.path.join(env["XDG_RUNTIME_DIR"], "pulse", "native")
-        env["DBUS_SESSION_BUS_ADDRESS"] = start_session_bus(
-            self._processes, "pipewire-dbus", env["XDG_RUNTIME_DIR"], env, START_TIMEOUT_S)
-        for name in ("pipewire", "wireplumber", "pipewire-pulse"):
-            self._processes.start(name, [name], env=env)
+        """The first time, PipeWire and its session manager too; a restart, as `systemctl --user
+        restart pipewire-pulse` does it, only the PulseAudio service, whose sinks go with it."""
+        if not self._restarts:
+            self.socket = os.path.join(env["XDG_RUNTIME_DIR"], "pulse", "native")
+            env["DBUS_SESSION_BUS_ADDRESS"] = start_session_bus(
+                self._processes, "pipewire-dbus", env["XDG_RUNTIME_DIR"], env, START_TIMEOUT_S)
+            for name in ("pipewire", "wireplumber"):
+                self._processes.start(name, [name], env=env)
+        self._server = [self._processes.start("pipewire-pulse", ["pipewire-pulse"], env=env)]
 
     def _add_null_sink(self):
         # With no sound card the session manager's default is a dummy sink; a null sink by
         # the same name as PulseAudio's keeps one recorder for both servers.
-        loaded = self._pactl("load-module", "module-null-sink", *NULL_SINK_ARGS.split())
-        if loaded.returncode != 0:
-            raise RuntimeError(f"pactl load-module: {loaded.stderr.strip()}")
-        # The module answers before the session manager has made its node: until then the
-        # sink cannot be the default ("Not supported"), on a busy machine for a moment.
-        answers = []
-
-        def made_default():
-            answers.append(self._pactl("set-default-sink", SINK))
-            return answers[-1].returncode == 0
-
-        wait_until(made_default, START_TIMEOUT_S, "the null sink to become the default",
-                   describe=lambda: answers[-1].stderr.strip())
+        self.add_sink(SINK)
+        self.set_default_sink(SINK)

@@ -1,0 +1,213 @@
+"""The end of the program, with notices open or not: its window closed by the desktop's Quit, by
+a termination signal or by its close box takes its notices down and the program exits 0; and a
+seeded run of random media-control actions that the program lives through to its Quit.
+
+The random run prints its seed; VELMORA_TORTURE_SEED=N replays that run.
+"""
+
+import os
+import random
+import signal
+import time
+import unittest
+
+from gi.repository import GLib
+
+from velmora_e2e.mpris import NAME_PREFIX, ROOT, MediaPlayer
+from velmora_rig import accessibility as a11y
+from velmora_rig.memory import status_kib
+from velmora_rig.program import APP_TITLE, MAIN_TITLE, NOTICE_BUTTON, WARNING_TEXT, Program
+from velmora_rig.session import Paths, Session
+from velmora_rig.waiting import wait_until
+
+NOTICE_TIMEOUT_S = 10.0
+EXIT_WITHIN_S = 2.0
+# A media-control call is answered on the user-interface thread, which nothing may hold up.
+MAX_CALL_S = 1.0
+ACTIONS = 180
+MAX_PAUSE_S = 0.8
+PLAY_TIMEOUT_S = 15.0
+# The engine's threads come and go with each address; a leak of one per address would pass
+# these within a few dozen addresses.
+MAX_THREADS = 48
+MAX_THREAD_RISE = 8
+MAX_RESIDENT_MIB = 250
+MAX_RESIDENT_RISE_MIB = 64
+
+# (what, route); each is opened through OpenUri. Bad ones end in a notice.
+STATIONS = [
+    ("file", "/tone.mp3"),
+    ("live station with titles", "/live?title=One&title=Two&title_every=2"),
+    ("slow connect", "/tone.mp3?delay_ms=1500"),
+    ("slow live station", "/live?delay_ms=900&burst=4000"),
+    ("Ogg chain", "/live.ogg"),
+    ("Ogg chain of mixed codecs", "/live.ogg?codec=mixed"),
+    ("PLS with a dead first entry", "/list/pls"),
+    ("M3U", "/list/m3u"),
+    ("XSPF", "/list/xspf"),
+    ("nested playlist", "/list/nested"),
+    ("HLS", "/hls/live.m3u8"),
+    ("redirects", "/redirect?hops=2&to=/tone.mp3"),
+    ("held socket", "/no-answer"),
+    ("stalled stream", "/stall"),
+    ("404", "/status/404"),
+    ("HTML page", "/page.html"),
+    ("garbage", "/garbage.mp3"),
+]
+# The status line when the sound server took no stream.
+NO_OUTPUT = "没有可用的音频输出"
+BUTTONS = ["Stop", "Pause", "Play", "PlayPause"]
+
+
+def answer_notice(program):
+    """Presses the OK of the notice on show, if any; True when there was one."""
+    box = next((w for w in a11y.top_windows(program.app)
+                if w.get_role_name() == "alert" and a11y.is_showing(w)), None)
+    if box is None:
+        return False
+    a11y.press(a11y.find_one(box, "push button", NOTICE_BUTTON))
+    wait_until(lambda: not a11y.is_showing(box), NOTICE_TIMEOUT_S, "the notice to close")
+    return True
+
+
+def thread_count(pid):
+    try:
+        return len(os.listdir(f"/proc/{pid}/task"))
+    except FileNotFoundError:
+        return 0
+
+
+class ProgramEnds(unittest.TestCase):
+    """One private world (the accessibility bus is bound once a process); a fresh program for
+    each way of ending it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session(Paths.from_environment()).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def start(self):
+        program = Program(self.session).launch()
+        player = MediaPlayer(self.session.desktop.session_bus)
+        self.addCleanup(player.close)
+        return program, player
+
+    def open(self, player, route):
+        player.call("OpenUri", GLib.Variant("(s)", (self.session.streams.url(route),)))
+
+    def open_notices(self, program, player, count):
+        """Leaves `count` notices due: the first shown, the rest waiting for it to close."""
+        self.open(player, "/status/404")
+        boxes = wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
+        self.assertEqual(boxes, [(APP_TITLE, [WARNING_TEXT])])
+        if count == 2:
+            self.open(player, "/page.html")
+            # The notice is delivered with the status line that names its cause.
+            program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
+            self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
+
+    def assert_exits_cleanly(self, program, player, end, what=""):
+        started = time.monotonic()
+        end()
+        code = program.wait_exit(timeout_s=EXIT_WITHIN_S * 5)
+        took = time.monotonic() - started
+        print(f"ended in {took * 1000:.0f} ms with {code}", flush=True)
+        self.assertEqual(code, 0, what + self.session.log_tail("velmora"))
+        self.assertLessEqual(took, EXIT_WITHIN_S, f"{what}the program took too long to end")
+        # Gone from the bus too, before the next program takes the name.
+        wait_until(lambda: not [n for n in player.names() if n.startswith(NAME_PREFIX)],
+                   NOTICE_TIMEOUT_S, "the player's name to go")
+
+    def test_every_way_of_ending_under_notices_exits_0(self):
+        ends = {
+            "Quit": lambda program, player: player.call("Quit", interface=ROOT),
+            "SIGTERM": lambda program, player: os.kill(program.process.pid, signal.SIGTERM),
+        }
+        for name, end in ends.items():
+            for notices in (1, 2):
+                with self.subTest(f"{name} under {notices} notices"):
+                    program, player = self.start()
+                    self.open_notices(program, player, notices)
+                    self.assert_exits_cleanly(program, player, lambda: end(program, player))
+
+    def test_the_close_box_waits_for_the_notices_then_ends_the_program(self):
+        program, player = self.start()
+        self.open_notices(program, player, 2)
+        # The notices block the window, as on the original platform: its close box takes
+        # effect once they are answered.
+        program.close_window(MAIN_TITLE)
+        for _ in range(2):
+            wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
+            self.assertTrue(answer_notice(program))
+        self.assert_exits_cleanly(program, player, lambda: program.close_window(MAIN_TITLE))
+
+    def test_the_program_lives_through_random_actions_and_ends_on_quit(self):
+        seed = int(os.environ.get("VELMORA_TORTURE_SEED", random.randrange(1 << 31)))
+        print(f"seed {seed} (VELMORA_TORTURE_SEED={seed} replays this run)", flush=True)
+        rng, session = random.Random(seed), self.session
+        program, player = self.start()
+        closed = session.streams.closed_port_url()
+        pid = program.process.pid
+        slowest = (0.0, None)
+        threads, resident = [], []
+        for number in range(ACTIONS):
+            if rng.random() < 0.05:
+                answer_notice(program)
+                time.sleep(rng.uniform(0, MAX_PAUSE_S))
+                continue
+            if rng.random() < 0.45:
+                what, route = rng.choice(STATIONS + [("refused", None)])
+                url = closed if route is None else session.streams.url(route)
+                action, call = f"OpenUri {what}", ("OpenUri", GLib.Variant("(s)", (url,)))
+            else:
+                action = rng.choice(BUTTONS)
+                call = (action, None)
+            started = time.monotonic()
+            try:
+                player.call(*call)
+            except GLib.Error as error:
+                self.fail(f"#{number} {action} failed (seed {seed}): {error.message}\n"
+                          + session.log_tail("velmora"))
+            took = time.monotonic() - started
+            if took > slowest[0]:
+                slowest = (took, f"#{number} {action}")
+            self.assertTrue(program.is_running(),
+                            f"the program died at #{number} {action} (seed {seed}):\n"
+                            + session.log_tail("velmora"))
+            threads.append(thread_count(pid))
+            resident.append(status_kib(pid).get("VmRSS", 0) / 1024)
+            time.sleep(rng.uniform(0, MAX_PAUSE_S))
+
+        last_url = session.streams.url("/live")
+        for _ in range(2):
+            player.call("OpenUri", GLib.Variant("(s)", (last_url,)))
+            wait_until(lambda: "正在播放" in program.status() or NO_OUTPUT in program.status(),
+                       PLAY_TIMEOUT_S, "the last address to play", describe=program.status)
+            if NO_OUTPUT not in program.status():
+                break
+            # The sound server, not the program: on a loaded machine it may fail to take a
+            # stream in time.
+            print("the sound server took no stream; once more", flush=True)
+        self.assertEqual(player.get("PlaybackStatus"), "Playing", program.status())
+        self.assertEqual(player.get("Metadata").get("xesam:url"), last_url)
+        quarter = len(threads) // 4
+        print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads "
+              f"{min(threads)}..{max(threads)}, resident {min(resident):.0f}.."
+              f"{max(resident):.0f} MiB; {len(program.alerts())} notice open at the end",
+              flush=True)
+        self.assertLessEqual(slowest[0], MAX_CALL_S, f"a media-control call was slow: {slowest}")
+        self.assertLessEqual(max(threads), MAX_THREADS)
+        self.assertLessEqual(max(threads[-quarter:]) - max(threads[:quarter]), MAX_THREAD_RISE)
+        self.assertLessEqual(max(resident), MAX_RESIDENT_MIB)
+        self.assertLessEqual(max(resident[-quarter:]) - max(resident[:quarter]),
+                             MAX_RESIDENT_RISE_MIB)
+
+        self.assert_exits_cleanly(program, player, lambda: player.call("Quit", interface=ROOT),
+                                  f"seed {seed}: ")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
