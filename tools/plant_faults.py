@@ -104,9 +104,8 @@ FAULTS = [
           "if (true) { const auto leftMs = std::max<std::int64_t>(0, limits_.giveUpAfterMs);",
           ENGINE),
     Fault("a start gate without margin", "engine/pipeline/start_gate.cpp",
-          "return ended || (firstNs >= 0 && watched && held >= neededNs());",
-          "static_cast<void>(watched); "
-          "return ended || (firstNs >= 0 && held >= static_cast<std::int64_t>(startNs));",
+          "return ended || (firstNs >= 0 && queuedEndNs - firstNs >= neededNs());",
+          "return ended || firstNs >= 0;",
           ("engine",)),
     Fault("a retry schedule without the quick phase", "engine/player/reconnect_policy.cpp",
           "if (lostWhilePlaying_ && nowMs - *firstLossMs_ < limits_.quickForMs) {",

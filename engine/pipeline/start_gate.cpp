@@ -20,10 +20,11 @@ constexpr std::int64_t kMaxLeadingSilenceNs = 100 * GST_MSECOND;
 // keep at the start, so the gate watches how the sound arrives before it
 // opens: in steps (a frame decoded, a chunk read), some late by as much as a
 // step on a busy machine. The margin covers the dry mark of the playing side
-// and a few of the longest steps seen. This much sound held is margin enough
-// however it came: a burst (a server's burst on connect, a file, a segment)
-// brings it at once, and a short one may be all there is for a while. What a
-// stream in real time sends at once while its type is found stays below it.
+// and a few of the longest steps seen. This much sound held before the watch
+// is over opens the gate at once: a burst (a server's burst on connect, a
+// file, a segment) brings it, and a short one may be all there is for a
+// while. What a stream in real time sends at once while its type is found
+// stays below it.
 constexpr std::int64_t kWatchNs = 100 * GST_MSECOND;
 constexpr std::int64_t kBurstNs = 250 * GST_MSECOND;
 constexpr std::int64_t kDryNs = 40 * GST_MSECOND;
@@ -66,22 +67,22 @@ struct StartGate::State {
         }
     }
 
-    // The sound the gate holds before it opens: the start buffer while the
-    // arrival is watched or after a burst, then what outlasts its steps.
+    // The sound the gate holds before it opens: while the arrival is watched,
+    // what only a burst brings; then what outlasts the steps it arrives in.
     std::int64_t neededNs() const {
         const auto start = static_cast<std::int64_t>(startNs);
-        const std::int64_t held = queuedEndNs - firstNs;
-        if (firstNs < 0 || held >= kBurstNs || lastArrivalNs - firstArrivalNs < kWatchNs) {
+        if (firstNs < 0) {
             return start;
+        }
+        if (lastArrivalNs - firstArrivalNs < kWatchNs) {
+            return std::max(start, kBurstNs);
         }
         return std::clamp(kDryNs + kStepsCovered * longestStepNs, start,
                           std::max(start, kLongestMarginNs));
     }
 
     bool enoughLocked() const {
-        const std::int64_t held = queuedEndNs - firstNs;
-        const bool watched = lastArrivalNs - firstArrivalNs >= kWatchNs || held >= kBurstNs;
-        return ended || (firstNs >= 0 && watched && held >= neededNs());
+        return ended || (firstNs >= 0 && queuedEndNs - firstNs >= neededNs());
     }
 
     // Called with the mutex held, on the streaming thread, for each buffer
