@@ -39,7 +39,12 @@ QStringList MediaPlayer2Adaptor::supportedMimeTypes() const {
 
 void MediaPlayer2Adaptor::Raise() { link_.window().raise(); }
 
-void MediaPlayer2Adaptor::Quit() { link_.window().close(); }
+void MediaPlayer2Adaptor::Quit() {
+    // The main window first: it takes its notices down and ends playback. The
+    // program ends too, though an open about window would keep it running.
+    link_.window().close();
+    QCoreApplication::quit();
+}
 
 PlayerAdaptor::PlayerAdaptor(DesktopLink& link) : QDBusAbstractAdaptor(&link), link_(link) {}
 

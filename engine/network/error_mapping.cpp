@@ -9,7 +9,9 @@
 
 namespace velmora::engine {
 
-ErrorVerdict classifyError(const ErrorFacts& facts) {
+namespace {
+
+ErrorVerdict classify(const ErrorFacts& facts) {
     using Domain = ErrorFacts::Domain;
     auto plain = [](FailureKind kind) { return ErrorVerdict{Failure{kind, 0, {}}, false}; };
 
@@ -89,6 +91,25 @@ ErrorVerdict classifyError(const ErrorFacts& facts) {
             return plain(FailureKind::Internal);
     }
     return plain(FailureKind::Internal);
+}
+
+// The network's failures, and a station's: one whose source restarts answers
+// "not found" (Icecast: a mount with no source) or "unavailable" for a while.
+bool worthRetrying(const ErrorFacts& facts, const ErrorVerdict& verdict) {
+    const FailureKind kind = verdict.failure.kind;
+    const int status = verdict.failure.httpStatus;
+    return facts.networkSource &&
+           (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
+            kind == FailureKind::TimedOut ||
+            (kind == FailureKind::HttpError && (status == 404 || status >= 500)));
+}
+
+}  // namespace
+
+ErrorVerdict classifyError(const ErrorFacts& facts) {
+    ErrorVerdict verdict = classify(facts);
+    verdict.worthRetrying = worthRetrying(facts, verdict);
+    return verdict;
 }
 
 ErrorFacts readErrorFacts(GstMessage* error) {

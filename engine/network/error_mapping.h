@@ -29,10 +29,14 @@ struct ErrorVerdict {
     // The pipeline cannot tell refused, unknown host, timeout and TLS apart:
     // the failure is only a placeholder until the host has been probed.
     bool needsDiagnosis = false;
+    // A new connection may mend it. Whether one is made, and when, is the
+    // recovery's policy.
+    bool worthRetrying = false;
 };
 
-// The one place that turns a GStreamer error into a failure kind. Quirks of
-// GStreamer 1.22 with libsoup 3 are noted where they are handled.
+// The one place that turns a GStreamer error into a failure kind, and says
+// whether it is worth retrying. Quirks of GStreamer 1.22 with libsoup 3 are
+// noted where they are handled.
 ErrorVerdict classifyError(const ErrorFacts& facts);
 
 // Fills domain, code, fromSource, audioOutputMissing and debug from an ERROR

@@ -19,7 +19,7 @@ bool isAdaptiveDemuxer(GstElement* element) {
 
 GstPadProbeReturn countFragmentOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
     SourceProgress& progress = **static_cast<ProgressRef*>(data);
-    progress.bytes += probedBytes(info);
+    progress.fragmentBytes += probedBytes(info);
     if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
         GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
         progress.fragmentsFinished = true;

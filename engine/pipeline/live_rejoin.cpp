@@ -1,4 +1,5 @@
 #include "engine/pipeline/live_rejoin.h"
+#include "engine/runtime/debug_category.h"
 
 #include <glib.h>
 
@@ -25,11 +26,12 @@ void onAboutToFinish(GstElement* playbin, gpointer data) {
         return;  // the stream ends here, and the session sees why
     }
     state.joinedAtBytes = bytes;
-    state.progress->finished = false;
+    state.progress->rejoins.fetch_add(1);  // the end the source just sent is not the stream's
     const int count = ++state.count;
-    g_debug("velmora: the server closed a live stream after %" G_GUINT64_FORMAT
-            " bytes; joining it again (%d)",
-            bytes, count);
+    GST_CAT_DEBUG(debugCategory(),
+                  "the server closed a live stream after %" G_GUINT64_FORMAT
+                  " bytes; joining it again (%d)",
+                  bytes, count);
     g_object_set(playbin, "uri", state.uri.c_str(), nullptr);
     gst_element_post_message(
         playbin, gst_message_new_application(GST_OBJECT_CAST(playbin),

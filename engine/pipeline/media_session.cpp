@@ -8,14 +8,12 @@
 #include "engine/network/error_mapping.h"
 #include "engine/pipeline/start_gate.h"
 #include "engine/pipeline/system_output.h"
+#include "engine/runtime/debug_category.h"
 #include "playback/player_error.h"
 
 namespace velmora::engine {
 namespace {
 
-// souphttpsrc gives up later than the phases' deadlines, so that a stall is
-// always a deadline's to report.
-constexpr int kSourceTimeoutMarginS = 5;
 constexpr int kDiagnosisTimeoutMs = 5000;
 
 }  // namespace
@@ -23,7 +21,11 @@ constexpr int kDiagnosisTimeoutMs = 5000;
 MediaSession::MediaSession(const Opening& opening, const SessionSettings& settings,
                            MainContext& context, StateWorker& stateWorker,
                            SessionObserver& observer)
-    : opening_(opening), settings_(settings), context_(context), observer_(observer) {
+    : opening_(opening),
+      settings_(settings),
+      context_(context),
+      observer_(observer),
+      prerollWait_(context) {
     PipelineSetup setup;
     setup.uri = opening.uri;
     setup.audioOutput = settings.output;
@@ -31,7 +33,7 @@ MediaSession::MediaSession(const Opening& opening, const SessionSettings& settin
     setup.mute = settings.mute;
     setup.balance = settings.balance;
     setup.skipBytes = opening.skipBytes;
-    setup.networkTimeoutS = (settings.timeoutMs + 999) / 1000 + kSourceTimeoutMarginS;
+    setup.http = settings.http;
     pipeline_ = std::make_unique<Pipeline>(
         setup, context, [this](GstMessage* message) { onMessage(message); }, stateWorker);
     holdPaused_ = opening.seekOnPrerollNs > 0;
@@ -47,7 +49,21 @@ MediaSession::MediaSession(const Opening& opening, const SessionSettings& settin
     }
 }
 
-MediaSession::~MediaSession() = default;
+MediaSession::~MediaSession() {
+    if (telling_ > 0) {
+        g_error("velmora: a media session was destroyed from inside its own observer call");
+    }
+}
+
+template <typename Event>
+void MediaSession::tell(Event&& event) {
+    if (closed_) {
+        return;
+    }
+    ++telling_;
+    event(observer_);
+    --telling_;
+}
 
 void MediaSession::setWanted(bool play) {
     wanted_ = play;
@@ -116,11 +132,11 @@ std::int64_t MediaSession::soundAheadNs() const {
 }
 
 void MediaSession::sample() {
-    if (!pipeline_) {
+    if (!pipeline_ || closed_) {
         return;
     }
     const SourceProgress& progress = pipeline_->progress();
-    const PhaseWatch::Look look{progress.bytes, soundAheadNs(), wanted_ && !outputGone_,
+    const PhaseWatch::Look look{progress.delivered(), soundAheadNs(), wanted_ && !outputGone_,
                                 progress.ended()};
     const PhaseWatch::Supply supply = watch_->look(look);
     sampler_ = context_.start(watch_->nextLookMs(look), [this] { sample(); });
@@ -128,12 +144,12 @@ void MediaSession::sample() {
         case PhaseWatch::Supply::Unchanged:
             break;
         case PhaseWatch::Supply::RanDry:
-            g_debug("velmora: sound ran out");
+            GST_CAT_DEBUG(debugCategory(), "sound ran out");
             applyPipelineState();
-            observer_.onRefilling(0);
+            tell([&](SessionObserver& observer) { observer.onRefilling(0); });
             break;
         case PhaseWatch::Supply::Refilling:
-            observer_.onRefilling(watch_->refillPercent());
+            tell([&](SessionObserver& observer) { observer.onRefilling(watch_->refillPercent()); });
             break;
         case PhaseWatch::Supply::Refilled:
             applyPipelineState();  // "playing" comes with the pipeline's PLAYING
@@ -142,8 +158,8 @@ void MediaSession::sample() {
 }
 
 void MediaSession::onPhaseExpired(PhaseWatch::Phase phase) {
-    g_debug("velmora: phase %d made no progress for %d ms", static_cast<int>(phase),
-            settings_.timeoutMs);
+    GST_CAT_DEBUG(debugCategory(), "phase %d made no progress for %d ms", static_cast<int>(phase),
+                  settings_.timeoutMs);
     breakOff(makeBreak(
         Break::Cause::Deadline,
         Failure{played_ ? FailureKind::ConnectionLost : FailureKind::TimedOut, 0, {}}, true));
@@ -152,6 +168,9 @@ void MediaSession::onPhaseExpired(PhaseWatch::Phase phase) {
 // ---- the bus ---------------------------------------------------------------------------
 
 void MediaSession::onMessage(GstMessage* message) {
+    if (closed_) {
+        return;  // what a closed opening's pipeline says on its way down concerns nobody
+    }
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_STATE_CHANGED:
             onStateChanged(message);
@@ -183,7 +202,7 @@ void MediaSession::onMessage(GstMessage* message) {
             }
             break;
         case GST_MESSAGE_DURATION_CHANGED:
-            observer_.onDetailsChanged(false);
+            tell([&](SessionObserver& observer) { observer.onDetailsChanged(false); });
             break;
         default:
             break;
@@ -203,12 +222,13 @@ void MediaSession::onStateChanged(GstMessage* message) {
     if (watch_) {
         watch_->playing();
     }
-    observer_.onPlaying();
+    tell([&](SessionObserver& observer) { observer.onPlaying(); });
 }
 
 void MediaSession::onAsyncDone() {
     const bool first = !prerolled_;
     prerolled_ = true;
+    prerollWait_.disarm();
     pipeline_->prerolled();
     GstElement* playbin = pipeline_->playbin();
     if (first && opening_.seekOnPrerollNs > 0) {
@@ -240,7 +260,7 @@ void MediaSession::onEndOfStream() {
             makeBreak(Break::Cause::NothingPlayed, Failure{FailureKind::NotAudio, 0, {}}, false));
         return;
     }
-    observer_.onEnded();
+    tell([&](SessionObserver& observer) { observer.onEnded(); });
 }
 
 void MediaSession::onError(GstMessage* message) {
@@ -258,30 +278,24 @@ void MediaSession::onError(GstMessage* message) {
     facts.httpStatus = std::max(facts.httpStatus, httpStatus_);
     facts.contentNotAudio = contentNotAudio_;
     facts.decoderMissing = decoderMissing_;
-    g_debug("velmora: pipeline error: %s", facts.debug.c_str());
+    GST_CAT_DEBUG(debugCategory(), "pipeline error: %s", facts.debug.c_str());
     const ErrorVerdict verdict = classifyError(facts);
     const FailureKind kind = verdict.failure.kind;
-    const int status = verdict.failure.httpStatus;
     if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK) {
         // souphttpsrc's own resume asked for Range, and the server ignores it.
         rangeIgnored_ = true;
     }
-    // A station whose source restarts answers "not found" (Icecast: a mount
-    // with no source) or "unavailable" for a while.
-    const bool networkLoss = facts.networkSource &&
-                             (verdict.needsDiagnosis || kind == FailureKind::ConnectionLost ||
-                              kind == FailureKind::TimedOut ||
-                              (kind == FailureKind::HttpError && (status == 404 || status >= 500)));
+    const bool networkLoss = verdict.worthRetrying;
     const SourceProgress& progress = pipeline_->progress();
-    if (networkLoss && kind != FailureKind::HttpError && progress.bytes > opening_.skipBytes &&
-        !holdPaused_) {
+    if (networkLoss && kind != FailureKind::HttpError &&
+        progress.delivered() > opening_.skipBytes && !holdPaused_) {
         // The source pushes an end-of-stream behind its error: what arrived
         // plays out first, and the break waits for that end. Not while held
         // for the seek to the resume point: nothing of that would be heard.
         ending_ = Ending::PlayingOut;
         return;
     }
-    if (verdict.needsDiagnosis && opening_.diagnose && progress.bytes == 0) {
+    if (verdict.needsDiagnosis && opening_.diagnose && progress.delivered() == 0) {
         diagnose(verdict.failure);
         return;
     }
@@ -293,14 +307,15 @@ void MediaSession::diagnose(Failure placeholder) {
     // until the host has been probed.
     const std::string failedUri = redirectedTo_.empty() ? opening_.uri : redirectedTo_;
     Break broken = makeBreak(Break::Cause::Error, placeholder, true);
+    prerollWait_.disarm();
     pipeline_.reset();
     watch_.reset();
     sampler_.reset();
-    diagnosis_ = std::make_unique<HostDiagnosis>(failedUri, kDiagnosisTimeoutMs, context_,
-                                                 [this, broken](Failure failure) mutable {
-                                                     broken.failure = std::move(failure);
-                                                     observer_.onBroken(broken);
-                                                 });
+    diagnosis_ = std::make_unique<HostDiagnosis>(
+        failedUri, kDiagnosisTimeoutMs, context_, [this, broken](Failure failure) mutable {
+            broken.failure = std::move(failure);
+            tell([&](SessionObserver& observer) { observer.onBroken(broken); });
+        });
 }
 
 void MediaSession::onWarning(GstMessage* message) {
@@ -309,7 +324,7 @@ void MediaSession::onWarning(GstMessage* message) {
     gst_message_parse_warning(message, &rawError, &rawDebug);
     ErrorPtr warning(rawError);
     GCharPtr debug(rawDebug);
-    g_debug("velmora: pipeline warning: %s", warning ? warning->message : "");
+    GST_CAT_DEBUG(debugCategory(), "pipeline warning: %s", warning ? warning->message : "");
     // autoaudiosink with no sound server warns and falls back to a fake sink:
     // nothing could be heard, so this is a failure, not a note.
     if (isFromFactory(GST_MESSAGE_SRC(message), "autoaudiosink")) {
@@ -319,6 +334,13 @@ void MediaSession::onWarning(GstMessage* message) {
 }
 
 void MediaSession::onElementMessage(GstMessage* message) {
+    if (gst_message_has_name(message, SourceProgress::kHeldMessage)) {
+        prerollWait_.arm(static_cast<int>(SourceProgress::kPrerollWait.count()), [this] {
+            GST_CAT_DEBUG(debugCategory(), "no preroll on what the source held: it goes on");
+            pipeline_->prerolled();
+        });
+        return;
+    }
     if (const std::optional<bool> audio = readMissingDecoder(message)) {
         (*audio ? decoderMissing_ : contentNotAudio_) = true;
         return;
@@ -342,7 +364,7 @@ void MediaSession::onElementMessage(GstMessage* message) {
         }
         if (!answer->stationName.empty() && answer->stationName != stationName_) {
             stationName_ = answer->stationName;
-            observer_.onDetailsChanged(false);
+            tell([&](SessionObserver& observer) { observer.onDetailsChanged(false); });
         }
         return;
     }
@@ -352,14 +374,14 @@ void MediaSession::onElementMessage(GstMessage* message) {
         outputGone_ = gst_structure_has_name(structure, kOutputGoneMessage);
         applyPipelineState();  // "playing" comes with the pipeline's PLAYING
         if (outputGone_) {
-            observer_.onOutputGone();
+            tell([](SessionObserver& observer) { observer.onOutputGone(); });
         }
         return;
     }
     if (structure != nullptr && gst_structure_has_name(structure, StartGate::kProgressMessage)) {
         gst_structure_get_int(structure, "percent", &startPercent_);
         if (!played_) {
-            observer_.onStartProgress(startPercent_);
+            tell([&](SessionObserver& observer) { observer.onStartProgress(startPercent_); });
         }
     }
 }
@@ -370,7 +392,7 @@ void MediaSession::onTags(GstMessage* message) {
         return;
     }
     title_ = std::move(*title);
-    observer_.onDetailsChanged(true);
+    tell([&](SessionObserver& observer) { observer.onDetailsChanged(true); });
 }
 
 // ---- breaking off ------------------------------------------------------------------------
@@ -385,7 +407,7 @@ Break MediaSession::makeBreak(Break::Cause cause, Failure failure, bool networkL
     broken.rangeIgnored = rangeIgnored_;
     broken.skippedBytes = opening_.skipBytes;
     if (pipeline_) {
-        broken.bytes = pipeline_->progress().bytes;
+        broken.bytes = pipeline_->progress().delivered();
         broken.hadData = broken.bytes > 0;
         broken.positionNs = pipeline_->positionNs();
     }
@@ -399,10 +421,10 @@ Break MediaSession::cutOff() {
 }
 
 void MediaSession::breakOff(const Break& broken) {
-    // Nothing more comes from this opening; the observer may destroy it.
+    // Nothing more comes from this opening; the observer may close it.
     watch_.reset();
     sampler_.reset();
-    observer_.onBroken(broken);
+    tell([&](SessionObserver& observer) { observer.onBroken(broken); });
 }
 
 }  // namespace velmora::engine

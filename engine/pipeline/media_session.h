@@ -17,7 +17,9 @@
 namespace velmora::engine {
 
 // What one opening tells its owner, on the user-interface thread. The owner
-// may destroy the session from inside any of these.
+// may close the session from inside any of these, but destroys it only once
+// the call has returned: the session aborts the program when destroyed from
+// inside one, as the frames of its own code below would run on freed memory.
 class SessionObserver {
   public:
     virtual ~SessionObserver() = default;
@@ -45,6 +47,7 @@ struct SessionSettings {
     double rate = 1.0;
     AudioOutputFactory output;
     int timeoutMs = 15000;  // each phase's deadline (PhaseWatch)
+    std::shared_ptr<HttpSession> http;
 };
 
 // One opening of the media: the pipeline, its bus read into facts, and, for
@@ -70,9 +73,12 @@ class MediaSession {
     // returns how it stood, for the recovery to decide on; the observer hears
     // nothing of it, and the session delivers nothing more.
     Break cutOff();
+    // Ends the opening: the observer hears nothing more from it. The pipeline
+    // winds down when the session is destroyed, which the owner does later,
+    // from a call of its own.
+    void close() { closed_ = true; }
 
     bool played() const { return played_; }
-    bool prerolled() const { return prerolled_; }
     bool refilling() const { return watch_ && watch_->refilling(); }
     bool outputGone() const { return outputGone_; }
     int startPercent() const { return startPercent_; }
@@ -103,6 +109,9 @@ class MediaSession {
     Break makeBreak(Break::Cause cause, Failure failure, bool networkLoss) const;
     void breakOff(const Break& broken);
     void diagnose(Failure placeholder);
+    // Every event reaches the observer through here: none once closed.
+    template <typename Event>
+    void tell(Event&& event);
 
     Opening opening_;
     SessionSettings settings_;
@@ -112,7 +121,10 @@ class MediaSession {
     std::unique_ptr<PhaseWatch> watch_;
     std::unique_ptr<Timers::Shot> sampler_;
     std::unique_ptr<HostDiagnosis> diagnosis_;
+    Deadline prerollWait_;  // for a source held before the pipeline prerolled
 
+    bool closed_ = false;
+    int telling_ = 0;  // observer calls under way
     bool wanted_ = false;
     bool holdPaused_ = false;  // until a resumed file's seek is done
     // The sound server is away: paused, with no deadline but the output's own.

@@ -36,8 +36,8 @@ struct Break {
     };
     Cause cause = Cause::Error;
     Failure failure;
-    // The kind of failure that a new connection may mend: lost, timed out, a
-    // server error, a mount that is gone for a while.
+    // A new connection may mend it: the error classifier's word, or the
+    // session's for a deadline or a network stream's end.
     bool networkLoss = false;
     bool hadData = false;  // the source delivered bytes
     bool played = false;   // sound was heard

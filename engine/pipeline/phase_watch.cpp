@@ -60,7 +60,7 @@ void PhaseWatch::check() {
         deadline_.arm(static_cast<int>(remainingMs), [this] { check(); });
         return;
     }
-    onExpired_(phase_);
+    onExpired_(phase());
 }
 
 void PhaseWatch::playing() {
@@ -74,17 +74,13 @@ PhaseWatch::Supply PhaseWatch::look(const Look& look) {
     bytesAtLastLook_ = look.bytes;
     // A finished source plays out what it sent, but only sound already heard
     // says that it will: before that, its end must come within the deadline.
-    const bool heard = phase_ == Phase::Playing || phase_ == Phase::Refilling;
+    const bool heard = phase_ == Phase::Playing;
     if (!look.wanted || (look.sourceFinished && heard)) {
         held_ = true;
         deadline_.disarm();
         if (look.sourceFinished && paced_) {
             // Nothing more will come: what is there plays out, then the end.
-            const Supply supply = health_.supply(look);
-            if (supply == Supply::Refilled) {
-                phase_ = Phase::Playing;
-            }
-            return supply;
+            return health_.supply(look);
         }
         return Supply::Unchanged;
     }
@@ -111,10 +107,10 @@ PhaseWatch::Supply PhaseWatch::look(const Look& look) {
     switch (supply) {
         case Supply::RanDry:
             percentAtLastLook_ = 0;
-            enter(Phase::Refilling);
+            arm();  // the refill's own deadline
             break;
         case Supply::Refilled:
-            enter(Phase::Playing);
+            arm();
             break;
         case Supply::Refilling:
             if (health_.refillPercent() > percentAtLastLook_) {

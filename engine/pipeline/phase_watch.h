@@ -34,7 +34,11 @@ class PhaseWatch {
     PhaseWatch(const PhaseWatch&) = delete;
     PhaseWatch& operator=(const PhaseWatch&) = delete;
 
-    Phase phase() const { return phase_; }
+    // Refilling is the network health's to say: it alone knows whether the
+    // sound ran dry and when it is back.
+    Phase phase() const {
+        return phase_ == Phase::Playing && health_.refilling() ? Phase::Refilling : phase_;
+    }
     // A sample of the opening; what it means for the sound supply (Playing
     // and Refilling only).
     Supply look(const Look& look);
@@ -45,7 +49,7 @@ class PhaseWatch {
     void playing();
     // How far a refill is, 0..100.
     int refillPercent() const { return health_.refillPercent(); }
-    bool refilling() const { return phase_ == Phase::Refilling; }
+    bool refilling() const { return phase() == Phase::Refilling; }
 
   private:
     void enter(Phase phase);
@@ -60,7 +64,7 @@ class PhaseWatch {
     std::function<void(Phase)> onExpired_;
     NetworkHealth health_;
     Deadline deadline_;
-    Phase phase_ = Phase::Connecting;
+    Phase phase_ = Phase::Connecting;  // Connecting, Starting or Playing
     bool held_ = false;
     std::int64_t lastProgressMs_ = 0;
     std::uint64_t bytesAtLastLook_ = 0;

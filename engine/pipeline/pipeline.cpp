@@ -60,11 +60,11 @@ void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
 
 struct SourceSetup {
     std::shared_ptr<SourceProgress> progress;
-    int networkTimeoutS = 0;
+    std::shared_ptr<HttpRequests> requests;
     std::uint64_t skipBytes = 0;
 };
 
-GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn countSourceOutput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);
     SourceProgress& progress = *setup.progress;
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
@@ -75,7 +75,7 @@ GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer dat
         }
         if (progress.typed && progress.bytes >= setup.skipBytes + progress.tagBytes +
                                                     SourceProgress::kBytesBeforePreroll) {
-            progress.waitForPreroll();
+            progress.hold(pad);
         }
         const std::uint64_t before = progress.bytes.fetch_add(size);
         if (before + size <= setup.skipBytes) {
@@ -93,14 +93,16 @@ GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer dat
         progress.bytes += probedBytes(info);
     } else if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
                GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
-        progress.finished = true;
+        progress.sourceEnds.fetch_add(1);
     }
     return GST_PAD_PROBE_OK;
 }
 
 void onSourceSetup(GstElement*, GstElement* source, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);
-    configureHttpSource(source, setup.networkTimeoutS);
+    if (configureHttpSource(source)) {
+        setup.requests->watch(source);
+    }
     if (GstPtr<GstPad> pad(gst_element_get_static_pad(source, "src")); pad) {
         gst_pad_add_probe(pad.get(),
                           static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
@@ -124,7 +126,9 @@ bool isFromFactory(GstObject* object, std::string_view factoryName) {
 
 Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
                    BusWatch::Handler onMessage, StateWorker& stateWorker)
-    : stateWorker_(stateWorker), progress_(std::make_shared<SourceProgress>()) {
+    : stateWorker_(stateWorker),
+      progress_(std::make_shared<SourceProgress>()),
+      requests_(std::make_shared<HttpRequests>()) {
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
     GstElement* playbin = playbin_.get();
     GstElement* gateQueue = nullptr;
@@ -141,7 +145,7 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
     }
     g_signal_connect_data(
         playbin, "source-setup", G_CALLBACK(onSourceSetup),
-        new SourceSetup{progress_, setup.networkTimeoutS, setup.skipBytes},
+        new SourceSetup{progress_, requests_, setup.skipBytes},
         [](gpointer data, GClosure*) { delete static_cast<SourceSetup*>(data); }, GConnectFlags(0));
     g_signal_connect_data(
         playbin, "deep-element-added", G_CALLBACK(onElementAdded),
@@ -151,13 +155,17 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
         },
         GConnectFlags(0));
     GstPtr<GstBus> bus(gst_element_get_bus(playbin));
+    setup.http->lend(playbin);
+    HttpSession::watch(bus.get(), setup.http);
     busWatch_ = std::make_unique<BusWatch>(bus.get(), context, std::move(onMessage));
 }
 
 Pipeline::~Pipeline() {
     progress_->release();
     busWatch_.reset();
-    stateWorker_.retire(playbin_.get());  // to NULL on the worker's thread
+    // Silent while it waits for its request's answer (see HttpRequests).
+    g_object_set(playbin_.get(), "mute", TRUE, nullptr);
+    stateWorker_.retire(playbin_.get(), [requests = requests_] { return requests->underWay(); });
 }
 
 void Pipeline::requestState(GstState state) {

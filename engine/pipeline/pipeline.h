@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/network/http_source.h"
 #include "engine/pipeline/audio_output_factory.h"
 #include "engine/pipeline/live_rejoin.h"
 #include "engine/pipeline/source_progress.h"
@@ -23,7 +24,8 @@ struct PipelineSetup {
     double volume = 0.5;  // linear, 0..1
     bool mute = false;
     double balance = 0.0;  // -1 (left) .. 1 (right)
-    int networkTimeoutS = 15;
+    // The player's one http session (see HttpSession).
+    std::shared_ptr<HttpSession> http;
     // A download that starts over drops this many bytes first: the ones an
     // earlier connection already delivered.
     std::uint64_t skipBytes = 0;
@@ -66,6 +68,7 @@ class Pipeline {
     StateWorker& stateWorker_;
     GstPtr<GstElement> playbin_;
     std::shared_ptr<SourceProgress> progress_;
+    std::shared_ptr<HttpRequests> requests_;
     std::unique_ptr<StartGate> startGate_;
     std::unique_ptr<LiveRejoin> liveRejoin_;
     std::unique_ptr<BusWatch> busWatch_;

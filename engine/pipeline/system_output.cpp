@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "engine/runtime/debug_category.h"
 #include "engine/runtime/element_factory.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/main_context.h"
@@ -136,7 +137,7 @@ class ServerLink {
     void giveUp();
     // Runs step on the main context delayMs from now (0: as soon as it can).
     GSource* schedule(int delayMs, Step step);
-    static GstPadProbeReturn onParked(GstPad*, GstPadProbeInfo*, gpointer link);
+    static GstPadProbeReturn onParked(GstPad*, GstPadProbeInfo*, gpointer bin);
     static void cancel(GSource*& source);
 
     GstElement* bin_;     // owns the link
@@ -164,7 +165,7 @@ class ServerLink {
 // its parent does, and its own state changes.
 struct VelmoraSoundOutput {
     GstBin parent;
-    velmora::engine::ServerLink* link;
+    velmora::engine::ServerLink* link;  // owned: made with the bin, deleted at its finalize
 };
 struct VelmoraSoundOutputClass {
     GstBinClass parentClass;
@@ -249,7 +250,7 @@ ServerLink::Verdict ServerLink::handle(GstMessage* message) {
                     loss_.reset(gst_message_ref(message));
                     schedule(0, &ServerLink::lose);
                     lock.unlock();
-                    g_debug("velmora: the sound server went away");
+                    GST_CAT_DEBUG(debugCategory(), "the sound server went away");
                     gst_element_post_message(
                         bin_, gst_message_new_element(GST_OBJECT_CAST(bin_),
                                                       gst_structure_new_empty(kOutputGoneMessage)));
@@ -369,6 +370,12 @@ void ServerLink::dropStream() {
             queue_ = nullptr;
             sink_ = nullptr;
         }
+        // Its clock stays the pipeline's until the pipeline plays on a new
+        // one, and reads the sound server library's main loop, which
+        // pulsesink frees with its last sink: from now on it tells the time
+        // it last told.
+        gst_audio_clock_invalidate(
+            GST_AUDIO_CLOCK(GST_AUDIO_BASE_SINK(sink.get())->provided_clock));
         // Out of the bin, the dead stream's complaints reach nobody. The sink
         // first: its flush frees the queue's thread, which waits in it.
         gst_element_set_state(sink.get(), GST_STATE_NULL);
@@ -416,7 +423,7 @@ void ServerLink::reopen() {
     gst_element_link(format_, queue);
     GstPtr<GstPad> input(gst_element_get_static_pad(format_, "src"));
     gst_pad_remove_probe(input.get(), std::exchange(inputBlock_, 0));
-    g_debug("velmora: the sound server is back");
+    GST_CAT_DEBUG(debugCategory(), "the sound server is back");
 }
 
 // The server stayed away: the error its loss raised ends the opening, as a

@@ -34,6 +34,7 @@ EnginePlayer::EnginePlayer(const playback::PlayerSettings& settings, EngineOptio
 EnginePlayer::~EnginePlayer() {
     events_.setListener(nullptr);
     close();
+    retired_.clear();  // while the state worker that takes their pipelines down is there
 }
 
 // ---- the interface -----------------------------------------------------------------------
@@ -72,7 +73,6 @@ void EnginePlayer::setURL(std::string_view url) {
             }
             break;
     }
-    events_.postDelivery();
 }
 
 void EnginePlayer::play() {
@@ -108,7 +108,6 @@ void EnginePlayer::play() {
             setStatus(ps::Buffering, status_text::buffering(session_->startPercent()));
         }
     }
-    events_.postDelivery();
 }
 
 void EnginePlayer::pause() {
@@ -127,7 +126,6 @@ void EnginePlayer::pause() {
         session_->setWanted(false);
     }
     setStatus(ps::Paused, status_text::paused());
-    events_.postDelivery();
 }
 
 void EnginePlayer::stop() {
@@ -138,7 +136,6 @@ void EnginePlayer::stop() {
     recovery_.reset();
     close();
     setStatus(ps::Stopped, status_text::stopped());
-    events_.postDelivery();
 }
 
 playback::MediaDetails EnginePlayer::mediaDetails() const {
@@ -189,7 +186,6 @@ void EnginePlayer::onNetworkBack() {
     } else if (!session_ && !fetch_) {
         recovery_.networkBack();
     }
-    events_.deliver();
 }
 
 // ---- what the recovery decides ----------------------------------------------------------------
@@ -221,9 +217,6 @@ void EnginePlayer::act(const Step& step) {
             fail(step.failure);
             break;
     }
-    // A step taken on a timer has no session callback after it to deliver
-    // what it changed.
-    events_.postDelivery();
 }
 
 void EnginePlayer::openSession(const Opening& opening) {
@@ -234,6 +227,7 @@ void EnginePlayer::openSession(const Opening& opening) {
     session.rate = settings_.rate;
     session.output = options_.audioOutput;
     session.timeoutMs = options_.stallTimeoutMs;
+    session.http = http_;
     try {
         SessionObserver& observer = *this;
         session_ =
@@ -249,17 +243,30 @@ void EnginePlayer::openSession(const Opening& opening) {
 }
 
 void EnginePlayer::startFetch(const Candidate& candidate, bool fromStream) {
-    fetch_ = std::make_unique<PlaylistFetch>(candidate.uri, context_, stateWorker_,
+    fetch_ = std::make_unique<PlaylistFetch>(candidate.uri, context_, stateWorker_, http_,
                                              [this, candidate, fromStream](FetchedBody body) {
                                                  fetch_.reset();
                                                  recovery_.fetched(candidate, fromStream, body);
-                                                 events_.deliver();
                                              });
 }
 
 void EnginePlayer::close() {
     fetch_.reset();
-    session_.reset();
+    if (session_) {
+        session_->close();
+        retired_.push_back(std::move(session_));
+        retireLater();
+    }
+}
+
+void EnginePlayer::retireLater() {
+    if (std::exchange(retirePosted_, true)) {
+        return;
+    }
+    events_.postLater([this] {
+        retirePosted_ = false;
+        retired_.clear();
+    });
 }
 
 void EnginePlayer::fail(const Failure& failure) {
@@ -276,7 +283,6 @@ void EnginePlayer::onStartProgress(int percent) {
     if (intent_ == Intent::Play && !recovery_.reconnecting()) {
         setStatus(ps::Buffering, status_text::buffering(percent));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onPlaying() {
@@ -284,21 +290,18 @@ void EnginePlayer::onPlaying() {
     if (intent_ == Intent::Play) {
         setStatus(ps::Playing, status_text::playing(title()));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onRefilling(int percent) {
     if (intent_ == Intent::Play) {
         setStatus(ps::Buffering, status_text::buffering(percent));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onOutputGone() {
     if (intent_ == Intent::Play) {
         setStatus(ps::Buffering, status_text::outputGone());
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onDetailsChanged(bool titleChanged) {
@@ -306,7 +309,6 @@ void EnginePlayer::onDetailsChanged(bool titleChanged) {
     if (titleChanged && events_.state() == ps::Playing) {
         setStatus(ps::Playing, status_text::playing(title()));
     }
-    events_.deliver();
 }
 
 void EnginePlayer::onEnded() {
@@ -322,15 +324,12 @@ void EnginePlayer::onEnded() {
     events_.postLater([this] {
         if (events_.state() == ps::MediaEnded) {
             setStatus(ps::Stopped, status_text::ended());
-            events_.deliver();
         }
     });
-    events_.deliver();
 }
 
 void EnginePlayer::onBroken(const Break& broken) {
     recovery_.broken(broken, intent_ == Intent::Play);
-    events_.deliver();
 }
 
 }  // namespace velmora::engine

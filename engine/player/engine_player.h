@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/pipeline/media_session.h"
 #include "engine/player/engine_options.h"
@@ -62,6 +63,7 @@ class EnginePlayer final : public playback::Player,
     void openSession(const Opening& opening);
     void startFetch(const Candidate& candidate, bool fromStream);
     void close();
+    void retireLater();
     void fail(const Failure& failure);
     void setStatus(std::int32_t state, std::string text) {
         events_.setStatus(state, std::move(text));
@@ -80,10 +82,16 @@ class EnginePlayer final : public playback::Player,
     // Paused before anything played: play() starts the request over.
     bool beginOnPlay_ = false;
 
+    // Every request's; it ends once this and every pipeline that used it are gone.
+    std::shared_ptr<HttpSession> http_ = std::make_shared<HttpSession>();
     StateWorker stateWorker_;  // outlives every session's pipeline and every fetch
     Recovery recovery_;
     std::unique_ptr<MediaSession> session_;
     std::unique_ptr<PlaylistFetch> fetch_;
+    // Closed sessions, destroyed from a posted call: a session is often closed
+    // from inside its own callback, whose frames are still on the stack.
+    std::vector<std::unique_ptr<MediaSession>> retired_;
+    bool retirePosted_ = false;
     // Last: it stops calling before anything it reaches is gone.
     NetworkReturn networkReturn_;
 };

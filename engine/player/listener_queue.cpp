@@ -17,17 +17,17 @@ void ListenerQueue::setStatus(std::int32_t state, std::string text) {
     }
     state_ = state;
     status_ = std::move(text);
-    events_.push_back({Event::Kind::StatusChange, 0, 0, {}});
+    queue({Event::Kind::StatusChange, 0, 0, {}});
 }
 
 void ListenerQueue::queueWarning(std::int32_t warningType, std::int32_t param,
                                  std::string description) {
-    events_.push_back({Event::Kind::Warning, warningType, param, std::move(description)});
+    queue({Event::Kind::Warning, warningType, param, std::move(description)});
 }
 
-void ListenerQueue::queueMediaError() { events_.push_back({Event::Kind::MediaError, 0, 0, {}}); }
+void ListenerQueue::queueMediaError() { queue({Event::Kind::MediaError, 0, 0, {}}); }
 
-void ListenerQueue::queueMediaChange() { events_.push_back({Event::Kind::MediaChange, 0, 0, {}}); }
+void ListenerQueue::queueMediaChange() { queue({Event::Kind::MediaChange, 0, 0, {}}); }
 
 void ListenerQueue::queueNotice(const Failure& failure) {
     if (noticeFor(failure.kind) == Notice::Warning) {
@@ -38,8 +38,9 @@ void ListenerQueue::queueNotice(const Failure& failure) {
     }
 }
 
-void ListenerQueue::postDelivery() {
-    if (deliveryPosted_ || events_.empty()) {
+void ListenerQueue::queue(Event event) {
+    events_.push_back(std::move(event));
+    if (deliveryPosted_) {
         return;
     }
     deliveryPosted_ = true;

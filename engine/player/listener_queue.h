@@ -13,8 +13,10 @@
 namespace velmora::engine {
 
 // A player's state and status line, and what its listener is owed: status
-// changes and notices, delivered in the order they arose, never from inside a
-// call on the player. Used on the user-interface thread only.
+// changes and notices, delivered in the order they arose, by one task posted
+// to the main loop as the first of them is queued, so never from inside a
+// call on the player or a callback of its session. Used on the user-interface
+// thread only.
 class ListenerQueue {
   public:
     explicit ListenerQueue(const MainContext& context);
@@ -34,13 +36,9 @@ class ListenerQueue {
     // A Warning or a MediaError, as the failure's kind says.
     void queueNotice(const Failure& failure);
 
-    // Delivers later, from the main loop: after a call on the player.
-    void postDelivery();
     // Runs task later, from the main loop, unless the queue, and with it the
     // player that owns it, is gone by then.
     void postLater(std::function<void()> task);
-    // Delivers now: from an event the player itself is handling.
-    void deliver();
 
   private:
     struct Event {
@@ -49,6 +47,9 @@ class ListenerQueue {
         std::int32_t param = 0;
         std::string description;
     };
+
+    void queue(Event event);
+    void deliver();
 
     const MainContext& context_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted tasks check it

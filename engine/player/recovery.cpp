@@ -20,7 +20,6 @@ Step stepOf(Step::Kind kind, const Candidate& candidate = {}, const Opening& ope
 
 Recovery::Recovery(Timers& timers, ReconnectLimits limits, int failoverBudgetMs, Act act)
     : timers_(timers),
-      limits_(limits),
       failoverBudgetMs_(failoverBudgetMs),
       act_(std::move(act)),
       policy_(limits),

@@ -84,7 +84,6 @@ class Recovery {
     bool failsOver() const { return address_.kind == MediaAddress::Kind::Network; }
 
     Timers& timers_;
-    ReconnectLimits limits_;
     int failoverBudgetMs_;
     Act act_;
 
@@ -97,7 +96,6 @@ class Recovery {
 
     ReconnectPolicy policy_;
     bool reconnecting_ = false;
-    bool pendingWhileHeld_ = false;
     std::int64_t resumeAtNs_ = -1;  // where a file resumes after a drop
     bool rangeIgnored_ = false;     // the server sends the file whole, from its start
     std::uint64_t skipBytes_ = 0;   // so a resumed download skips what arrived

@@ -17,7 +17,7 @@ class BusWatch {
     using Handler = std::function<void(GstMessage*)>;
 
     BusWatch(GstBus* bus, const MainContext& context, Handler handler);
-    // Stops delivery at once: what is still on the bus is dropped with it.
+    // Stops delivery at once: what is still on the bus is never delivered.
     ~BusWatch();
     BusWatch(const BusWatch&) = delete;
     BusWatch& operator=(const BusWatch&) = delete;

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "engine/runtime/debug_category.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/thread_default.h"
 
@@ -31,7 +32,7 @@ GObjectPtr<GNetworkMonitor> makeMonitor(GCancellable* cancellable, bool busThere
             g_initable_new(g_io_extension_get_type(extension), cancellable, &rawError, nullptr)));
         const ErrorPtr error(rawError);
         if (monitor) {
-            g_debug("velmora: network monitor %s", G_OBJECT_TYPE_NAME(monitor.get()));
+            GST_CAT_DEBUG(debugCategory(), "network monitor %s", G_OBJECT_TYPE_NAME(monitor.get()));
             return monitor;
         }
     }
@@ -104,7 +105,7 @@ void NetworkMonitorThread::onBus(GObject*, GAsyncResult* result, gpointer data) 
         g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
         owner.bus_ = std::move(bus);
     } else {
-        g_debug("velmora: no system bus for the network monitor: %s", error->message);
+        GST_CAT_DEBUG(debugCategory(), "no system bus for the network monitor: %s", error->message);
     }
     owner.thread_.emplace([&owner, busThere = owner.bus_ != nullptr] { owner.run(busThere); });
 }

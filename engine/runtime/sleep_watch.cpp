@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "engine/runtime/debug_category.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/thread_default.h"
 
@@ -48,7 +49,8 @@ struct SleepWatch::Link {
             return;
         }
         if (!connection) {
-            g_debug("velmora: no system bus, so no wake-up signal: %s", error->message);
+            GST_CAT_DEBUG(debugCategory(), "no system bus, so no wake-up signal: %s",
+                          error->message);
             return;
         }
         link->connection = std::move(connection);
@@ -80,7 +82,7 @@ SleepWatch::SleepWatch(MainContext& context, std::function<void()> onWoke)
     const GCharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &rawError));
     const ErrorPtr error(rawError);
     if (!address) {
-        g_debug("velmora: no system bus address: %s", error->message);
+        GST_CAT_DEBUG(debugCategory(), "no system bus address: %s", error->message);
         return;
     }
     const ThreadDefault scope(link_->context);

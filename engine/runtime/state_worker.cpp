@@ -1,10 +1,22 @@
 #include "engine/runtime/state_worker.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <utility>
+
+#include "engine/runtime/debug_category.h"
+#include "engine/runtime/gst_handles.h"
 
 namespace velmora::engine {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a retirement that waits looks again.
+constexpr std::chrono::milliseconds kBusyPoll{10};
 
 // An element that refuses a state change is meant to post an ERROR saying
 // why, but not every one does, and a refusal nobody hears leaves the player
@@ -19,63 +31,73 @@ void reportRefusal(GstElement* pipeline, GstState state) {
                              gst_message_new_error(GST_OBJECT(pipeline), error.get(), nullptr));
 }
 
+struct Job {
+    GstPtr<GstElement> pipeline;
+    GstState state = GST_STATE_NULL;
+    bool retire = false;
+    std::function<bool()> busy;  // a retirement waits while it says so
+    Clock::time_point waitsUntil;
+
+    bool ready(Clock::time_point now) const { return !busy || now >= waitsUntil || !busy(); }
+};
+
 }  // namespace
 
-StateWorker::StateWorker(std::function<bool()> spareWork)
-    : spareWork_(std::move(spareWork)), thread_([this] { run(); }) {}
+// Everything a worker thread touches: a thread given up to a stuck pipeline
+// keeps it alive, and finds on its return that it no longer serves the queue.
+struct StateWorker::Shared {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable drained;
+    std::deque<Job> jobs;
+    std::function<bool()> spareWork;
+    std::chrono::milliseconds stuckBound{0};
+    bool stopping = false;
+    int generation = 0;  // of the thread that serves the queue
+    bool busy = false;   // that thread is in a state change
+    Clock::time_point busySince;
+    int abandoned = 0;
+    std::thread thread;  // the one that serves the queue
 
-StateWorker::~StateWorker() {
-    std::unique_lock lock(mutex_);
-    stopping_ = true;
-    wake_.notify_one();
-    if (!drained_.wait_for(lock, kShutdownBound, [this] { return jobs_.empty() && !busy_; })) {
-        g_warning("velmora: pipelines still winding down after %lld ms",
-                  static_cast<long long>(kShutdownBound.count()));
-    }
-    lock.unlock();
-    thread_.join();
-}
+    void run(int serving);
+};
 
-void StateWorker::request(GstElement* pipeline, GstState state) {
-    std::lock_guard lock(mutex_);
-    const auto pending = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& job) {
-        return job.pipeline.get() == pipeline && !job.retire;
-    });
-    if (pending != jobs_.end()) {
-        pending->state = state;
-        return;
-    }
-    jobs_.push_back({GstPtr<GstElement>(GST_ELEMENT(gst_object_ref(pipeline))), state, false});
-    wake_.notify_one();
-}
-
-void StateWorker::retire(GstElement* pipeline) {
-    std::lock_guard lock(mutex_);
-    std::erase_if(jobs_, [&](const Job& job) { return job.pipeline.get() == pipeline; });
-    jobs_.push_back(
-        {GstPtr<GstElement>(GST_ELEMENT(gst_object_ref(pipeline))), GST_STATE_NULL, true});
-    wake_.notify_one();
-}
-
-void StateWorker::run() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-        if (jobs_.empty() && spareWork_ && !stopping_) {
+void StateWorker::Shared::run(int serving) {
+    std::unique_lock lock(mutex);
+    while (generation == serving) {
+        if (jobs.empty() && spareWork && !stopping) {
+            std::function<bool()> work = spareWork;
             lock.unlock();
-            const bool more = spareWork_();
+            const bool more = work();
             lock.lock();
-            if (!more) {
-                spareWork_ = nullptr;
+            if (!more && generation == serving) {
+                spareWork = nullptr;
             }
             continue;
         }
-        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-        if (jobs_.empty()) {
-            break;  // stopping, and nothing left to wind down
+        if (jobs.empty()) {
+            if (stopping) {
+                break;  // nothing left to wind down
+            }
+            wake.wait(lock);
+            continue;
         }
-        Job job = std::move(jobs_.front());
-        jobs_.pop_front();
-        busy_ = true;
+        const Clock::time_point now = Clock::now();
+        const auto next =
+            std::find_if(jobs.begin(), jobs.end(), [&](const Job& job) { return job.ready(now); });
+        if (next == jobs.end()) {
+            wake.wait_for(lock, kBusyPoll);  // bounded: every wait ends at its waitsUntil
+            continue;
+        }
+        Job job = std::move(*next);
+        jobs.erase(next);
+        if (job.busy && now >= job.waitsUntil && job.busy()) {
+            GST_CAT_WARNING(debugCategory(),
+                            "a pipeline still busy after %lld ms is taken down all the same",
+                            static_cast<long long>(StateWorker::kRetireWaitBound.count()));
+        }
+        busy = true;
+        busySince = Clock::now();
         lock.unlock();
         if (gst_element_set_state(job.pipeline.get(), job.state) == GST_STATE_CHANGE_FAILURE &&
             !job.retire) {
@@ -83,11 +105,100 @@ void StateWorker::run() {
         }
         job.pipeline.reset();
         lock.lock();
-        busy_ = false;
-        if (jobs_.empty()) {
-            drained_.notify_all();
+        if (generation != serving) {
+            break;  // given up while in the change: another thread serves the queue
         }
+        busy = false;
+        drained.notify_all();  // the destructor looks at what is left
     }
+}
+
+StateWorker::StateWorker(std::function<bool()> spareWork, std::chrono::milliseconds stuckBound)
+    : shared_(std::make_shared<Shared>()) {
+    shared_->spareWork = std::move(spareWork);
+    shared_->stuckBound = stuckBound;
+    // The thread holds the queue alive for as long as it runs, given up or not.
+    shared_->thread = std::thread([keep = shared_] { keep->run(0); });
+}
+
+StateWorker::~StateWorker() {
+    std::unique_lock lock(shared_->mutex);
+    shared_->stopping = true;
+    shared_->wake.notify_all();
+    // A retirement still waiting (see retire) is no reason to hold the
+    // caller: the thread finishes it on its own.
+    const auto onlyWaiting = [this] {
+        const Clock::time_point now = Clock::now();
+        return !shared_->busy && std::none_of(shared_->jobs.begin(), shared_->jobs.end(),
+                                              [&](const Job& job) { return job.ready(now); });
+    };
+    shared_->drained.wait_for(lock, kShutdownBound, onlyWaiting);
+    if (shared_->jobs.empty() && !shared_->busy) {
+        std::thread thread = std::move(shared_->thread);
+        lock.unlock();
+        thread.join();
+        return;
+    }
+    // The thread winds the rest down on its own, holding what it needs, and
+    // ends when it is done.
+    const int left = static_cast<int>(shared_->jobs.size()) + (shared_->busy ? 1 : 0);
+    shared_->thread.detach();
+    if (onlyWaiting()) {
+        GST_CAT_DEBUG(debugCategory(), "%d retirements left waiting on their own", left);
+        return;
+    }
+    shared_->abandoned += left;
+    GST_CAT_WARNING(debugCategory(),
+                    "%d pipelines not down within %lld ms of shutdown are left to wind down "
+                    "on their own (%d so far)",
+                    left, static_cast<long long>(kShutdownBound.count()), shared_->abandoned);
+}
+
+void StateWorker::replaceStuckThread() {
+    Shared& shared = *shared_;
+    if (!shared.busy || Clock::now() - shared.busySince < shared.stuckBound) {
+        return;
+    }
+    ++shared.abandoned;
+    ++shared.generation;
+    shared.busy = false;
+    shared.thread.detach();
+    shared.thread =
+        std::thread([keep = shared_, serving = shared.generation] { keep->run(serving); });
+    GST_CAT_WARNING(debugCategory(),
+                    "a pipeline did not reach its state within %lld ms: abandoned (%d so far)",
+                    static_cast<long long>(shared.stuckBound.count()), shared.abandoned);
+}
+
+void StateWorker::request(GstElement* pipeline, GstState state) {
+    std::lock_guard lock(shared_->mutex);
+    replaceStuckThread();
+    auto& jobs = shared_->jobs;
+    const auto pending = std::find_if(jobs.begin(), jobs.end(), [&](const Job& job) {
+        return job.pipeline.get() == pipeline && !job.retire;
+    });
+    if (pending != jobs.end()) {
+        pending->state = state;
+        return;
+    }
+    jobs.push_back(
+        {GstPtr<GstElement>(GST_ELEMENT(gst_object_ref(pipeline))), state, false, {}, {}});
+    shared_->wake.notify_all();
+}
+
+void StateWorker::retire(GstElement* pipeline, std::function<bool()> busy) {
+    std::lock_guard lock(shared_->mutex);
+    replaceStuckThread();
+    std::erase_if(shared_->jobs, [&](const Job& job) { return job.pipeline.get() == pipeline; });
+    shared_->jobs.push_back({GstPtr<GstElement>(GST_ELEMENT(gst_object_ref(pipeline))),
+                             GST_STATE_NULL, true, std::move(busy),
+                             Clock::now() + kRetireWaitBound});
+    shared_->wake.notify_all();
+}
+
+int StateWorker::abandoned() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->abandoned;
 }
 
 }  // namespace velmora::engine

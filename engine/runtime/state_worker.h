@@ -3,30 +3,36 @@
 #include <gst/gst.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
-
-#include "engine/runtime/gst_handles.h"
+#include <memory>
 
 namespace velmora::engine {
 
-// Changes the state of a player's pipelines on one thread of its own, so that
+// Changes the state of a player's pipelines on a thread of its own, so that
 // no caller waits: going to READY connects to the sound server, going to NULL
 // joins streaming threads that may sit in a network call. Requests for one
 // pipeline are applied in order; only the latest one still pending counts.
+//
+// A pipeline that does not reach a state within kStuckBound holds up no
+// other: its thread is given up to it (it ends if the change ever returns,
+// touching nothing of the worker's), a fresh thread takes the queue over, and
+// the log counts the pipelines so abandoned. No caller waits for a state
+// change; the destructor waits at most kShutdownBound.
 class StateWorker {
   public:
+    static constexpr std::chrono::milliseconds kStuckBound{3000};
     // How long the destructor waits for the pipelines still queued to wind
-    // down before it says so in the log; it joins the thread either way.
-    static constexpr std::chrono::milliseconds kShutdownBound{2000};
+    // down; what is left then, its thread winds down on its own.
+    static constexpr std::chrono::milliseconds kShutdownBound{1000};
+    // How long a retirement waits for what it is told to wait for.
+    static constexpr std::chrono::milliseconds kRetireWaitBound{16000};
 
     // spareWork is called on the worker's thread whenever no request waits,
     // until it returns false: small steps of work that no request may wait for.
-    explicit StateWorker(std::function<bool()> spareWork = {});
-    // Retires what is still queued, then joins the thread.
+    explicit StateWorker(std::function<bool()> spareWork = {},
+                         std::chrono::milliseconds stuckBound = kStuckBound);
+    // Retires what is still queued, then joins the thread; after
+    // kShutdownBound, leaves it to finish on its own, and says so in the log.
     ~StateWorker();
     StateWorker(const StateWorker&) = delete;
     StateWorker& operator=(const StateWorker&) = delete;
@@ -37,26 +43,20 @@ class StateWorker {
     void request(GstElement* pipeline, GstState state);
     // Takes the pipeline to NULL and drops the worker's reference to it; a
     // request for it not yet applied is never applied. A failure to wind
-    // down is never reported: nobody listens any more.
-    void retire(GstElement* pipeline);
+    // down is never reported: nobody listens any more. With busy, not while
+    // it answers true (polled from the worker's thread), for at most
+    // kRetireWaitBound; other requests go ahead meanwhile.
+    void retire(GstElement* pipeline, std::function<bool()> busy = {});
+
+    // Pipelines given up so far because they did not reach a state in time.
+    int abandoned() const;
+
+    struct Shared;  // the queue, shared with every thread the worker started
 
   private:
-    struct Job {
-        GstPtr<GstElement> pipeline;
-        GstState state = GST_STATE_NULL;
-        bool retire = false;
-    };
+    void replaceStuckThread();
 
-    void run();
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable drained_;
-    std::deque<Job> jobs_;
-    bool busy_ = false;
-    bool stopping_ = false;
-    std::function<bool()> spareWork_;
-    std::thread thread_;  // last: starts once everything it uses is there
+    std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace velmora::engine

@@ -5,7 +5,6 @@
 namespace velmora::engine {
 
 void Deadline::arm(int delayMs, std::function<void()> onExpired) {
-    dueAtMs_ = timers_.nowMs() + delayMs;
     shot_ = timers_.start(delayMs, [this, onExpired = std::move(onExpired)] {
         // Disarmed first: the callback may arm it again.
         auto shot = std::move(shot_);

@@ -36,13 +36,10 @@ class Deadline {
     void arm(int delayMs, std::function<void()> onExpired);
     void disarm() { shot_.reset(); }
     bool armed() const { return shot_ != nullptr; }
-    // When it expires, on the timers' clock; meaningless when not armed.
-    std::int64_t dueAtMs() const { return dueAtMs_; }
 
   private:
     Timers& timers_;
     std::unique_ptr<Timers::Shot> shot_;
-    std::int64_t dueAtMs_ = 0;
 };
 
 }  // namespace velmora::engine

@@ -43,7 +43,7 @@ GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
 }  // namespace
 
 PlaylistFetch::PlaylistFetch(const std::string& uri, MainContext& context, StateWorker& worker,
-                             Done done)
+                             const std::shared_ptr<HttpSession>& http, Done done)
     : received_(std::make_shared<Received>()),
       finalUri_(uri),
       done_(std::move(done)),
@@ -52,7 +52,7 @@ PlaylistFetch::PlaylistFetch(const std::string& uri, MainContext& context, State
     GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     GstElement* source = makeElement("souphttpsrc");
     GstElement* sink = makeElement("appsink");
-    configureHttpSource(source, kTimeoutMs / 1000);
+    configureHttpSource(source);
     g_object_set(source, "location", uri.c_str(), nullptr);
     g_object_set(sink, "sync", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
@@ -63,6 +63,9 @@ PlaylistFetch::PlaylistFetch(const std::string& uri, MainContext& context, State
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
     gst_element_link(source, sink);
     GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+    http->lend(pipeline.get());
+    HttpSession::watch(bus.get(), http);
+    requests_->watch(source);
     busWatch_ = std::make_unique<BusWatch>(bus.get(), context,
                                            [this](GstMessage* message) { onMessage(message); });
     worker_.request(pipeline.get(), GST_STATE_PLAYING);
@@ -76,7 +79,7 @@ void PlaylistFetch::tearDown() {
     timeout_.disarm();
     busWatch_.reset();
     if (pipeline_) {
-        worker_.retire(pipeline_.get());
+        worker_.retire(pipeline_.get(), [requests = requests_] { return requests->underWay(); });
         pipeline_.reset();
     }
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/network/http_source.h"
 #include "engine/runtime/bus_watch.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/state_worker.h"
@@ -28,7 +29,8 @@ class PlaylistFetch {
     // done runs once, on the user-interface thread, unless the fetch is
     // destroyed first; it may destroy the fetch. The worker changes the
     // fetch's states and must outlive it.
-    PlaylistFetch(const std::string& uri, MainContext& context, StateWorker& worker, Done done);
+    PlaylistFetch(const std::string& uri, MainContext& context, StateWorker& worker,
+                  const std::shared_ptr<HttpSession>& http, Done done);
     // Cancels: the source is unblocked and taken down on the state worker's
     // thread; done is not called.
     ~PlaylistFetch();
@@ -49,6 +51,7 @@ class PlaylistFetch {
     Deadline timeout_;
     std::unique_ptr<BusWatch> busWatch_;
     StateWorker& worker_;
+    std::shared_ptr<HttpRequests> requests_ = std::make_shared<HttpRequests>();
     GstPtr<GstElement> pipeline_;
 };
 

@@ -5,6 +5,7 @@ seeded run of random media-control actions that the program lives through to its
 The random run prints its seed; VELMORA_TORTURE_SEED=N replays that run.
 """
 
+import contextlib
 import os
 import random
 import signal
@@ -16,7 +17,7 @@ from gi.repository import GLib
 from velmora_e2e.mpris import NAME_PREFIX, ROOT, MediaPlayer
 from velmora_rig import accessibility as a11y
 from velmora_rig.memory import status_kib
-from velmora_rig.program import APP_TITLE, MAIN_TITLE, NOTICE_BUTTON, WARNING_TEXT, Program
+from velmora_rig.program import ABOUT_TITLE, APP_TITLE, MAIN_TITLE, NOTICE_BUTTON, WARNING_TEXT, Program
 from velmora_rig.session import Paths, Session
 from velmora_rig.waiting import wait_until
 
@@ -89,11 +90,18 @@ class ProgramEnds(unittest.TestCase):
     def tearDownClass(cls):
         cls.session.__exit__(None, None, None)
 
-    def start(self):
+    @contextlib.contextmanager
+    def running(self):
         program = Program(self.session).launch()
         player = MediaPlayer(self.session.desktop.session_bus)
-        self.addCleanup(player.close)
-        return program, player
+        try:
+            yield program, player
+        finally:
+            # A failed run leaves its program behind: gone before the next one takes the name.
+            self.session.processes.stop(program.process)
+            wait_until(lambda: not [n for n in player.names() if n.startswith(NAME_PREFIX)],
+                       NOTICE_TIMEOUT_S, "the player's name to go")
+            player.close()
 
     def open(self, player, route):
         player.call("OpenUri", GLib.Variant("(s)", (self.session.streams.url(route),)))
@@ -109,7 +117,7 @@ class ProgramEnds(unittest.TestCase):
             program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
             self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
 
-    def assert_exits_cleanly(self, program, player, end, what=""):
+    def assert_exits_cleanly(self, program, end, what=""):
         started = time.monotonic()
         end()
         code = program.wait_exit(timeout_s=EXIT_WITHIN_S * 5)
@@ -117,9 +125,6 @@ class ProgramEnds(unittest.TestCase):
         print(f"ended in {took * 1000:.0f} ms with {code}", flush=True)
         self.assertEqual(code, 0, what + self.session.log_tail("velmora"))
         self.assertLessEqual(took, EXIT_WITHIN_S, f"{what}the program took too long to end")
-        # Gone from the bus too, before the next program takes the name.
-        wait_until(lambda: not [n for n in player.names() if n.startswith(NAME_PREFIX)],
-                   NOTICE_TIMEOUT_S, "the player's name to go")
 
     def test_every_way_of_ending_under_notices_exits_0(self):
         ends = {
@@ -128,39 +133,72 @@ class ProgramEnds(unittest.TestCase):
         }
         for name, end in ends.items():
             for notices in (1, 2):
-                with self.subTest(f"{name} under {notices} notices"):
-                    program, player = self.start()
+                with self.subTest(f"{name} under {notices} notices"), \
+                        self.running() as (program, player):
+                    # The about window would keep the program alive past its main window.
+                    program.open_about()
+                    wait_until(lambda: ABOUT_TITLE in program.windows(), NOTICE_TIMEOUT_S,
+                               "the about window")
                     self.open_notices(program, player, notices)
-                    self.assert_exits_cleanly(program, player, lambda: end(program, player))
+                    self.assert_exits_cleanly(program, lambda: end(program, player))
 
     def test_the_close_box_waits_for_the_notices_then_ends_the_program(self):
-        program, player = self.start()
-        self.open_notices(program, player, 2)
-        # The notices block the window, as on the original platform: its close box takes
-        # effect once they are answered.
-        program.close_window(MAIN_TITLE)
-        for _ in range(2):
-            wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
-            self.assertTrue(answer_notice(program))
-        self.assert_exits_cleanly(program, player, lambda: program.close_window(MAIN_TITLE))
+        with self.running() as (program, player):
+            self.open_notices(program, player, 2)
+            # The notices block the window, as on the original platform: its close box takes
+            # effect once they are answered.
+            program.close_window(MAIN_TITLE)
+            for _ in range(2):
+                wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
+                self.assertTrue(answer_notice(program))
+            self.assert_exits_cleanly(program, lambda: program.close_window(MAIN_TITLE))
 
     def test_the_program_lives_through_random_actions_and_ends_on_quit(self):
         seed = int(os.environ.get("VELMORA_TORTURE_SEED", random.randrange(1 << 31)))
         print(f"seed {seed} (VELMORA_TORTURE_SEED={seed} replays this run)", flush=True)
-        rng, session = random.Random(seed), self.session
-        program, player = self.start()
-        closed = session.streams.closed_port_url()
-        pid = program.process.pid
-        slowest = (0.0, None)
-        threads, resident = [], []
+        with self.running() as (program, player):
+            slowest, threads, resident = self.act_at_random(program, player, seed)
+            last_url = self.session.streams.url("/live")
+            for _ in range(2):
+                player.call("OpenUri", GLib.Variant("(s)", (last_url,)))
+                wait_until(lambda: "正在播放" in program.status() or NO_OUTPUT in program.status(),
+                           PLAY_TIMEOUT_S, "the last address to play", describe=program.status)
+                if NO_OUTPUT not in program.status():
+                    break
+                # The sound server, not the program: on a loaded machine it may fail to take a
+                # stream in time.
+                print("the sound server took no stream; once more", flush=True)
+            self.assertEqual(player.get("PlaybackStatus"), "Playing", program.status())
+            self.assertEqual(player.get("Metadata").get("xesam:url"), last_url)
+            quarter = len(threads) // 4
+            print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads "
+                  f"{min(threads)}..{max(threads)}, resident {min(resident):.0f}.."
+                  f"{max(resident):.0f} MiB; {len(program.alerts())} notice open at the end",
+                  flush=True)
+            self.assertLessEqual(slowest[0], MAX_CALL_S, f"a slow media-control call: {slowest}")
+            self.assertLessEqual(max(threads), MAX_THREADS)
+            self.assertLessEqual(max(threads[-quarter:]) - max(threads[:quarter]),
+                                 MAX_THREAD_RISE)
+            self.assertLessEqual(max(resident), MAX_RESIDENT_MIB)
+            self.assertLessEqual(max(resident[-quarter:]) - max(resident[:quarter]),
+                                 MAX_RESIDENT_RISE_MIB)
+            self.assert_exits_cleanly(program, lambda: player.call("Quit", interface=ROOT),
+                                      f"seed {seed}: ")
+
+    def act_at_random(self, program, player, seed):
+        """ACTIONS random actions; returns the slowest call (s, which) and the thread count and
+        resident MiB after each."""
+        rng, streams = random.Random(seed), self.session.streams
+        closed = streams.closed_port_url()
+        slowest, threads, resident = (0.0, None), [], []
         for number in range(ACTIONS):
+            time.sleep(rng.uniform(0, MAX_PAUSE_S))
             if rng.random() < 0.05:
                 answer_notice(program)
-                time.sleep(rng.uniform(0, MAX_PAUSE_S))
                 continue
             if rng.random() < 0.45:
                 what, route = rng.choice(STATIONS + [("refused", None)])
-                url = closed if route is None else session.streams.url(route)
+                url = closed if route is None else streams.url(route)
                 action, call = f"OpenUri {what}", ("OpenUri", GLib.Variant("(s)", (url,)))
             else:
                 action = rng.choice(BUTTONS)
@@ -170,43 +208,14 @@ class ProgramEnds(unittest.TestCase):
                 player.call(*call)
             except GLib.Error as error:
                 self.fail(f"#{number} {action} failed (seed {seed}): {error.message}\n"
-                          + session.log_tail("velmora"))
-            took = time.monotonic() - started
-            if took > slowest[0]:
-                slowest = (took, f"#{number} {action}")
+                          + self.session.log_tail("velmora"))
+            slowest = max(slowest, (time.monotonic() - started, f"#{number} {action}"))
             self.assertTrue(program.is_running(),
                             f"the program died at #{number} {action} (seed {seed}):\n"
-                            + session.log_tail("velmora"))
-            threads.append(thread_count(pid))
-            resident.append(status_kib(pid).get("VmRSS", 0) / 1024)
-            time.sleep(rng.uniform(0, MAX_PAUSE_S))
-
-        last_url = session.streams.url("/live")
-        for _ in range(2):
-            player.call("OpenUri", GLib.Variant("(s)", (last_url,)))
-            wait_until(lambda: "正在播放" in program.status() or NO_OUTPUT in program.status(),
-                       PLAY_TIMEOUT_S, "the last address to play", describe=program.status)
-            if NO_OUTPUT not in program.status():
-                break
-            # The sound server, not the program: on a loaded machine it may fail to take a
-            # stream in time.
-            print("the sound server took no stream; once more", flush=True)
-        self.assertEqual(player.get("PlaybackStatus"), "Playing", program.status())
-        self.assertEqual(player.get("Metadata").get("xesam:url"), last_url)
-        quarter = len(threads) // 4
-        print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads "
-              f"{min(threads)}..{max(threads)}, resident {min(resident):.0f}.."
-              f"{max(resident):.0f} MiB; {len(program.alerts())} notice open at the end",
-              flush=True)
-        self.assertLessEqual(slowest[0], MAX_CALL_S, f"a media-control call was slow: {slowest}")
-        self.assertLessEqual(max(threads), MAX_THREADS)
-        self.assertLessEqual(max(threads[-quarter:]) - max(threads[:quarter]), MAX_THREAD_RISE)
-        self.assertLessEqual(max(resident), MAX_RESIDENT_MIB)
-        self.assertLessEqual(max(resident[-quarter:]) - max(resident[:quarter]),
-                             MAX_RESIDENT_RISE_MIB)
-
-        self.assert_exits_cleanly(program, player, lambda: player.call("Quit", interface=ROOT),
-                                  f"seed {seed}: ")
+                            + self.session.log_tail("velmora"))
+            threads.append(thread_count(program.process.pid))
+            resident.append(status_kib(program.process.pid).get("VmRSS", 0) / 1024)
+        return slowest, threads, resident
 
 
 if __name__ == "__main__":

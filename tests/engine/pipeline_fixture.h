@@ -116,8 +116,14 @@ class PlayerPipelineTest : public ::testing::Test {
         return timed([&] { return player->playState(); });
     }
 
+    // Until the listener has been told, which comes after the player's state changes.
     bool waitForState(std::int32_t wanted, Clock::duration timeout = kStartTimeout) {
-        return runUntil([&] { return state() == wanted; }, timeout);
+        return runUntil(
+            [&] {
+                const auto told = listener->states();
+                return state() == wanted && !told.empty() && told.back() == wanted;
+            },
+            timeout);
     }
     bool waitForNotice(Clock::duration timeout = kFailTimeout) {
         return runUntil([&] { return !listener->notices().empty(); }, timeout);

@@ -211,12 +211,10 @@ TEST_F(PlayerPipelineTest, AFileThatEndsReportsEndedThenStopped) {
     EXPECT_TRUE(listener->notices().empty());
 }
 
-// Run under AddressSanitizer and ThreadSanitizer too (see the README). Disabled
-// in the suite: libsoup 3.2 now and then crashes in its own thread as a
-// session closes (g_input_stream_close from a final unref), or hangs, over
-// these two hundred teardowns; run it by hand with
-// --gtest_also_run_disabled_tests until that is mended.
-TEST_F(PlayerPipelineTest, DISABLED_OpensAndDestroysThePlayerMidConnectLeavingNoThreadBehind) {
+// Every round cancels a request somewhere between its sending and its answer,
+// where libsoup 3.2 crashes if the answer's arrival and the cancel meet. Run
+// under AddressSanitizer too (see the README).
+TEST_F(PlayerPipelineTest, OpensAndDestroysThePlayerMidConnectLeavingNoThreadBehind) {
     const std::size_t threadsBefore = threadCount();
     for (int round = 0; round < kLifecycleRounds; ++round) {
         makePlayer();
@@ -227,7 +225,10 @@ TEST_F(PlayerPipelineTest, DISABLED_OpensAndDestroysThePlayerMidConnectLeavingNo
         player.reset();
         ASSERT_LT(Clock::now() - start, kShutdownBound) << "round " << round;
     }
-    EXPECT_LE(threadCount(), threadsBefore + kPoolThreads);
+    // The last requests may still be answered and their pipelines taken down.
+    EXPECT_TRUE(
+        runUntil([&] { return threadCount() <= threadsBefore + kPoolThreads; }, kStartTimeout))
+        << threadCount() << " threads";
 }
 
 TEST_F(PlayerPipelineTest, RunsOnTheMainContextItIsGiven) {
@@ -251,6 +252,9 @@ void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
 class PlayerFailureTest : public PlayerPipelineTest,
                           public ::testing::WithParamInterface<FailureCase> {};
 
+// Every row's opening breaks off from inside a callback of its session, which
+// aborts the program if it is destroyed before that callback returns: each row
+// also proves that a session is retired only once its own frames are gone.
 TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
     setUrl(GetParam().url(server));
     ASSERT_TRUE(waitForNotice());

@@ -1,6 +1,11 @@
 // A state change the pipeline refuses reaches the player as an ERROR on its
-// bus, whether or not the refusing element says why.
+// bus, whether or not the refusing element says why; a pipeline that cannot be
+// taken down yet, or does not come down, holds up no other.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "engine/network/error_mapping.h"
 #include "engine/runtime/gst_handles.h"
@@ -61,6 +66,86 @@ TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
             ++laterErrors;
         }
         EXPECT_EQ(laterErrors, row.elementSaysWhy ? 1 : 0) << row.name;
+    }
+}
+
+GstPtr<GstElement> emptyPipeline() {
+    return GstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+}
+
+// Polls, at most ten seconds: the worker's threads are real.
+bool eventually(const std::function<bool()>& done) {
+    for (int tries = 0; tries < 1000 && !done(); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+// Holds its thread in READY to NULL until released: a pipeline that does not
+// come down.
+struct Hold {
+    std::atomic<bool> released{false};
+};
+Hold* holdOf(GstElement* element) {
+    return static_cast<Hold*>(g_object_get_data(G_OBJECT(element), "hold"));
+}
+GType stuckElementType() {
+    static const GType type = g_type_register_static_simple(
+        GST_TYPE_ELEMENT, "VelmoraStuckElement", sizeof(GstElementClass),
+        [](gpointer klass, gpointer) {
+            GST_ELEMENT_CLASS(klass)->change_state = [](GstElement* element,
+                                                        GstStateChange transition) {
+                while (transition == GST_STATE_CHANGE_READY_TO_NULL && !holdOf(element)->released) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                return GST_STATE_CHANGE_SUCCESS;
+            };
+        },
+        sizeof(GstElement), nullptr, GTypeFlags{});
+    return type;
+}
+
+TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
+    gst_init(nullptr, nullptr);
+    {
+        // Taken down only once it is no longer busy; the others go ahead meanwhile.
+        GstPtr<GstElement> waiting = emptyPipeline();
+        GstPtr<GstElement> other = emptyPipeline();
+        std::atomic<bool> busy{true};
+        StateWorker worker;
+        worker.request(waiting.get(), GST_STATE_PLAYING);
+        ASSERT_TRUE(eventually([&] { return GST_STATE(waiting.get()) == GST_STATE_PLAYING; }));
+        worker.retire(waiting.get(), [&] { return busy.load(); });
+        worker.request(other.get(), GST_STATE_PLAYING);
+        ASSERT_TRUE(eventually([&] { return GST_STATE(other.get()) == GST_STATE_PLAYING; }));
+        EXPECT_EQ(GST_STATE(waiting.get()), GST_STATE_PLAYING);
+        busy = false;
+        EXPECT_TRUE(eventually([&] { return GST_STATE(waiting.get()) == GST_STATE_NULL; }));
+        worker.retire(other.get());
+    }
+    {
+        // Never comes down: given up, and the queue goes on without it.
+        Hold hold;
+        GstPtr<GstElement> stuck = emptyPipeline();
+        GstElement* element = GST_ELEMENT(g_object_new(stuckElementType(), nullptr));
+        g_object_set_data(G_OBJECT(element), "hold", &hold);
+        gst_bin_add(GST_BIN(stuck.get()), element);
+        GstPtr<GstElement> other = emptyPipeline();
+        {
+            StateWorker worker({}, std::chrono::milliseconds(50));
+            worker.request(stuck.get(), GST_STATE_PLAYING);
+            ASSERT_TRUE(eventually([&] { return GST_STATE(stuck.get()) == GST_STATE_PLAYING; }));
+            worker.retire(stuck.get());
+            // Each request looks for a stuck change; the first may come too soon.
+            EXPECT_TRUE(eventually([&] {
+                worker.request(other.get(), GST_STATE_PLAYING);
+                return GST_STATE(other.get()) == GST_STATE_PLAYING;
+            }));
+            EXPECT_EQ(worker.abandoned(), 1);
+            worker.retire(other.get());
+        }
+        hold.released = true;  // the given-up thread ends on its own
+        EXPECT_TRUE(eventually([&] { return GST_STATE(stuck.get()) == GST_STATE_NULL; }));
     }
 }
 

@@ -205,6 +205,8 @@ def _parse_args(argv):
 
 
 def main(argv=None) -> int:
+    # A test that crashes or is killed never stops its server: the server ends with its parent.
+    parent = os.getppid()
     args = _parse_args(argv)
     if args.closed_port:
         print(find_closed_port(), flush=True)
@@ -252,7 +254,7 @@ def main(argv=None) -> int:
             _write_port_file(args.tls_port_file, servers[1].port)
     print(json.dumps(ready), flush=True)
 
-    while not stop_requested.wait(0.5):
+    while not stop_requested.wait(0.5) and os.getppid() == parent:
         pass
     stopping.set()  # wakes paced, delayed and stalled answers so they end now
     for server in servers:

@@ -174,6 +174,10 @@ class SoundServer:
         wait_until(made_default, START_TIMEOUT_S, f"{name} to become the default",
                    describe=lambda: answers[-1].stderr.strip())
 
+    def has_stream(self):
+        """Whether any stream plays on the server (one quick question, for timing)."""
+        return bool(self._pactl("list", "short", "sink-inputs").stdout.strip())
+
     def stream_sink(self):
         """The sink the first stream plays on, by name, or None when no stream plays."""
         sinks = dict(line.split("\t")[:2] for line in
