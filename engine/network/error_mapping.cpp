@@ -197,11 +197,15 @@ std::optional<HttpAnswer> readHttpAnswer(GstMessage* element) {
     if (headers != nullptr && GST_VALUE_HOLDS_STRUCTURE(headers)) {
         const GstStructure* response = gst_value_get_structure(headers);
         const std::string icyName = headerValue(response, "icy-name");
-        const bool icy = !headerValue(response, "icy-metaint").empty() || !icyName.empty();
+        const bool icy = !headerValue(response, "icy-metaint").empty() || !icyName.empty() ||
+                         !headerValue(response, "icy-br").empty() ||
+                         !headerValue(response, "icy-pub").empty();
         answer.hasLength = !icy && !headerValue(response, "Content-Length").empty();
-        // libsoup 3 stands U+FFFD in for every byte of a header that is not
-        // UTF-8: a name sent in GBK or Windows-1251 arrives past repair, and
-        // no name (the playlist's, if any) reads better than a broken one.
+        answer.station = icy;
+        // A name that is not UTF-8 never reaches us whole: libsoup 3 stands
+        // U+FFFD in for its bytes, and souphttpsrc leaves such a header out of
+        // this message and of its tags. No other path sees the bytes; the
+        // player names the station by its playlist or its address instead.
         if (icyName.find(kReplacementCharacter) == std::string::npos) {
             answer.stationName = streamTitleText(icyName);
         }

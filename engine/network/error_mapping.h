@@ -52,6 +52,7 @@ struct HttpAnswer {
     std::string redirectedTo;       // empty when not redirected
     std::optional<bool> hasLength;  // false: an endless stream (ICY, or no length)
     std::string stationName;        // a radio station's icy-name, cleaned
+    bool station = false;           // an ICY station's answer, named or not
 };
 // souphttpsrc's "http-headers" element message.
 std::optional<HttpAnswer> readHttpAnswer(GstMessage* element);

@@ -45,7 +45,7 @@ MediaSession::MediaSession(const Opening& opening, const SessionSettings& settin
         watch_ = std::make_unique<PhaseWatch>(
             context_, settings.timeoutMs, settings.output.paced,
             [this](PhaseWatch::Phase phase) { onPhaseExpired(phase); });
-        sampler_ = context_.every(PhaseWatch::kSamplePeriodMs, [this] { sample(); });
+        sampler_ = context_.start(PhaseWatch::kSamplePeriodMs, [this] { sample(); });
     }
 }
 
@@ -138,7 +138,9 @@ void MediaSession::sample() {
     const SourceProgress& progress = pipeline_->progress();
     const PhaseWatch::Look look{progress.delivered(), soundAheadNs(), wanted_ && !outputGone_,
                                 progress.ended()};
-    switch (watch_->look(look)) {
+    const PhaseWatch::Supply supply = watch_->look(look);
+    sampler_ = context_.start(watch_->nextLookMs(look), [this] { sample(); });
+    switch (supply) {
         case PhaseWatch::Supply::Unchanged:
             break;
         case PhaseWatch::Supply::RanDry:
@@ -348,9 +350,15 @@ void MediaSession::onElementMessage(GstMessage* message) {
         if (answer->status > 0) {
             httpStatus_ = answer->status;
         }
-        if (answer->hasLength) {
+        // An error page's length says nothing of the stream: a live station
+        // whose mount answers "not found" while its source restarts is live.
+        if (answer->hasLength && answer->status < 300) {
             hasLength_ = answer->hasLength;
             allowLiveRejoin();
+        }
+        if (answer->station && !station_) {
+            station_ = true;
+            observer_.onDetailsChanged(false);
         }
         if (!answer->stationName.empty() && answer->stationName != stationName_) {
             stationName_ = answer->stationName;

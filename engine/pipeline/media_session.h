@@ -86,6 +86,8 @@ class MediaSession {
     bool live() const;
     const std::string& title() const { return title_; }
     const std::string& stationName() const { return stationName_; }
+    // A radio station that sent no name the player can read.
+    bool unnamedStation() const { return station_ && stationName_.empty(); }
     std::optional<std::int64_t> durationNs() const;
 
   private:
@@ -138,6 +140,7 @@ class MediaSession {
     bool decoderMissing_ = false;
     std::string title_;
     std::string stationName_;
+    bool station_ = false;
     int startPercent_ = 0;
 };
 

@@ -7,8 +7,6 @@ namespace velmora::engine {
 namespace {
 
 constexpr std::int64_t kMillisecondNs = 1000000;
-// Less sound than this ahead of the listener means the sink is running dry.
-constexpr std::int64_t kStarvingNs = 40 * kMillisecondNs;
 // After running dry, playing resumes with this much ahead, doubled each time.
 constexpr std::int64_t kFirstRefillNs = 1000 * kMillisecondNs;
 constexpr std::int64_t kMaxRefillNs = 3000 * kMillisecondNs;

@@ -12,6 +12,8 @@ namespace velmora::engine {
 class NetworkHealth {
   public:
     static constexpr std::int64_t kUnknownNs = std::numeric_limits<std::int64_t>::min();
+    // Less sound than this ahead of the listener means the sink is running dry.
+    static constexpr std::int64_t kStarvingNs = 40'000'000;
 
     struct Look {
         std::uint64_t bytes = 0;            // what the source delivered so far

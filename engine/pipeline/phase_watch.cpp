@@ -1,5 +1,6 @@
 #include "engine/pipeline/phase_watch.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace velmora::engine {
@@ -9,8 +10,23 @@ namespace {
 // or not bytes moved lately: a server faster than real time fills every
 // buffer and then waits for room, sometimes for many seconds.
 constexpr std::int64_t kWellSuppliedNs = 1'000'000'000;
+// A playing stream is looked at this seldom at most: once a second is what a
+// player needs, and a look wakes the user-interface thread. Within the
+// deadline it is a third of it, so that progress is never noted late.
+constexpr int kLongestLookMs = 1000;
 
 }  // namespace
+
+int PhaseWatch::nextLookMs(const Look& look) const {
+    if (phase_ != Phase::Playing || !paced_ || !look.wanted ||
+        look.aheadNs == NetworkHealth::kUnknownNs) {
+        return kSamplePeriodMs;
+    }
+    // Half of what may still play before the sound counts as running dry.
+    const std::int64_t spareMs = (look.aheadNs - NetworkHealth::kStarvingNs) / 2'000'000;
+    const int longest = std::max(kSamplePeriodMs, std::min(kLongestLookMs, timeoutMs_ / 3));
+    return static_cast<int>(std::clamp<std::int64_t>(spareMs, kSamplePeriodMs, longest));
+}
 
 PhaseWatch::PhaseWatch(Timers& timers, int timeoutMs, bool paced,
                        std::function<void(Phase)> onExpired)

@@ -25,7 +25,8 @@ class PhaseWatch {
     using Look = NetworkHealth::Look;
     using Supply = NetworkHealth::Supply;
 
-    // Samples are this far apart; the owner takes them.
+    // Samples are this far apart, or as far as nextLookMs() says; the owner
+    // takes them.
     static constexpr int kSamplePeriodMs = 100;
 
     // paced: the output plays in real time (an unpaced test sink never has
@@ -42,6 +43,9 @@ class PhaseWatch {
     // A sample of the opening; what it means for the sound supply (Playing
     // and Refilling only).
     Supply look(const Look& look);
+    // When to look again after this look: later the more sound there is
+    // ahead of a playing stream, as it runs out no faster than it plays.
+    int nextLookMs(const Look& look) const;
     // The pipeline plays: sound is heard.
     void playing();
     // How far a refill is, 0..100.

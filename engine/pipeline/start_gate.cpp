@@ -16,6 +16,21 @@ namespace velmora::engine {
 constexpr int kProgressStepPercent = 5;
 // At most this much silence is cut from the start of the sound.
 constexpr std::int64_t kMaxLeadingSilenceNs = 100 * GST_MSECOND;
+// A stream that arrives in real time never holds more than the gate let it
+// keep at the start, so the gate watches how the sound arrives before it
+// opens: in steps (a frame decoded, a chunk read), some late by as much as a
+// step on a busy machine. The margin covers the dry mark of the playing side
+// and a few of the longest steps seen. This much sound held before the watch
+// is over opens the gate at once: a burst (a server's burst on connect, a
+// file, a segment) brings it, and a short one may be all there is for a
+// while. What a stream in real time sends at once while its type is found
+// stays below it.
+constexpr std::int64_t kWatchNs = 100 * GST_MSECOND;
+constexpr std::int64_t kBurstNs = 250 * GST_MSECOND;
+constexpr std::int64_t kDryNs = 40 * GST_MSECOND;
+constexpr std::int64_t kStepsCovered = 4;
+// First sound waits no longer than this for its margin.
+constexpr std::int64_t kLongestMarginNs = 400 * GST_MSECOND;
 
 struct StartGate::State {
     std::mutex mutex;
@@ -31,10 +46,18 @@ struct StartGate::State {
     GstElement* queue = nullptr;  // owned by the pipeline, which outlives the probes
     GstSegment inputSegment{};    // streaming thread only
     std::atomic<std::int64_t> queuedEndNs{-1};
+    // How the sound arrives while the gate is shut, on the monotonic clock.
+    std::int64_t firstArrivalNs = -1;
+    std::int64_t lastArrivalNs = -1;
+    std::int64_t longestStepNs = 0;
 
     // Called with the mutex held.
     void openLocked() {
         if (blockProbe != 0) {
+            GST_CAT_DEBUG_OBJECT(
+                debugCategory(), queue,
+                "opens on %" GST_TIME_FORMAT " of sound, longest step %" GST_TIME_FORMAT,
+                GST_TIME_ARGS(queuedEndNs - firstNs), GST_TIME_ARGS(longestStepNs));
             // The sound starts at the running time the silence would have taken.
             if (silenceCutNs > 0) {
                 gst_pad_set_offset(output.get(), -silenceCutNs);
@@ -44,19 +67,46 @@ struct StartGate::State {
         }
     }
 
+    // The sound the gate holds before it opens: while the arrival is watched,
+    // what only a burst brings; then what outlasts the steps it arrives in.
+    std::int64_t neededNs() const {
+        const auto start = static_cast<std::int64_t>(startNs);
+        if (firstNs < 0) {
+            return start;
+        }
+        if (lastArrivalNs - firstArrivalNs < kWatchNs) {
+            return std::max(start, kBurstNs);
+        }
+        return std::clamp(kDryNs + kStepsCovered * longestStepNs, start,
+                          std::max(start, kLongestMarginNs));
+    }
+
     bool enoughLocked() const {
-        const std::int64_t end = queuedEndNs;
-        return ended || (firstNs >= 0 && end - firstNs >= static_cast<std::int64_t>(startNs));
+        return ended || (firstNs >= 0 && queuedEndNs - firstNs >= neededNs());
+    }
+
+    // Called with the mutex held, on the streaming thread, for each buffer
+    // that enters while the gate is shut.
+    void arrivedLocked() {
+        const std::int64_t now = g_get_monotonic_time() * 1000;
+        if (firstArrivalNs < 0) {
+            firstArrivalNs = now;
+        } else {
+            longestStepNs = std::max(longestStepNs, now - lastArrivalNs);
+        }
+        lastArrivalNs = now;
     }
 
     // Called with the mutex held, on the streaming thread.
     void postProgressLocked() {
         const std::int64_t end = queuedEndNs;
+        const std::int64_t needed = neededNs();
+        // 100 only once the gate may open: the arrival may still be watched.
         const int percent =
-            firstNs < 0 || startNs == 0
-                ? 0
-                : static_cast<int>(std::min<std::int64_t>(
-                      100, (end - firstNs) * 100 / static_cast<std::int64_t>(startNs)));
+            firstNs < 0 || needed == 0 ? 0
+            : enoughLocked()
+                ? 100
+                : static_cast<int>(std::min<std::int64_t>(99, (end - firstNs) * 100 / needed));
         if (percent < postedPercent + kProgressStepPercent && percent != 100) {
             return;
         }
@@ -174,6 +224,7 @@ GstPadProbeReturn onQueueInput(GstPad* pad, GstPadProbeInfo* info, gpointer data
         }
         state.queuedEndNs = start + duration;
         if (state.blockProbe != 0) {
+            state.arrivedLocked();
             if (state.allowed && state.enoughLocked()) {
                 state.openLocked();
             } else {

@@ -148,9 +148,13 @@ playback::MediaDetails EnginePlayer::mediaDetails() const {
             details.lengthUs = *durationNs / 1000;
         }
     }
-    // The playlist's name for the station stands in until the stream names itself.
+    // The playlist's name for the station stands in until the stream names
+    // itself, and its address for a name that cannot be read.
     if (details.stationName.empty()) {
         details.stationName = recovery_.current().title;
+    }
+    if (details.stationName.empty() && session_ && session_->unnamedStation()) {
+        details.stationName = recovery_.current().uri;
     }
     return details;
 }

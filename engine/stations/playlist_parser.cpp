@@ -22,8 +22,9 @@ Playlist parsePlaylist(std::string_view body, std::string_view baseUri) {
     if (body.starts_with(kUtf8Bom)) {
         body.remove_prefix(kUtf8Bom.size());
     }
-    // Playlists written on Windows are in the writer's code page, named nowhere.
-    const std::string utf8 = decodeUnknownText(body);
+    // Playlists written on Windows are in the writer's code page, named
+    // nowhere, unless an XML one names it.
+    const std::string utf8 = declaredXmlText(body).value_or(decodeUnknownText(body));
     const std::string_view text = trim(utf8);
     if (startsWithNoCase(text, "[playlist]")) {
         return readNumberedKeys(text, baseUri, "file");

@@ -140,7 +140,37 @@ void walkXml(std::string_view xml, OnTag onTag, OnText onText) {
     }
 }
 
+std::optional<std::string> convertStrictly(std::string_view bytes, const char* charset) {
+    gsize read = 0;
+    gsize written = 0;
+    g_autofree gchar* utf8 = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
+                                       charset, &read, &written, nullptr);
+    if (utf8 == nullptr || read != bytes.size()) {
+        return std::nullopt;
+    }
+    return std::string(utf8, written);
+}
+
 }  // namespace
+
+std::optional<std::string> declaredXmlText(std::string_view body) {
+    // Windows writes its ASX files in UTF-16 as often as not.
+    if (body.starts_with("\xFF\xFE") || body.starts_with("\xFE\xFF")) {
+        return convertStrictly(body.substr(2), body[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE");
+    }
+    const std::string_view start = trim(body);
+    if (!start.starts_with("<?xml")) {
+        return std::nullopt;
+    }
+    const std::string_view declaration = start.substr(0, start.find("?>"));
+    const XmlTag tag = readTag(trim(declaration.substr(2)));
+    const auto encoding = tag.attributes.find("encoding");
+    if (encoding == tag.attributes.end() || encoding->second.empty()) {
+        return std::nullopt;
+    }
+    // A playlist that says UTF-8 and is not is read as one that says nothing.
+    return convertStrictly(body, encoding->second.c_str());
+}
 
 std::string rootElement(std::string_view xml) {
     std::string root;

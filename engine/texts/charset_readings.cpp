@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace velmora::engine::charsets {
@@ -198,7 +199,44 @@ Reading readAsCyrillic(std::string_view utf8) {
     return {true, static_cast<double>(frequent) / static_cast<double>(letters)};
 }
 
+bool isHangulSyllable(gunichar c) { return c >= 0xAC00 && c <= 0xD7A3; }
+
+// The syllables that make up most of Korean text (particles, endings, the
+// commonest stems): Chinese bytes read as EUC-KR seldom land on them.
+constexpr std::u32string_view kFrequentHangul =
+    U"이다는의에하고을가지기리서한를사로도어나자수정대아인들시일상전적해그보있것주제부국구게"
+    U"성과요만면라우소동장여무내경신원연화세비모학문생미마방발러관실행개회위물선유오중분식저말"
+    U"속되했공거조치안야까데니은년없터드음입간진금날명때르크스트파프더또두른래려며뭐바번본불빛"
+    U"산새색손순습심알앞약양언얼엄역열영예온외용운울월응임잘점좋죽줄집차참처천초최추친카커코키"
+    U"타태토통티편평포표피필할함합항향허현형호홍환활황후희히힘너네노누눈느늘님달당던돌된될둘듯"
+    U"등딸땅떠똑뜻랑량력련렇령록론료루류름린림립링맞매머먹먼멀메몇몸못밖반받밤밥배백버벌범법변"
+    U"별병복봄봉북뿐살삼석선설섬셨송숙술숨쉬슬승싶써씨악않았애억업었엔였옛옷와완왕왜욕웃워원웠"
+    U"육으읽잃잊작잔잡재쟁절젊져족존졸종준즈즐증직질짐짜째쪽찾채책척철첫청체쳐촌총축출춤충취층"
+    U"칙칠침큰클탄탈태택털테투특틀파판팔패퍼페펴폭푸품풍플학해험혀협혜혹혼확회효훈휴흐흘흥흰"
+    U"단디빠뱅빅";
+
+bool isFrequentHangul(gunichar c) {
+    return kFrequentHangul.find(static_cast<char32_t>(c)) != std::u32string_view::npos;
+}
+
 }  // namespace
+
+bool readsAsKorean(std::string_view utf8) {
+    // Below this share of everyday syllables, the text is taken for Chinese.
+    constexpr double kEverydayShare = 0.6;
+    std::size_t syllables = 0;
+    std::size_t everyday = 0;
+    for (const gunichar c : characters(utf8)) {
+        if (isHangulSyllable(c)) {
+            ++syllables;
+            everyday += isFrequentHangul(c) ? 1 : 0;
+        } else if (!isAscii(c) && !isCjkPunctuation(c)) {
+            return false;
+        }
+    }
+    return syllables > 0 &&
+           static_cast<double>(everyday) >= kEverydayShare * static_cast<double>(syllables);
+}
 
 const char* iconvName(Charset charset) {
     switch (charset) {

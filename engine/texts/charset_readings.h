@@ -21,6 +21,13 @@ const char* iconvName(Charset charset);
 // Whether uchardet's answer (upper case) names the charset or one it covers.
 bool isDetectorName(Charset charset, std::string_view name);
 
+// Whether text is Korean as stations write it: Hangul syllables, with ASCII
+// and CJK punctuation, most of them among the everyday ones. EUC-KR puts its
+// syllables where GB2312 keeps its everyday ideographs, so the Chinese
+// reading of Korean bytes looks fine too: only the syllables it would make
+// tell them apart.
+bool readsAsKorean(std::string_view utf8);
+
 // Whether the Windows-1252 (or Latin-1) reading of the bytes is Western text:
 // accented letters inside words of ASCII letters and common punctuation. What
 // Chinese, Japanese and Cyrillic bytes make of Latin-1 (runs of accented

@@ -141,6 +141,11 @@ std::string decodeBytes(std::string_view bytes) {
     if (charsets::readsAsWestern(western)) {
         return western;
     }
+    // Korean before Chinese: EUC-KR's syllables are GB2312's everyday ideographs.
+    if (std::optional<std::string> korean = convert(bytes, "CP949");
+        korean && charsets::readsAsKorean(*korean)) {
+        return *korean;
+    }
     const bool cyrillicRange = onlyCyrillicLetterBytes(bytes);
     std::optional<std::string> chinese = convert(bytes, iconvName(Charset::Gb18030));
     if (chinese && !cyrillicRange &&

@@ -12,7 +12,8 @@ namespace velmora::engine {
 // some are not ASCII: that is what GStreamer (and servers that re-encode)
 // make of bytes in another charset, so those characters are taken back to
 // their bytes. Bytes that are not UTF-8 are read as the first that fits of:
-// Western text (Windows-1252, else Latin-1), Chinese in GB18030, then
+// Western text (Windows-1252, else Latin-1), Korean in EUC-KR (or its
+// superset CP949), Chinese in GB18030, then
 // whichever of Big5, Shift-JIS (CP932), Windows-1251 and KOI8 reads most
 // naturally, uchardet's guess weighing in; Windows-1252 when none does.
 std::string decodeUnknownText(std::string_view bytes);

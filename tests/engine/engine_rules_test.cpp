@@ -71,20 +71,29 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"RemoteFileHost", "file://server/a.mp3", Refused}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ReconnectPolicyTest, DoublesFromOneSecondCapsAndGivesUpWhenTheTimeIsSpent) {
-    ReconnectPolicy policy(ReconnectLimits{});
-    std::vector<int> delays;
-    std::int64_t nowMs = 0;
-    while (auto delay = policy.nextDelayMs(nowMs)) {
-        delays.push_back(*delay);
-        nowMs += *delay;
+// A stream that was playing is tried every quarter second for three seconds
+// (a restarting source), then as one that never played: 1, 2, 4 ... 30 s.
+TEST(ReconnectPolicyTest, QuickWhileARestartIsLikelyThenDoublesCapsAndGivesUpWhenTheTimeIsSpent) {
+    const std::vector<int> backoff{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000, 30000};
+    std::vector<int> afterPlaying(12, 250);
+    afterPlaying.insert(afterPlaying.end(), backoff.begin(), backoff.end());
+    for (const bool wasPlaying : {false, true}) {
+        ReconnectPolicy policy(ReconnectLimits{});
+        if (wasPlaying) {
+            policy.playing(-1000);
+        }
+        std::vector<int> delays;
+        std::int64_t nowMs = 0;
+        while (auto delay = policy.nextDelayMs(nowMs)) {
+            delays.push_back(*delay);
+            nowMs += *delay;
+        }
+        EXPECT_EQ(delays, wasPlaying ? afterPlaying : backoff);
+        EXPECT_EQ(policy.attempt(), static_cast<int>(delays.size()));
+        policy.reset();
+        EXPECT_EQ(policy.nextDelayMs(nowMs), 1000);
+        EXPECT_EQ(policy.attempt(), 1);
     }
-    EXPECT_EQ(delays,
-              (std::vector<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000, 30000}));
-    EXPECT_EQ(policy.attempt(), 9);
-    policy.reset();
-    EXPECT_EQ(policy.nextDelayMs(nowMs), 1000);
-    EXPECT_EQ(policy.attempt(), 1);
 }
 
 // With nothing lost the network coming back changes nothing; a wait to
@@ -119,7 +128,7 @@ TEST(ReconnectPolicyTest, OnlySteadyPlayingStartsTheCountOver) {
         int secondDelayMs;
     };
     for (const Row& row : {Row{"half a second of sound", 500, 2000},
-                           Row{"just short of steady", 29999, 2000}, Row{"steady", 30000, 1000}}) {
+                           Row{"just short of steady", 29999, 2000}, Row{"steady", 30000, 250}}) {
         ReconnectPolicy policy(ReconnectLimits{});
         ASSERT_EQ(policy.nextDelayMs(0), 1000) << row.name;
         policy.playing(1000);

@@ -117,6 +117,23 @@ std::string StreamServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+std::vector<std::string> StreamServer::lines(const std::string& path) const {
+    const std::string command =
+        std::string(VELMORA_PYTHON) +
+        " -c 'import sys,urllib.request as u;"
+        "print(u.urlopen(sys.argv[1],timeout=5).read().decode(),end=\"\")' " +
+        url(path);
+    std::vector<std::string> lines;
+    if (FILE* output = popen(command.c_str(), "r")) {
+        char line[128];
+        while (std::fgets(line, sizeof line, output) != nullptr) {
+            lines.emplace_back(line, std::string(line).find('\n'));
+        }
+        pclose(output);
+    }
+    return lines;
+}
+
 std::string StreamServer::tlsUrl(const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
 }

@@ -35,8 +35,9 @@ class StreamServer {
     static int closedPort();                            // a port nothing listens on
     // The Range header of each request tagged log=key, in order; "-" for none.
     std::vector<std::string> requests(const std::string& key) const;
-    static std::string mediaFile(const std::string& prefix);  // a cached MP3 by name prefix
-    void kill();                                              // stops the server at once
+    static std::string mediaFile(const std::string& prefix);        // a cached MP3 by name prefix
+    void kill();                                                    // stops the server at once
+    std::vector<std::string> lines(const std::string& path) const;  // a plain answer's lines
 
   private:
     void start();

@@ -77,6 +77,7 @@ TEST_F(NetworkBackTest, WakingFromSleepCutsAReconnectsWaitShort) {
     bus.emplace(Services::LogindAndNetworkManager);
     EngineOptions slowRetries;
     slowRetries.reconnect.firstDelayMs = 10000;
+    slowRetries.reconnect.quickForMs = 0;
     // Dropped, and "not found" when joined again at once: a reconnect's wait.
     start(server.url("/live?drop_after=24000&session=retry&gone=1"), slowRetries);
     ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Reconnecting; }, kStartTimeout));

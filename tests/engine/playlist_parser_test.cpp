@@ -93,6 +93,26 @@ INSTANTIATE_TEST_SUITE_P(
                    {"http://b.example/s", "Main"},
                    {"http://radio.example/lists/more.asx", "List"}},
                   1},
+        // Central European text is never guessed: only the declaration names it.
+        ParseCase{"XspfDeclaringLatin2",
+                  "<?xml version='1.0' encoding='ISO-8859-2'?><playlist><trackList><track>"
+                  "<location>http://a.example/s</location><title>Radio \xA3\xF3"
+                  "d\xBC</title>"
+                  "</track></trackList></playlist>",
+                  Kind::Stations,
+                  {{"http://a.example/s", "Radio Łódź"}}},
+        ParseCase{
+            "AsxInUtf16",
+            std::string(
+                "\xFF\xFE\x3C\x00\x61\x00\x73\x00\x78\x00\x3E\x00\x3C\x00\x65\x00\x6E\x00\x74\x00"
+                "\x72\x00\x79\x00\x3E\x00\x3C\x00\x72\x00\x65\x00\x66\x00\x20\x00\x68\x00\x72\x00"
+                "\x65\x00\x66\x00\x3D\x00\x78\x00\x3E\x00\x3C\x00\x74\x00\x69\x00\x74\x00\x6C\x00"
+                "\x65\x00\x3E\x00\xC4\xC5\x15\xC8\x54\xD6\x3C\x00\x2F\x00\x74\x00\x69\x00\x74\x00"
+                "\x6C\x00\x65\x00\x3E\x00\x3C\x00\x2F\x00\x65\x00\x6E\x00\x74\x00\x72\x00\x79\x00"
+                "\x3E\x00\x3C\x00\x2F\x00\x61\x00\x73\x00\x78\x00\x3E\x00",
+                114),
+            Kind::Stations,
+            {{"http://radio.example/lists/x", "엄정화"}}},
         ParseCase{"AsxIni",
                   "[Reference]\r\nRef1=http://a.example/s?MSWMExt=.asf\r\nRef2=http://b.example/"
                   "s\r\n",

@@ -1,6 +1,7 @@
 """How the loopback stream server sends a body: the query that asks for it, the pacing, the burst
 and the faults (a stall, a drop) of one delivery, and the readers it sends from."""
 
+import random
 import time
 from dataclasses import dataclass
 from urllib.parse import parse_qs
@@ -46,6 +47,7 @@ class Delivery:
     drop_after: int = None
     stall_after: int = None
     media_clock: object = None  # a reader whose media_s paces the body instead of kbps
+    jitter_ms: int = 0  # each paced chunk up to this much late (the next one on time again)
 
 
 def pump(reader, out, delivery: Delivery, stopping, max_response_s: float, stall, drop):
@@ -56,6 +58,7 @@ def pump(reader, out, delivery: Delivery, stopping, max_response_s: float, stall
     paced_chunk = max(1, delivery.kbps * 1000 // 8 // PACE_CHUNKS_PER_S)
     burst_lead_s = None
     sent = 0
+    late = random.Random(0)  # the same jitter on every run
     while not stopping.is_set() and time.monotonic() < deadline:
         if delivery.stall_after is not None and sent >= delivery.stall_after:
             stall()
@@ -80,6 +83,7 @@ def pump(reader, out, delivery: Delivery, stopping, max_response_s: float, stall
         sent += len(chunk)
         if delivery.kbps and sent > delivery.burst_bytes:
             due = start + (sent - delivery.burst_bytes) * 8 / (delivery.kbps * 1000)
+            due += late.uniform(0, delivery.jitter_ms / 1000)
             wait_s = due - time.monotonic()
             if wait_s > 0 and stopping.wait(wait_s):
                 return

@@ -17,7 +17,8 @@ ROUTES_HELP = """\
                          naming itself), empty, dead (count=N entries, all 404), huge
                          (a 10 MiB PLS), garbage (random bytes), rotating (a PLS
                          whose entry is refused on the first fetch of session=K only);
-                         any extension may follow KIND
+                         any extension may follow KIND; xspf and asx take title=T and
+                         encoding=E (declared in the XML; utf-16: with a byte-order mark)
 """
 
 STATION_TITLE = "Loopback Radio"
@@ -71,7 +72,21 @@ def serve(handler, path: str, query, head: bool, closed_port) -> bool:
             body = _FIXTURES[kind].replace("{base}", base).replace("{dead}", dead)
         else:
             return False
-        handler._body(200, mime, body.encode("latin-1" if kind == "garbage" else "utf-8"), head)
+        encoding = query.text("encoding") if kind in ("xspf", "asx") else None
+        body = body.replace(STATION_TITLE, query.text("title", STATION_TITLE))
+        if encoding is None:
+            data = body.encode("latin-1" if kind == "garbage" else "utf-8")
+        elif encoding.lower().replace("-", "") == "utf16":
+            data = b"\xff\xfe" + body.encode("utf-16-le")
+        else:
+            declaration = f'<?xml version="1.0" encoding="{encoding}"?>\n'
+            body = declaration + body.split("?>\n", 1)[-1] if kind == "xspf" else declaration + body
+            try:
+                data = body.encode(encoding, errors="replace")
+            except LookupError:
+                handler._plain(400, f"unknown encoding {encoding}\n", head)
+                return True
+        handler._body(200, mime, data, head)
         return True
     return False
 

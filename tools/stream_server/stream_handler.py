@@ -3,6 +3,7 @@
 import math
 import socket
 import ssl
+import time
 from http.server import BaseHTTPRequestHandler
 from urllib.parse import quote, urlsplit
 
@@ -32,6 +33,8 @@ routes (GET; HEAD too for files):
   /no-answer             reads the request, never answers; closes after the stall limit
                          (delay_ms=N is the milder kind: it answers in the end)
   /requests?log=K        what requests tagged log=K asked for (see log=K)
+  /mount?session=K       when session K's mount is back after gone_ms, as CLOCK_MONOTONIC ns
+                         ("back_ns N"), empty before its drop
   /status/CODE           an error answer, CODE 400..599 (e.g. /status/404, /status/500)
   /redirect?hops=N&to=P  a chain of N redirects (code=301|302|303|307|308) ending at path P
   /redirect-loop         redirects that never end: /redirect-loop <-> /redirect-loop?back=1
@@ -43,6 +46,8 @@ query parameters (files, /live and /live.ogg):
   kbps=N        pace the body at N kbit/s (/live: default its source's bitrate; /live.ogg:
                 default its pages' times), also slower than the bitrate (a trickle)
   burst=B       first B bytes at full speed, then paced (as Icecast does)
+  jitter_ms=N   each paced chunk sent up to N ms late, the next one due on time again (a
+                network between the station and the listener)
   delay_ms=N    wait N ms before the first byte of the answer (any route)
   drop_after=N  close the connection after N bytes of body
   session=K     with drop_after or stall_after: only the first `drops` connections of key
@@ -56,6 +61,8 @@ query parameters (files, /live and /live.ogg):
                 lists them, one a line
   gone=N        with session=K: the N connections after the faulty ones answer 404, as
                 Icecast does while a mount has no source, then it streams again
+  gone_ms=N     with session=K and drop_after: the mount answers 404 for N ms from the drop,
+                then streams again; /mount?session=K tells when it is back
 files only:
   repeat=N      the file N times over as one body (a long file, e.g. for full speed)
 /live only:
@@ -64,9 +71,10 @@ files only:
   title=T       StreamTitle; repeat the parameter to rotate titles every title_every=N
                 metadata blocks (default 4)
   charset=C     encoding of the titles and of name: utf-8 (default), latin1, cp1252, gbk,
-                gb18030, big5, shift_jis, cp1251, koi8-r (latin1 default title: a Latin-1
+                gb18030, big5, shift_jis, cp1251, koi8-r, euc-kr (latin1 default title: a Latin-1
                 sample)
   name=N        icy-name, the station's name (default "Velmora test radio")
+  br=0          no icy-br header: a station that announces no bitrate
   meta_repeat=1 send the title in every block, not only when it changes
 """
 
@@ -76,7 +84,7 @@ DEFAULT_LATIN1_TITLE = "Café Müller - Größe à l'été"
 # Charsets stations send titles in, by their name without dashes or underscores.
 TITLE_CHARSETS = {"utf8": "utf-8", "latin1": "latin-1", "cp1252": "cp1252", "gbk": "gbk",
                   "gb18030": "gb18030", "big5": "big5", "shiftjis": "shift_jis",
-                  "cp1251": "cp1251", "koi8r": "koi8-r"}
+                  "cp1251": "cp1251", "koi8r": "koi8-r", "euckr": "euc-kr"}
 REQUEST_READ_TIMEOUT_S = 30
 
 
@@ -96,6 +104,8 @@ class StreamHandler(BaseHTTPRequestHandler):
     server_version = "VelmoraTestServer/1"
     # A client that connects and never sends its request must not hold a thread for ever.
     timeout = REQUEST_READ_TIMEOUT_S
+    # (session, ms): this connection's drop takes the session's mount away for that long.
+    _gone_after_drop = None
 
     def setup(self):
         if isinstance(self.request, ssl.SSLSocket):
@@ -181,6 +191,9 @@ class StreamHandler(BaseHTTPRequestHandler):
             self._redirect(302, f"http://{LOOPBACK}:{find_closed_port()}/tone.mp3", head)
         elif path == "/requests":
             self._plain(200, "".join(f"{line}\n" for line in self.server.requests.lines(log)), head)
+        elif path == "/mount":
+            back_ns = self.server.sessions.back_ns(query.text("session", ""))
+            self._plain(200, "" if back_ns is None else f"back_ns {back_ns}\n", head)
         elif path == "/":
             self._plain(200, ROUTES_HELP + ogg_chain.ROUTES_HELP + playlists.ROUTES_HELP
                         + hls.ROUTES_HELP, head)
@@ -232,6 +245,7 @@ class StreamHandler(BaseHTTPRequestHandler):
     def _delivery(self, query: Query, default_kbps: int) -> Delivery:
         delivery = Delivery(kbps=query.number("kbps", default_kbps, high=100_000),
                             burst_bytes=query.number("burst", 0),
+                            jitter_ms=query.number("jitter_ms", 0, high=1000),
                             drop_after=query.number("drop_after", None),
                             stall_after=query.number("stall_after", None))
         session = query.text("session")
@@ -242,6 +256,12 @@ class StreamHandler(BaseHTTPRequestHandler):
             if visit > drops:
                 delivery.drop_after = delivery.stall_after = None
             if drops < visit <= drops + query.number("gone", 0):
+                raise MountGone()
+            gone_ms = query.number("gone_ms", 0, high=self.server.limits.max_delay_ms)
+            if visit <= drops and gone_ms:
+                self._gone_after_drop = (session, gone_ms)
+            back_ns = self.server.sessions.back_ns(session)
+            if visit > drops and back_ns is not None and time.monotonic_ns() < back_ns:
                 raise MountGone()
         return delivery
 
@@ -300,7 +320,8 @@ class StreamHandler(BaseHTTPRequestHandler):
         # http.server writes headers in Latin-1: this way the name's bytes go out as they are.
         name = query.text("name", "Velmora test radio")
         self.send_header("icy-name", name.encode(charset, errors="replace").decode("latin-1"))
-        self.send_header("icy-br", str(bitrate_kbps))
+        if query.text("br") != "0":
+            self.send_header("icy-br", str(bitrate_kbps))
         self.send_header("icy-pub", "0")
         if wants_metadata:
             self.send_header("icy-metaint", str(metaint))
@@ -355,6 +376,8 @@ class StreamHandler(BaseHTTPRequestHandler):
 
     def _drop(self):
         self.wfile.flush()
+        if self._gone_after_drop is not None:
+            self.server.sessions.gone_for(*self._gone_after_drop)
         try:
             self.connection.shutdown(socket.SHUT_RDWR)
         except OSError:

@@ -18,6 +18,7 @@ import ssl
 import sys
 import tempfile
 import threading
+import time
 from collections import OrderedDict
 from dataclasses import dataclass
 from http.server import ThreadingHTTPServer
@@ -39,12 +40,27 @@ class Limits:
 
 
 class SessionBook:
-    """Counts connections per session key, so a fault can hit only the first few of them."""
+    """Counts connections per session key, so a fault can hit only the first few of them, and
+    keeps when a key's mount is back after its source went away (CLOCK_MONOTONIC, in ns)."""
 
     def __init__(self, capacity: int):
         self._capacity = capacity
         self._counts = OrderedDict()
+        self._back_ns = OrderedDict()
         self._lock = threading.Lock()
+
+    def gone_for(self, key: str, gone_ms: int) -> None:
+        """The key's mount answers "not found" from now on for gone_ms."""
+        with self._lock:
+            self._back_ns.pop(key, None)
+            self._back_ns[key] = time.monotonic_ns() + gone_ms * 1_000_000
+            while len(self._back_ns) > self._capacity:
+                self._back_ns.popitem(last=False)
+
+    def back_ns(self, key: str):
+        """When the key's mount is (or was) back; None when its source never went away."""
+        with self._lock:
+            return self._back_ns.get(key)
 
     def visit(self, key: str) -> int:
         """Records one more connection for key; returns how many it has had, this one included."""
