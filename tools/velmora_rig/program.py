@@ -2,6 +2,8 @@
 
 import subprocess
 
+from gi.repository import GLib
+
 from . import accessibility as a11y
 from .waiting import wait_until
 
@@ -66,11 +68,14 @@ class Program:
         """Open message boxes: [(caption, text)]."""
         found = []
         for w in a11y.top_windows(self.app):
-            if w.get_role_name() == "alert" and a11y.is_showing(w):
-                # QMessageBox keeps an empty label for the icon it does not show.
-                labels = [label.get_name() for label in a11y.find_all(w, "label")
-                          if label.get_name()]
-                found.append((w.get_name(), labels))
+            try:
+                if w.get_role_name() == "alert" and a11y.is_showing(w):
+                    # QMessageBox keeps an empty label for the icon it does not show.
+                    labels = [label.get_name() for label in a11y.find_all(w, "label")
+                              if label.get_name()]
+                    found.append((w.get_name(), labels))
+            except GLib.Error:
+                pass  # a box deleted as it closes leaves the tree while it is read
         return found
 
     def close_alert(self):
