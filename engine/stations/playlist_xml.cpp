@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/stations/playlist_entries.h"
+#include "engine/texts/unknown_text.h"
 
 namespace velmora::engine::playlists {
 namespace {
@@ -138,17 +139,6 @@ void walkXml(std::string_view xml, OnTag onTag, OnText onText) {
             i += end + 1;
         }
     }
-}
-
-std::optional<std::string> convertStrictly(std::string_view bytes, const char* charset) {
-    gsize read = 0;
-    gsize written = 0;
-    g_autofree gchar* utf8 = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
-                                       charset, &read, &written, nullptr);
-    if (utf8 == nullptr || read != bytes.size()) {
-        return std::nullopt;
-    }
-    return std::string(utf8, written);
 }
 
 }  // namespace

@@ -76,18 +76,6 @@ std::string fromLatin1(std::string_view bytes) {
     return out;
 }
 
-// Strict: a byte sequence the charset does not define fails the whole text.
-std::optional<std::string> convert(std::string_view bytes, const char* charset) {
-    gsize read = 0;
-    gsize written = 0;
-    g_autofree gchar* utf8 = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
-                                       charset, &read, &written, nullptr);
-    if (utf8 == nullptr || read != bytes.size()) {
-        return std::nullopt;
-    }
-    return std::string(utf8, written);
-}
-
 struct UchardetDelete {
     void operator()(uchardet_t detector) const { uchardet_delete(detector); }
 };
@@ -137,17 +125,17 @@ bool onlyCyrillicLetterBytes(std::string_view bytes) {
 }
 
 std::string decodeBytes(std::string_view bytes) {
-    const std::string western = convert(bytes, "WINDOWS-1252").value_or(fromLatin1(bytes));
+    const std::string western = convertStrictly(bytes, "WINDOWS-1252").value_or(fromLatin1(bytes));
     if (charsets::readsAsWestern(western)) {
         return western;
     }
     // Korean before Chinese: EUC-KR's syllables are GB2312's everyday ideographs.
-    if (std::optional<std::string> korean = convert(bytes, "CP949");
+    if (std::optional<std::string> korean = convertStrictly(bytes, "CP949");
         korean && charsets::readsAsKorean(*korean)) {
         return *korean;
     }
     const bool cyrillicRange = onlyCyrillicLetterBytes(bytes);
-    std::optional<std::string> chinese = convert(bytes, iconvName(Charset::Gb18030));
+    std::optional<std::string> chinese = convertStrictly(bytes, iconvName(Charset::Gb18030));
     if (chinese && !cyrillicRange &&
         charsets::readAs(*chinese, Charset::Gb18030).commonShare > kPlainChineseShare) {
         return *chinese;
@@ -157,8 +145,9 @@ std::string decodeBytes(std::string_view bytes) {
     double bestScore = 0;
     for (const Candidate& candidate : kCandidates) {
         const Charset charset = candidate.charset;
-        std::optional<std::string> text =
-            charset == Charset::Gb18030 ? std::move(chinese) : convert(bytes, iconvName(charset));
+        std::optional<std::string> text = charset == Charset::Gb18030
+                                              ? std::move(chinese)
+                                              : convertStrictly(bytes, iconvName(charset));
         if (!text) {
             continue;
         }
@@ -177,6 +166,17 @@ std::string decodeBytes(std::string_view bytes) {
 }
 
 }  // namespace
+
+std::optional<std::string> convertStrictly(std::string_view bytes, const char* charset) {
+    gsize read = 0;
+    gsize written = 0;
+    g_autofree gchar* utf8 = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
+                                       charset, &read, &written, nullptr);
+    if (utf8 == nullptr || read != bytes.size()) {
+        return std::nullopt;
+    }
+    return std::string(utf8, written);
+}
 
 std::string decodeUnknownText(std::string_view bytes) {
     if (!isUtf8(bytes)) {

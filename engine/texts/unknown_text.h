@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,5 +18,9 @@ namespace velmora::engine {
 // whichever of Big5, Shift-JIS (CP932), Windows-1251 and KOI8 reads most
 // naturally, uchardet's guess weighing in; Windows-1252 when none does.
 std::string decodeUnknownText(std::string_view bytes);
+
+// Text in a named charset (an iconv name), as UTF-8; nothing when a byte
+// sequence the charset does not define is met anywhere in it.
+std::optional<std::string> convertStrictly(std::string_view bytes, const char* charset);
 
 }  // namespace velmora::engine
