@@ -48,7 +48,8 @@ TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
         gst_bin_add(GST_BIN(pipeline.get()), refuser);
         GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
         {
-            StateWorker worker;
+            ThreadKeeper threads;
+            StateWorker worker(threads);
             worker.request(pipeline.get(), GST_STATE_PLAYING);
             MessagePtr first(
                 gst_bus_timed_pop_filtered(bus.get(), 5 * GST_SECOND, GST_MESSAGE_ERROR));
@@ -112,7 +113,8 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
         GstPtr<GstElement> waiting = emptyPipeline();
         GstPtr<GstElement> other = emptyPipeline();
         std::atomic<bool> busy{true};
-        StateWorker worker;
+        ThreadKeeper threads;
+        StateWorker worker(threads);
         worker.request(waiting.get(), GST_STATE_PLAYING);
         ASSERT_TRUE(eventually([&] { return GST_STATE(waiting.get()) == GST_STATE_PLAYING; }));
         worker.retire(waiting.get(), [&] { return busy.load(); });
@@ -131,8 +133,9 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
         g_object_set_data(G_OBJECT(element), "hold", &hold);
         gst_bin_add(GST_BIN(stuck.get()), element);
         GstPtr<GstElement> other = emptyPipeline();
+        ThreadKeeper threads;
         {
-            StateWorker worker({}, std::chrono::milliseconds(50));
+            StateWorker worker(threads, {}, std::chrono::milliseconds(50));
             worker.request(stuck.get(), GST_STATE_PLAYING);
             ASSERT_TRUE(eventually([&] { return GST_STATE(stuck.get()) == GST_STATE_PLAYING; }));
             worker.retire(stuck.get());
@@ -144,8 +147,11 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
             EXPECT_EQ(worker.abandoned(), 1);
             worker.retire(other.get());
         }
-        hold.released = true;  // the given-up thread ends on its own
-        EXPECT_TRUE(eventually([&] { return GST_STATE(stuck.get()) == GST_STATE_NULL; }));
+        // The given-up thread outlives its worker, kept, and is joined once it returns.
+        EXPECT_EQ(threads.joinAll(std::chrono::milliseconds(0)), 1U);
+        hold.released = true;
+        EXPECT_EQ(threads.joinAll(std::chrono::seconds(10)), 0U);
+        EXPECT_EQ(GST_STATE(stuck.get()), GST_STATE_NULL);
     }
 }
 
