@@ -65,12 +65,14 @@ void StateWorker::Shared::run(int serving) {
     std::unique_lock lock(mutex);
     while (generation == serving) {
         if (jobs.empty() && spareWork && !stopping) {
-            std::function<bool()> work = spareWork;
+            // Taken out while it runs, and put back with what it did: the work
+            // keeps its own place, which a copy would not.
+            std::function<bool()> work = std::exchange(spareWork, nullptr);
             lock.unlock();
             const bool more = work();
             lock.lock();
-            if (!more && generation == serving) {
-                spareWork = nullptr;
+            if (more && generation == serving) {
+                spareWork = std::move(work);
             }
             continue;
         }

@@ -109,6 +109,18 @@ GType stuckElementType() {
 TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
     gst_init(nullptr, nullptr);
     {
+        // Spare work runs its steps once each, then the worker sleeps.
+        std::atomic<int> steps{0};
+        ThreadKeeper threads;
+        StateWorker worker(threads, [&steps, left = 3]() mutable {
+            ++steps;
+            return --left > 0;
+        });
+        ASSERT_TRUE(eventually([&] { return steps == 3; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(steps, 3);
+    }
+    {
         // Taken down only once it is no longer busy; the others go ahead meanwhile.
         GstPtr<GstElement> waiting = emptyPipeline();
         GstPtr<GstElement> other = emptyPipeline();
