@@ -345,6 +345,9 @@ void MediaSession::onWarning(GstMessage* message) {
 
 void MediaSession::onElementMessage(GstMessage* message) {
     if (gst_message_has_name(message, SourceProgress::kHeldMessage)) {
+        if (prerolled_) {
+            return;  // posted before the preroll that released it
+        }
         prerollWait_.arm(static_cast<int>(SourceProgress::kPrerollWait.count()), [this] {
             GST_CAT_DEBUG(debugCategory(), "no preroll on what the source held: it goes on");
             pipeline_->prerolled();
