@@ -163,10 +163,6 @@ FAULTS = [
     Fault("no reopen after the sound server returns", "engine/pipeline/system_output.cpp",
           "if (!closing_ && !gaveUp_ && reopenTimer_ == nullptr) {", "if (false) {", ("e2e",),
           ("e2e_sound_server",)),
-    Fault("a retired pipeline muted on the sound server", "engine/pipeline/pipeline.cpp",
-          'g_object_set(loudness_.get(), "mute", TRUE, nullptr);',
-          'g_object_set(playbin_.get(), "mute", TRUE, nullptr);', ("engine",),
-          ("PlayerPipelineTest.TheVolume",)),
 ]
 
 
