@@ -67,8 +67,8 @@ void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     const auto& progress = *static_cast<std::shared_ptr<SourceProgress>*>(data);
     if (isFromFactory(GST_OBJECT_CAST(element), "queue2")) {
         g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
-                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, "use-buffering",
-                     FALSE, nullptr);
+                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, "use-buffering", FALSE,
+                     nullptr);
         progress->typed = true;
     } else {
         watchAdaptiveDemuxer(element, progress);
