@@ -70,9 +70,7 @@ void MediaSession::setWanted(bool play) {
     applyPipelineState();
 }
 
-void MediaSession::setVolume(double volume) {
-    g_object_set(pipeline_->playbin(), "volume", volume, nullptr);
-}
+void MediaSession::setVolume(double volume) { pipeline_->setVolume(volume); }
 
 void MediaSession::restart() {
     gst_element_seek_simple(pipeline_->playbin(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
