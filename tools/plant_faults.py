@@ -160,7 +160,7 @@ FAULTS = [
           "if (false && !velmora::ui::installToolkitTranslation(application)) {", APP),
     Fault("main window without the program icon", "ui/main_window_design.cpp",
           ".icon = WindowIcon::Application}", ".icon = WindowIcon::None}", UI),
-    Fault("no reopen after the sound server returns", "engine/pipeline/system_output.cpp",
+    Fault("no reopen after the sound server returns", "engine/pipeline/server_link.cpp",
           "if (!closing_ && !gaveUp_ && reopenTimer_ == nullptr) {", "if (false) {", ("e2e",),
           ("e2e_sound_server",)),
 ]
