@@ -1,3 +1,5 @@
+#include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -20,16 +22,16 @@
 
 namespace {
 
-std::unique_ptr<velmora::playback::Player> createPlayer(
-    const velmora::playback::PlayerSettings& settings) {
-    return velmora::engine::createMediaPlayer(settings);
-}
+// How long the program's end waits for pipelines still winding down (a
+// server that has not answered yet, a sound server that does not).
+constexpr std::chrono::seconds kThreadsEndBound{1};
 
 }  // namespace
 
 // The program takes no arguments of its own: QApplication consumes the
 // toolkit's (-platform, -display, ...) and the rest are ignored.
 int main(int argc, char* argv[]) {
+    velmora::engine::ThreadKeeper threads;  // outlives every player
     QApplication application(argc, argv);
     QApplication::setApplicationName(
         QString::fromUtf8(velmora::kApplicationTitle.data(), velmora::kApplicationTitle.size()));
@@ -45,6 +47,9 @@ int main(int argc, char* argv[]) {
     velmora::ui::AboutWindow about;
     QPointer<velmora::ui::MainWindow> mainWindow;
     try {
+        const auto createPlayer = [&threads](const velmora::playback::PlayerSettings& settings) {
+            return velmora::engine::createMediaPlayer(settings, threads);
+        };
         mainWindow = velmora::ui::openMainWindow(createPlayer, about);
     } catch (const std::exception& error) {
         // The notice is the program's only window: it ends when the user closes it.
@@ -68,5 +73,10 @@ int main(int argc, char* argv[]) {
     velmora::linkToDesktop(*mainWindow);
     const int exitCode = QApplication::exec();
     delete mainWindow.data();
+    if (threads.joinAll(kThreadsEndBound) > 0) {
+        // Nothing is lost: whatever it still holds was already let go.
+        qWarning("A pipeline did not wind down in time; the program ends without it.");
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }

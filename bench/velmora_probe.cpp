@@ -163,11 +163,12 @@ int main(int argc, char* argv[]) {
         return usage();
     }
 
+    velmora::engine::ThreadKeeper threads;
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     int exitCode = kExitFailed;
     try {
         auto player = velmora::engine::createMediaPlayer(velmora::playback::PlayerSettings{},
-                                                         std::move(options));
+                                                         threads, std::move(options));
         ProbeListener listener(*player, loop);
         player->setListener(&listener);
         player->setURL(url);
@@ -200,5 +201,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "velmora-probe: %s\n", error.what());
     }
     g_main_loop_unref(loop);
+    if (threads.joinAll(std::chrono::seconds(1)) > 0) {
+        std::fputs("velmora-probe: a pipeline did not wind down; ending without it\n", stderr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }

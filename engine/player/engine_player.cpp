@@ -20,12 +20,13 @@ std::string hostOf(const std::string& uri) { return readMediaAddress(uri).host; 
 
 }  // namespace
 
-EnginePlayer::EnginePlayer(const playback::PlayerSettings& settings, EngineOptions options)
+EnginePlayer::EnginePlayer(const playback::PlayerSettings& settings, ThreadKeeper& threads,
+                           EngineOptions options)
     : settings_(settings),
       options_(std::move(options)),
       context_(options_.context),
       events_(context_),
-      stateWorker_(pluginPreloader()),
+      stateWorker_(threads, pluginPreloader()),
       // The whole failover gets the time one dead stream takes to be given up.
       recovery_(context_, options_.reconnect, options_.stallTimeoutMs,
                 [this](const Step& step) { act(step); }),

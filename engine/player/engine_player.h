@@ -29,7 +29,8 @@ class EnginePlayer final : public playback::Player,
                            private playback::PlayerControls,
                            private SessionObserver {
   public:
-    EnginePlayer(const playback::PlayerSettings& settings, EngineOptions options);
+    EnginePlayer(const playback::PlayerSettings& settings, ThreadKeeper& threads,
+                 EngineOptions options);
     ~EnginePlayer() override;
 
     void setURL(std::string_view url) override;

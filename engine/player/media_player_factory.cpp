@@ -8,19 +8,20 @@
 
 namespace velmora::engine {
 
-std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettings& settings) {
-    return createMediaPlayer(settings, EngineOptions{});
+std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettings& settings,
+                                                    ThreadKeeper& threads) {
+    return createMediaPlayer(settings, threads, EngineOptions{});
 }
 
 std::unique_ptr<playback::Player> createMediaPlayer(const playback::PlayerSettings& settings,
-                                                    EngineOptions options) {
+                                                    ThreadKeeper& threads, EngineOptions options) {
     GError* rawError = nullptr;
     if (!gst_init_check(nullptr, nullptr, &rawError)) {
         ErrorPtr error(rawError);
         throw playback::PlayerError(std::string("无法初始化 GStreamer：") +
                                     (error ? error->message : ""));
     }
-    return std::make_unique<EnginePlayer>(settings, std::move(options));
+    return std::make_unique<EnginePlayer>(settings, threads, std::move(options));
 }
 
 }  // namespace velmora::engine

@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include "engine/runtime/debug_category.h"
@@ -57,7 +56,7 @@ struct StateWorker::Shared {
     bool busy = false;   // that thread is in a state change
     Clock::time_point busySince;
     int abandoned = 0;
-    std::thread thread;  // the one that serves the queue
+    ThreadKeeper::Id thread = 0;  // the one that serves the queue
 
     void run(int serving);
 };
@@ -66,12 +65,14 @@ void StateWorker::Shared::run(int serving) {
     std::unique_lock lock(mutex);
     while (generation == serving) {
         if (jobs.empty() && spareWork && !stopping) {
-            std::function<bool()> work = spareWork;
+            // Taken out while it runs, and put back with what it did: the work
+            // keeps its own place, which a copy would not.
+            std::function<bool()> work = std::exchange(spareWork, nullptr);
             lock.unlock();
             const bool more = work();
             lock.lock();
-            if (!more && generation == serving) {
-                spareWork = nullptr;
+            if (more && generation == serving) {
+                spareWork = std::move(work);
             }
             continue;
         }
@@ -113,12 +114,13 @@ void StateWorker::Shared::run(int serving) {
     }
 }
 
-StateWorker::StateWorker(std::function<bool()> spareWork, std::chrono::milliseconds stuckBound)
-    : shared_(std::make_shared<Shared>()) {
+StateWorker::StateWorker(ThreadKeeper& threads, std::function<bool()> spareWork,
+                         std::chrono::milliseconds stuckBound)
+    : threads_(threads), shared_(std::make_shared<Shared>()) {
     shared_->spareWork = std::move(spareWork);
     shared_->stuckBound = stuckBound;
     // The thread holds the queue alive for as long as it runs, given up or not.
-    shared_->thread = std::thread([keep = shared_] { keep->run(0); });
+    shared_->thread = threads_.start([keep = shared_] { keep->run(0); });
 }
 
 StateWorker::~StateWorker() {
@@ -133,16 +135,15 @@ StateWorker::~StateWorker() {
                                               [&](const Job& job) { return job.ready(now); });
     };
     shared_->drained.wait_for(lock, kShutdownBound, onlyWaiting);
+    const ThreadKeeper::Id thread = shared_->thread;
     if (shared_->jobs.empty() && !shared_->busy) {
-        std::thread thread = std::move(shared_->thread);
         lock.unlock();
-        thread.join();
+        threads_.join(thread, kShutdownBound);  // it has nothing left to do
         return;
     }
     // The thread winds the rest down on its own, holding what it needs, and
-    // ends when it is done.
+    // the keeper joins it when it is done.
     const int left = static_cast<int>(shared_->jobs.size()) + (shared_->busy ? 1 : 0);
-    shared_->thread.detach();
     if (onlyWaiting()) {
         GST_CAT_DEBUG(debugCategory(), "%d retirements left waiting on their own", left);
         return;
@@ -162,9 +163,9 @@ void StateWorker::replaceStuckThread() {
     ++shared.abandoned;
     ++shared.generation;
     shared.busy = false;
-    shared.thread.detach();
+    // The keeper joins the given-up thread if its change ever returns.
     shared.thread =
-        std::thread([keep = shared_, serving = shared.generation] { keep->run(serving); });
+        threads_.start([keep = shared_, serving = shared.generation] { keep->run(serving); });
     GST_CAT_WARNING(debugCategory(),
                     "a pipeline did not reach its state within %lld ms: abandoned (%d so far)",
                     static_cast<long long>(shared.stuckBound.count()), shared.abandoned);

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "engine/runtime/thread_keeper.h"
+
 namespace velmora::engine {
 
 // Changes the state of a player's pipelines on a thread of its own, so that
@@ -16,23 +18,25 @@ namespace velmora::engine {
 // A pipeline that does not reach a state within kStuckBound holds up no
 // other: its thread is given up to it (it ends if the change ever returns,
 // touching nothing of the worker's), a fresh thread takes the queue over, and
-// the log counts the pipelines so abandoned. No caller waits for a state
-// change; the destructor waits at most kShutdownBound.
+// the log counts the pipelines so abandoned. Every thread is started through
+// the keeper, which joins the given-up ones once they return. No caller waits
+// for a state change; the destructor waits at most kShutdownBound.
 class StateWorker {
   public:
     static constexpr std::chrono::milliseconds kStuckBound{3000};
     // How long the destructor waits for the pipelines still queued to wind
-    // down; what is left then, its thread winds down on its own.
+    // down; what is left then, its thread winds down on its own, kept by the
+    // keeper.
     static constexpr std::chrono::milliseconds kShutdownBound{1000};
     // How long a retirement waits for what it is told to wait for.
     static constexpr std::chrono::milliseconds kRetireWaitBound{16000};
 
     // spareWork is called on the worker's thread whenever no request waits,
     // until it returns false: small steps of work that no request may wait for.
-    explicit StateWorker(std::function<bool()> spareWork = {},
+    explicit StateWorker(ThreadKeeper& threads, std::function<bool()> spareWork = {},
                          std::chrono::milliseconds stuckBound = kStuckBound);
     // Retires what is still queued, then joins the thread; after
-    // kShutdownBound, leaves it to finish on its own, and says so in the log.
+    // kShutdownBound, leaves it to the keeper, and says so in the log.
     ~StateWorker();
     StateWorker(const StateWorker&) = delete;
     StateWorker& operator=(const StateWorker&) = delete;
@@ -56,6 +60,7 @@ class StateWorker {
   private:
     void replaceStuckThread();
 
+    ThreadKeeper& threads_;
     std::shared_ptr<Shared> shared_;
 };
 

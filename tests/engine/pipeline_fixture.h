@@ -72,7 +72,8 @@ class PlayerPipelineTest : public ::testing::Test {
             static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
         EngineOptions options;
         options.audioOutput = nullOutput();
-        auto player = createMediaPlayer({}, std::move(options));
+        ThreadKeeper threads;
+        auto player = createMediaPlayer({}, threads, std::move(options));
         player->setURL(StreamServer::mediaFile("tone-440hz-128k"));
         ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
     }
@@ -86,7 +87,7 @@ class PlayerPipelineTest : public ::testing::Test {
             ++openings;
             return make();
         };
-        player = createMediaPlayer(settings, std::move(options));
+        player = createMediaPlayer(settings, threads, std::move(options));
         listener = std::make_unique<RecordingListener>(*player);
         player->setListener(listener.get());
     }
@@ -170,6 +171,7 @@ class PlayerPipelineTest : public ::testing::Test {
 
     StreamServer server;
     SoundCapture sound;
+    ThreadKeeper threads;  // outlives the players
     std::unique_ptr<playback::Player> player;
     std::unique_ptr<RecordingListener> listener;
     int openings = 0;  // of the audio output: one per connection that played

@@ -157,7 +157,7 @@ TEST_F(PlayerPipelineTest, NoSoundServerIsAMediaError) {
     setenv("PULSE_SERVER", "unix:/nonexistent/velmora-test", 1);
     EngineOptions systemOutput;
     systemOutput.stallTimeoutMs = kStallTimeoutMs;
-    player = createMediaPlayer({}, std::move(systemOutput));
+    player = createMediaPlayer({}, threads, std::move(systemOutput));
     listener = std::make_unique<RecordingListener>(*player);
     player->setListener(listener.get());
     setUrl(server.url("/tone.mp3"));

@@ -48,7 +48,8 @@ TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
         gst_bin_add(GST_BIN(pipeline.get()), refuser);
         GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
         {
-            StateWorker worker;
+            ThreadKeeper threads;
+            StateWorker worker(threads);
             worker.request(pipeline.get(), GST_STATE_PLAYING);
             MessagePtr first(
                 gst_bus_timed_pop_filtered(bus.get(), 5 * GST_SECOND, GST_MESSAGE_ERROR));
@@ -108,11 +109,24 @@ GType stuckElementType() {
 TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
     gst_init(nullptr, nullptr);
     {
+        // Spare work runs its steps once each, then the worker sleeps.
+        std::atomic<int> steps{0};
+        ThreadKeeper threads;
+        StateWorker worker(threads, [&steps, left = 3]() mutable {
+            ++steps;
+            return --left > 0;
+        });
+        ASSERT_TRUE(eventually([&] { return steps == 3; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(steps, 3);
+    }
+    {
         // Taken down only once it is no longer busy; the others go ahead meanwhile.
         GstPtr<GstElement> waiting = emptyPipeline();
         GstPtr<GstElement> other = emptyPipeline();
         std::atomic<bool> busy{true};
-        StateWorker worker;
+        ThreadKeeper threads;
+        StateWorker worker(threads);
         worker.request(waiting.get(), GST_STATE_PLAYING);
         ASSERT_TRUE(eventually([&] { return GST_STATE(waiting.get()) == GST_STATE_PLAYING; }));
         worker.retire(waiting.get(), [&] { return busy.load(); });
@@ -131,8 +145,9 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
         g_object_set_data(G_OBJECT(element), "hold", &hold);
         gst_bin_add(GST_BIN(stuck.get()), element);
         GstPtr<GstElement> other = emptyPipeline();
+        ThreadKeeper threads;
         {
-            StateWorker worker({}, std::chrono::milliseconds(50));
+            StateWorker worker(threads, {}, std::chrono::milliseconds(50));
             worker.request(stuck.get(), GST_STATE_PLAYING);
             ASSERT_TRUE(eventually([&] { return GST_STATE(stuck.get()) == GST_STATE_PLAYING; }));
             worker.retire(stuck.get());
@@ -144,8 +159,11 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
             EXPECT_EQ(worker.abandoned(), 1);
             worker.retire(other.get());
         }
-        hold.released = true;  // the given-up thread ends on its own
-        EXPECT_TRUE(eventually([&] { return GST_STATE(stuck.get()) == GST_STATE_NULL; }));
+        // The given-up thread outlives its worker, kept, and is joined once it returns.
+        EXPECT_EQ(threads.joinAll(std::chrono::milliseconds(0)), 1U);
+        hold.released = true;
+        EXPECT_EQ(threads.joinAll(std::chrono::seconds(10)), 0U);
+        EXPECT_EQ(GST_STATE(stuck.get()), GST_STATE_NULL);
     }
 }
 
