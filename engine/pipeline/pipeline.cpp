@@ -1,5 +1,7 @@
 #include "engine/pipeline/pipeline.h"
 
+#include <gst/base/gstbasesrc.h>
+
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -45,13 +47,15 @@ GstPtr<GstElement> makeAudioSink(const AudioOutputFactory& factory, GMainContext
 }
 
 // Caps the network buffer that uridecodebin puts after a network source. Its
-// buffering messages are not used: the start gate decides when to play.
-// uridecodebin adds it once the stream's type is known.
+// buffering messages are not used (the start gate decides when to play), and
+// not posted: each would wake the user-interface thread as the buffer's level
+// moves. uridecodebin adds it once the stream's type is known.
 void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     const auto& progress = *static_cast<std::shared_ptr<SourceProgress>*>(data);
     if (isFromFactory(GST_OBJECT_CAST(element), "queue2")) {
         g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
-                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, nullptr);
+                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, "use-buffering",
+                     FALSE, nullptr);
         progress->typed = true;
     } else {
         watchAdaptiveDemuxer(element, progress);
@@ -64,7 +68,7 @@ struct SourceSetup {
     std::uint64_t skipBytes = 0;
 };
 
-GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn countSourceOutput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     const auto& setup = *static_cast<SourceSetup*>(data);
     SourceProgress& progress = *setup.progress;
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
@@ -84,6 +88,10 @@ GstPadProbeReturn countSourceOutput(GstPad*, GstPadProbeInfo* info, gpointer dat
             GST_PAD_PROBE_INFO_DATA(info) =
                 gst_buffer_copy_region(buffer, GST_BUFFER_COPY_ALL, cut, size - cut);
             gst_buffer_unref(buffer);
+        }
+        if (GstElement* source = GST_PAD_PARENT(pad);
+            source != nullptr && GST_IS_BASE_SRC(source)) {
+            progress.waitToGather(size, gst_base_src_get_blocksize(GST_BASE_SRC(source)));
         }
     } else if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
         // Only a source that sends lists sends them; souphttpsrc sends buffers,
@@ -161,6 +169,7 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
 
 Pipeline::~Pipeline() {
     progress_->release();
+    progress_->readAtOnce();
     busWatch_.reset();
     // Silent while it waits for its request's answer (see HttpRequests).
     g_object_set(playbin_.get(), "mute", TRUE, nullptr);

@@ -55,6 +55,7 @@ class Pipeline {
     const SourceProgress& progress() const { return *progress_; }
     // The pipeline prerolled: the source may deliver at full speed.
     void prerolled() { progress_->release(); }
+    void gatherReads(bool gather) { progress_->gatherReads(gather); }
 
     // The gate in front of the audio sink (see StartGate).
     StartGate& startGate() { return *startGate_; }

@@ -39,6 +39,25 @@ void SourceProgress::release() {
     }
 }
 
+void SourceProgress::gatherReads(bool gather) {
+    {
+        std::lock_guard lock(gatherMutex_);
+        if (gather_ == gather) {
+            return;
+        }
+        gather_ = gather;
+    }
+    gatherEnd_.notify_all();
+}
+
+void SourceProgress::waitToGather(std::uint64_t size, std::uint64_t blockSize) {
+    if (size >= blockSize) {
+        return;  // more was waiting: the connection is behind, not ahead
+    }
+    std::unique_lock lock(gatherMutex_);
+    gatherEnd_.wait_for(lock, kGatherWait, [this] { return !gather_; });
+}
+
 std::uint64_t probedBytes(GstPadProbeInfo* info) {
     if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
         return gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));

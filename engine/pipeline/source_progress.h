@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,7 +62,25 @@ struct SourceProgress {
     // thread. Nothing is held any more, nor ever again.
     void release();
 
+    // A paced station sends a small piece every few milliseconds, and reading
+    // each as it comes wakes the network, source and buffer threads for it.
+    // While plenty of sound is ahead (the session says so, from the
+    // user-interface thread), the source's streaming thread waits
+    // kGatherWait after a read that emptied the connection (shorter than the
+    // source's block), so that its next read takes what came meanwhile in one
+    // piece. Nothing waits at the start, while refilling, or once readAtOnce()
+    // was called (the teardown), which ends a wait under way.
+    static constexpr std::chrono::milliseconds kGatherWait{100};
+    void gatherReads(bool gather);
+    void readAtOnce() { gatherReads(false); }
+    // The source's streaming thread, after a read of `size` bytes.
+    void waitToGather(std::uint64_t size, std::uint64_t blockSize);
+
   private:
+    std::mutex gatherMutex_;
+    std::condition_variable gatherEnd_;
+    bool gather_ = false;  // the user-interface thread's, under gatherMutex_
+
     std::mutex holdMutex_;  // hands the probe from the streaming thread over
     GstPtr<GstPad> heldPad_;
     gulong holdProbe_ = 0;
