@@ -104,7 +104,8 @@ FAULTS = [
     Fault("reconnect budget re-armed by every retry", "engine/player/recovery.cpp",
           "if (!budget_.armed()) { const auto leftMs = std::max<std::int64_t>(0, "
           "policy_.giveUpAtMs() - nowMs);",
-          "if (true) { const auto leftMs = std::max<std::int64_t>(0, limits_.giveUpAfterMs);",
+          "if (true) { const auto leftMs = std::max<std::int64_t>(0, "
+          "ReconnectLimits{}.giveUpAfterMs);",
           ENGINE),
     Fault("a start gate without margin", "engine/pipeline/start_gate.cpp",
           "return ended || (firstNs >= 0 && queuedEndNs - firstNs >= neededNs());",
