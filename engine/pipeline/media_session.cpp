@@ -70,9 +70,7 @@ void MediaSession::setWanted(bool play) {
     applyPipelineState();
 }
 
-void MediaSession::setVolume(double volume) {
-    g_object_set(pipeline_->playbin(), "volume", volume, nullptr);
-}
+void MediaSession::setVolume(double volume) { pipeline_->setVolume(volume); }
 
 void MediaSession::restart() {
     gst_element_seek_simple(pipeline_->playbin(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
@@ -345,6 +343,9 @@ void MediaSession::onWarning(GstMessage* message) {
 
 void MediaSession::onElementMessage(GstMessage* message) {
     if (gst_message_has_name(message, SourceProgress::kHeldMessage)) {
+        if (prerolled_) {
+            return;  // posted before the preroll that released it
+        }
         prerollWait_.arm(static_cast<int>(SourceProgress::kPrerollWait.count()), [this] {
             GST_CAT_DEBUG(debugCategory(), "no preroll on what the source held: it goes on");
             pipeline_->prerolled();

@@ -16,7 +16,9 @@ namespace velmora::engine {
 
 namespace {
 
-// playbin's GstPlayFlags: audio only, volume in software.
+// playbin's GstPlayFlags: audio only, volume in software. playbin's own
+// volume stays at its default: the player's is the loudness element's (see
+// makeAudioSink).
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
 
@@ -29,18 +31,29 @@ constexpr guint64 kStartBufferMs = 100;
 // in the network buffer, which is capped in bytes for endless streams.
 constexpr guint64 kDecodedBufferMs = 4000;
 constexpr guint kNetworkBufferBytes = 256 * 1024;
-// The audio sink playbin gets: the start gate's queue, then the output.
+// The audio sink playbin gets: the start gate's queue, the player's
+// loudness, then the output.
+//
+// The player's volume and mute are its own, applied in the pipeline. Given to
+// playbin, they reach an output with a volume of its own, and pulsesink's is
+// its stream's on the sound server, which remembers a stream's volume and
+// mute for every later stream of the same kind (WirePlumber's stream restore,
+// PulseAudio's module-stream-restore, by media role): a retired pipeline's
+// mute left every later stream of the player, and of other music players,
+// silent. Behind the gate's queue, a change is heard once the output's own
+// short buffer has played, not the gate's seconds.
 GstPtr<GstElement> makeAudioSink(const AudioOutputFactory& factory, GMainContext* context,
-                                 GstElement*& gateQueue) {
+                                 GstElement*& gateQueue, GstElement*& loudness) {
     GstPtr<GstElement> bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new("velmora-audio-sink"))));
     GstElement* output =
         factory.make ? factory.make() : makeSystemOutput(context, factory.serverReturnMs);
     gst_bin_add(GST_BIN(bin.get()), output);
     gateQueue = makeElement("queue");
-    gst_bin_add(GST_BIN(bin.get()), gateQueue);
+    loudness = makeElement("volume");
+    gst_bin_add_many(GST_BIN(bin.get()), gateQueue, loudness, nullptr);
     g_object_set(gateQueue, "max-size-time", kDecodedBufferMs * GST_MSECOND, "max-size-bytes", 0u,
                  "max-size-buffers", 0u, nullptr);
-    gst_element_link(gateQueue, output);
+    gst_element_link_many(gateQueue, loudness, output, nullptr);
     GstPtr<GstPad> pad(gst_element_get_static_pad(gateQueue, "sink"));
     gst_element_add_pad(bin.get(), gst_ghost_pad_new("sink", pad.get()));
     return bin;
@@ -54,8 +67,8 @@ void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     const auto& progress = *static_cast<std::shared_ptr<SourceProgress>*>(data);
     if (isFromFactory(GST_OBJECT_CAST(element), "queue2")) {
         g_object_set(element, "max-size-bytes", kNetworkBufferBytes, "max-size-time",
-                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, "use-buffering",
-                     FALSE, nullptr);
+                     kDecodedBufferMs * GST_MSECOND, "max-size-buffers", 0u, "use-buffering", FALSE,
+                     nullptr);
         progress->typed = true;
     } else {
         watchAdaptiveDemuxer(element, progress);
@@ -139,10 +152,13 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(makeElement("playbin"))));
     GstElement* playbin = playbin_.get();
     GstElement* gateQueue = nullptr;
-    const GstPtr<GstElement> audioSink = makeAudioSink(setup.audioOutput, context.get(), gateQueue);
+    GstElement* loudness = nullptr;
+    const GstPtr<GstElement> audioSink =
+        makeAudioSink(setup.audioOutput, context.get(), gateQueue, loudness);
+    loudness_.reset(GST_ELEMENT(gst_object_ref(loudness)));
+    g_object_set(loudness, "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, nullptr);
     g_object_set(playbin, "uri", setup.uri.c_str(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
-                 "volume", setup.volume, "mute", setup.mute ? TRUE : FALSE, "audio-sink",
-                 audioSink.get(), nullptr);
+                 "audio-sink", audioSink.get(), nullptr);
     startGate_ = std::make_unique<StartGate>(gateQueue, kStartBufferMs * GST_MSECOND);
     liveRejoin_ = std::make_unique<LiveRejoin>(playbin, setup.uri, progress_);
     if (setup.balance != 0.0) {
@@ -172,8 +188,12 @@ Pipeline::~Pipeline() {
     progress_->readAtOnce();
     busWatch_.reset();
     // Silent while it waits for its request's answer (see HttpRequests).
-    g_object_set(playbin_.get(), "mute", TRUE, nullptr);
+    g_object_set(loudness_.get(), "mute", TRUE, nullptr);
     stateWorker_.retire(playbin_.get(), [requests = requests_] { return requests->underWay(); });
+}
+
+void Pipeline::setVolume(double volume) {
+    g_object_set(loudness_.get(), "volume", volume, nullptr);
 }
 
 void Pipeline::requestState(GstState state) {

@@ -47,6 +47,8 @@ class Pipeline {
     Pipeline& operator=(const Pipeline&) = delete;
 
     GstElement* playbin() const { return playbin_.get(); }
+    // The player's volume, linear, 0..1 (see makeAudioSink for why not playbin's).
+    void setVolume(double volume);
     // Asks for a state; returns at once. The change happens on the state
     // worker's thread; its outcome comes on the bus.
     void requestState(GstState state);
@@ -68,6 +70,7 @@ class Pipeline {
   private:
     StateWorker& stateWorker_;
     GstPtr<GstElement> playbin_;
+    GstPtr<GstElement> loudness_;  // the player's volume and mute
     std::shared_ptr<SourceProgress> progress_;
     std::shared_ptr<HttpRequests> requests_;
     std::unique_ptr<StartGate> startGate_;

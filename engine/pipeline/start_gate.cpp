@@ -28,7 +28,7 @@ constexpr std::int64_t kMaxLeadingSilenceNs = 100 * GST_MSECOND;
 constexpr std::int64_t kWatchNs = 100 * GST_MSECOND;
 constexpr std::int64_t kBurstNs = 250 * GST_MSECOND;
 constexpr std::int64_t kDryNs = 40 * GST_MSECOND;
-constexpr std::int64_t kStepsCovered = 4;
+constexpr std::int64_t kStepsCovered = 3;
 // First sound waits no longer than this for its margin.
 constexpr std::int64_t kLongestMarginNs = 400 * GST_MSECOND;
 

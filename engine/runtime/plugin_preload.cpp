@@ -9,12 +9,16 @@
 namespace velmora::engine {
 namespace {
 
-// The plugins a stream needs after the connection is open, in the order it
-// needs them. Loading them while the player starts and the server answers
-// keeps the loading off the way to the first sound.
+// The plugins an opening needs, in the order it needs them: the pipeline and
+// the sound output as the player builds them, then the stream's side once the
+// server answers. Loading runs under one registry lock, so the preloading
+// follows that order: the user-interface thread then never waits behind a
+// plugin it does not need yet. Finding the stream's type loads subparse, for
+// its subtitle types; autoaudiosink's only stands in for a missing pulsesink.
 constexpr const char* kPluginsToPreload[] = {
-    "playback", "coreelements", "autodetect", "pulseaudio", "soup",         "typefindfunctions",
-    "icydemux", "audioparsers", "mpg123",     "volume",     "audioconvert", "audioresample",
+    "playback",          "coreelements", "pulseaudio", "audioconvert", "audioresample", "soup",
+    "typefindfunctions", "subparse",     "icydemux",   "audioparsers", "mpg123",        "volume",
+    "autodetect",
 };
 
 }  // namespace

@@ -115,7 +115,7 @@ class DesktopCitizen(ProgramCase):
 
         sink_inputs = self.sound.sink_inputs()
         for line in ('application.name = "Velmora"', 'media.role = "music"',
-                     'media.title = "Artist One - ', 'media.name = "Artist One - '):
+                     'media.title = "Artist One - '):
             self.assertIn(line, sink_inputs)
         self.player.pump()
         status_names = [n for role, n in self.names if role == "status bar"]

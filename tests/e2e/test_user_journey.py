@@ -1,7 +1,8 @@
 """A person's first session: the window as it opens, playing the tone, the transport buttons,
-and closing the window while it plays. A station's title in the mixer is the desktop tests'."""
+a station's title as the mixer shows it, and closing the window while it plays."""
 
 import unittest
+from urllib.parse import quote
 
 from velmora_rig import accessibility as a11y
 from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase
@@ -12,6 +13,9 @@ URL_PROMPT = "请在此输入网络音乐URL  例如：http://www.telvaro.exampl
 EXAMPLE_URL = "http://www.telvaro.example/telvarocom/bgmusic.mp3"
 # Its desktop file (app/identity) names the icon a Wayland shell shows.
 DESKTOP_FILE_ID = "example.telvaro.Velmora"
+STATION_TITLE = "Artist One - First Song"
+# The first ICY block comes 16000 bytes (one second at 128 kbit/s) into the stream.
+TITLE_TIMEOUT_S = 5.0
 
 
 class UserJourney(ProgramCase):
@@ -75,7 +79,20 @@ class UserJourney(ProgramCase):
         self.assert_silence_within(at_stop)
         p.wait_for_buttons(STOPPED_ROW)
 
-    def test_4_closing_the_window_while_playing_ends_sound_and_program(self):
+    def test_4_a_station_title_reaches_the_mixer(self):
+        p = self.program
+        before_play = self.sound.position()
+        p.open_url(self.session.streams.url(f"/live?title={quote(STATION_TITLE)}"))
+        self.assert_tone_starts(before_play)
+        wait_until(lambda: f'media.name = "{STATION_TITLE}"' in self.sound.sink_inputs(),
+                   TITLE_TIMEOUT_S, "the station's title in the mixer", interval_s=0.2)
+        self.assert_stream_named()
+        at_stop = self.sound.position()
+        p.click_button("停止")
+        self.assert_silence_within(at_stop)
+        p.wait_for_buttons(STOPPED_ROW)
+
+    def test_5_closing_the_window_while_playing_ends_sound_and_program(self):
         p = self.program
         self.session.require_seat()
         before_play = self.sound.position()

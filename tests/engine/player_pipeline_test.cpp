@@ -7,7 +7,9 @@
 #include <fstream>
 #include <regex>
 
+#include "engine/runtime/element_factory.h"
 #include "engine/runtime/failure.h"
+#include "engine/runtime/gst_handles.h"
 #include "pipeline_fixture.h"
 
 namespace velmora::engine::testing {
@@ -180,6 +182,33 @@ TEST_F(PlayerPipelineTest, StopIsImmediateAndPlayStartsAgain) {
     ASSERT_TRUE(waitForState(ps::Playing));
     const auto states = folded(listener->states());
     EXPECT_EQ(std::count(states.begin(), states.end(), ps::Transitioning), 2);
+}
+
+// pulsesink's volume and mute are its stream's on the sound server, which
+// remembers them for the next stream of the kind: a retired pipeline's mute
+// there left the next station silent. fakeaudiosink has both, as pulsesink.
+TEST_F(PlayerPipelineTest, TheVolumeAndARetiredPipelinesMuteNeverReachTheOutput) {
+    std::vector<GstPtr<GstElement>> sinks;
+    EngineOptions options = quick();
+    options.audioOutput.make = [&sinks] {
+        GstElement* sink = makeElement("fakeaudiosink");
+        sinks.emplace_back(GST_ELEMENT(gst_object_ref(sink)));
+        return sink;
+    };
+    makePlayer(std::move(options));
+    setUrl(server.url("/tone.mp3"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    player->setVolume(20);
+    setUrl(server.url("/live"));
+    ASSERT_TRUE(waitForState(ps::Playing));
+    ASSERT_EQ(sinks.size(), 2u);
+    for (const GstPtr<GstElement>& sink : sinks) {
+        gdouble volume = 0;
+        gboolean mute = TRUE;
+        g_object_get(sink.get(), "volume", &volume, "mute", &mute, nullptr);
+        EXPECT_EQ(volume, 1.0);
+        EXPECT_FALSE(mute);
+    }
 }
 
 TEST_F(PlayerPipelineTest, AnEmptyUrlStopsWithoutANotice) {

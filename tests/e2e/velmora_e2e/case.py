@@ -68,6 +68,12 @@ class ProgramCase(unittest.TestCase):
                                msg="the tone heard is not the 440 Hz test tone")
         return start
 
+    def assert_stream_named(self):
+        """The playing stream as a mixer shows it: who plays and what kind of sound."""
+        sink_inputs = self.sound.sink_inputs()
+        for line in ('application.name = "Velmora"', 'media.role = "music"'):
+            self.assertIn(line, sink_inputs)
+
     def assert_silence_within(self, after_s, within_s=SILENCE_WITHIN_S):
         start = self.sound.wait_for_silence(after_s, SILENCE_TIMEOUT_S)
         self.assertLessEqual(start - after_s, within_s, "the sound went on too long")
