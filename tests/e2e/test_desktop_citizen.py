@@ -3,7 +3,6 @@ properties, the suspend inhibit, the status line for screen readers; and, with n
 the player as it always was."""
 
 import os
-import subprocess
 import unittest
 
 import gi
@@ -114,8 +113,7 @@ class DesktopCitizen(ProgramCase):
         self.assertNotIn("mpris:length", first, "a live stream has no length")
         self.wait_last(self.portal, PORTAL_INHIBIT, SIGNAL_TIMEOUT_S)
 
-        sink_inputs = subprocess.run(["pactl", "list", "sink-inputs"], env=self.session.env,
-                                     capture_output=True, text=True, timeout=10).stdout
+        sink_inputs = self.sound.sink_inputs()
         for line in ('application.name = "Velmora"', 'media.role = "music"',
                      'media.title = "Artist One - '):
             self.assertIn(line, sink_inputs)

@@ -66,13 +66,6 @@ class NetworkBackTest : public PlayerPipelineTest {
     std::optional<MockSystemBus> bus;  // outlives the player
 };
 
-TEST_F(NetworkBackTest, WakingFromSleepReconnectsALiveStreamAtOnce) {
-    bus.emplace(Services::LogindAndNetworkManager);
-    start(server.url("/live?log=wake"));
-    expectSoundBackAfter({"wake"});
-    EXPECT_EQ(server.requests("wake"), (std::vector<std::string>{"-", "-"}));
-}
-
 TEST_F(NetworkBackTest, WakingFromSleepCutsAReconnectsWaitShort) {
     bus.emplace(Services::LogindAndNetworkManager);
     EngineOptions slowRetries;

@@ -80,9 +80,8 @@ TEST_P(OggChainTest, PlaysThroughEverySongChangeShowingEachTitle) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codecs, OggChainTest,
+    // A chain of one codec, and one that changes codec at every song.
     ::testing::Values(Station{"vorbis", {"Vorbis song 1", "Vorbis song 2"}},
-                      Station{"opus", {"Opus song 1", "Opus song 2"}},
-                      Station{"flac", {"FLAC song 1", "FLAC song 2"}},
                       Station{"mixed",
                               {"Vorbis song 1", "Opus song 1", "FLAC song 1", "Vorbis song 2",
                                "Opus song 2", "FLAC song 2"}}),

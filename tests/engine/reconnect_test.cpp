@@ -53,16 +53,6 @@ TEST_F(PlayerPipelineTest, AServerThatClosesAtOnceEveryTimeGivesUpWithinTheBudge
     EXPECT_TRUE(listener->sawStatus("连接中断，正在重连（第 2 次）…"));
 }
 
-TEST_F(PlayerPipelineTest, ReconnectsAfterTheStreamStalls) {
-    setUrl(server.url("/live?stall_after=24000&session=stall"));
-    ASSERT_TRUE(waitForState(ps::Playing));
-    // No byte for kStallTimeoutMs: the stream counts as lost.
-    ASSERT_TRUE(waitForState(ps::Reconnecting));
-    ASSERT_TRUE(waitForState(ps::Playing));
-    EXPECT_TRUE(hearsTone());
-    EXPECT_TRUE(listener->notices().empty());
-}
-
 TEST_F(PlayerPipelineTest, GivesUpOnAServerThatIsGoneWithOneWarning) {
     makePlayer(retrying(ReconnectLimits{200, 400, 2000}));
     setUrl(server.url("/live"));
@@ -162,7 +152,8 @@ TEST_F(PlayerPipelineTest, AServerThatHoldsTheSocketAfterAShortStartEndsInOneWar
 // no bitrate, through a network that delays a chunk by up to 60 ms: the margin
 // its start keeps is all the session has, so it must outlast that jitter.
 // Too small a margin runs dry within seconds; 12 s on the first connection
-// (which then stalls) and 12 s on the one that reconnects show none.
+// (which then stalls, and is noticed as lost) and 12 s on the one that
+// reconnects show none.
 TEST_F(PlayerPipelineTest, APacedStationWithoutABurstNeverRefillsFirstOrAfterAReconnect) {
     constexpr auto kWatch = 12s;
     // A little late now and then, as a relay is; the margin must outlast it.

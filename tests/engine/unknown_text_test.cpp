@@ -73,12 +73,8 @@ constexpr TitleCase kTitles[] = {
     {"Cp1252Quotes", "WINDOWS-1252", "Yann Tiersen – “La Valse d’Amélie”"},
     {"Latin1Collaboration", "ISO-8859-1", "Zedd × Alessia Cara - Stay"},
     {"AsciiWithOneAccent", "ISO-8859-1", "Daft Punk - Get Lucky (Beyoncé Remix)"},
+    // UTF-8 is taken as it is, whatever the script.
     {"Utf8Chinese", "UTF-8", "周杰伦 - 晴天"},
-    {"Utf8Traditional", "UTF-8", "周杰倫 - 晴天"},
-    {"Utf8Japanese", "UTF-8", "宇多田ヒカル - First Love"},
-    {"Utf8Russian", "UTF-8", "Кино - Группа крови"},
-    {"Utf8Korean", "UTF-8", "아이유 - 좋은 날"},
-    {"Utf8Ukrainian", "UTF-8", "Океан Ельзи - Обійми"},
     {"Utf8Latin", "UTF-8", "Café del Mar - Beyoncé"},
     {"Utf8EnDash", "UTF-8", "Motörhead – Ace of Spades"},
     {"Ascii", "UTF-8", "Daft Punk - Get Lucky"},

