@@ -1,15 +1,12 @@
-// Every waiting phase against every way a server stalls, on a clock the test
-// moves: the harness plays the pipeline (the bytes and the sound ahead that
-// PhaseWatch looks at every 100 ms) and the player (carrying out Recovery's
-// steps).
+// Each waiting phase's deadline against the ways a server stalls, and the
+// budgets that end reconnecting and moving on, on a clock the test moves: the
+// rows are the looks the session takes and the losses it reports.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/pipeline/phase_watch.h"
 #include "engine/player/recovery.h"
@@ -18,322 +15,183 @@
 namespace velmora::engine {
 namespace {
 
+using Phase = PhaseWatch::Phase;
+using Expiry = std::optional<std::pair<Phase, std::int64_t>>;
+
 constexpr int kTimeoutMs = 15000;
 constexpr std::int64_t kMs = 1'000'000;
-constexpr std::uint64_t kBytesPerSoundMs = 16;  // 128 kbit/s
-constexpr std::int64_t kStartBufferMs = 1000;   // sound queued before it is heard
+constexpr std::int64_t kNotHeard = NetworkHealth::kUnknownNs;
+constexpr std::int64_t kEndMs = 400000;
 
-// What the server does for one connection, as a function of the time since it
-// was opened.
-struct Server {
-    int speedPct = 0;                 // sound delivered per real time; 0: nothing ever comes
-    std::int64_t capMs = -1;          // sound sent, then nothing more; -1: no end
-    std::int64_t aheadLostAtMs = -1;  // from here the sound ahead reads negative for good
-    bool file = false;                // has a length (resumable, unlike a radio stream)
-    bool ignoresRange = false;        // sends the file whole from its start every time
-};
-
-constexpr Server kNoAnswer{};
-constexpr Server kStallsBeforeSound{.speedPct = 100, .capMs = 500};
-constexpr Server kStallsAfterSound{.speedPct = 200, .capMs = 3000};
-constexpr Server kTrickle{.speedPct = 50};
-constexpr Server kSlowTrickle{.speedPct = 5};
-constexpr Server kAheadLost{.speedPct = 200, .aheadLostAtMs = 3000};
-constexpr Server kFileResentWhole{
-    .speedPct = 200, .capMs = 3000, .file = true, .ignoresRange = true};
-// Bytes every look, but what was heard must be read again first: at this pace
-// that takes five minutes.
-constexpr Server kFileResentWholeCrawling{.speedPct = 1, .file = true, .ignoresRange = true};
-
-// Long enough that only the tries per pass end moving on.
-constexpr int kAmpleFailoverMs = 600000;
-
-constexpr const char* kPls =
-    "[playlist]\nNumberOfEntries=3\nFile1=http://h/a\nFile2=http://h/b\nFile3=http://h/c\n";
-
-struct Row {
-    const char* name;
-    const char* uri;
-    Server first;
-    std::optional<Server> attempts;  // reconnects; the first's behaviour when unset
+// From the previous span's end up to untilMs, a look every sample period.
+struct Span {
     std::int64_t untilMs;
-    std::string expect;  // every event up to untilMs, "time what"
-    int failoverMs;      // how long moving on to further entries may go on
-    int laterFrom = 0;   // this attempt on behaves as `later` says
-    std::optional<Server> later;
+    std::uint64_t bytesPerLook = 0;
+    std::int64_t aheadMs = kNotHeard;  // the first look with sound ahead follows playing()
+    std::int64_t aheadStepMs = 0;      // how the sound ahead changes from look to look
+    bool wanted = true;
+    bool ended = false;
 };
 
-void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-
-std::string lastSegment(const std::string& uri) { return uri.substr(uri.rfind('/') + 1); }
-
-std::string kindName(FailureKind kind) {
-    switch (kind) {
-        case FailureKind::TimedOut:
-            return "TimedOut";
-        case FailureKind::ConnectionLost:
-            return "ConnectionLost";
-        case FailureKind::ReconnectsExhausted:
-            return "ReconnectsExhausted";
-        default:
-            return std::to_string(static_cast<int>(kind));
-    }
-}
-
-class Rig;
-
-// One opening as the session runs it.
-class SimOpening {
-  public:
-    SimOpening(Rig& rig, const Server& server, const Opening& opening);
-
-  private:
-    void tick();
-    void expired();
-
-    Rig& rig_;
-    Server server_;
-    Opening opening_;
-    std::int64_t startMs_;
-    PhaseWatch watch_;
-    std::unique_ptr<Timers::Shot> sampler_;
-    bool played_ = false;
-    bool running_ = false;  // the position moves
-    bool ranDry_ = false;   // noted once: a trickle runs dry again and again
-    std::int64_t positionMs_ = 0;
-    std::uint64_t bytes_ = 0;
-    std::int64_t lastLookMs_;
+struct WatchRow {
+    const char* name;
+    std::vector<Span> spans;
+    Expiry expiry;  // none: the phase outlasts the last span
 };
 
-// The player: carries out Recovery's steps and keeps the record.
-class Rig {
-  public:
-    explicit Rig(const Row& row)
-        : row_(row),
-          recovery_(timers_, ReconnectLimits{}, row.failoverMs,
-                    [this](const Step& step) { act(step); }) {}
+void PrintTo(const WatchRow& row, std::ostream* out) { *out << row.name; }
 
-    void run() {
-        recovery_.begin(readMediaAddress(row_.uri));
-        timers_.advanceTo(row_.untilMs);
-    }
+class PhaseDeadlines : public ::testing::TestWithParam<WatchRow> {};
 
-    ManualTimers& timers() { return timers_; }
-    const std::string& log() const { return log_; }
-    bool gaveUp() const { return gaveUp_; }
-
-    void note(const std::string& event) {
-        log_ += (log_.empty() ? "" : "; ") + std::to_string(timers_.nowMs()) + " " + event;
-    }
-    void playing() {
-        note("play");
-        recovery_.playing();
-    }
-    void broken(const Break& broken) {
-        // Dies after the step it leads to, as the session does inside its own callback.
-        const std::unique_ptr<SimOpening> done = std::move(opening_);
-        recovery_.broken(broken, true);
-    }
-
-  private:
-    void act(const Step& step) {
-        const std::string name = lastSegment(step.candidate.uri);
-        switch (step.kind) {
-            case Step::Kind::Open: {
-                note("Open " + name + (step.attempt > 0 ? "#" + std::to_string(step.attempt) : "") +
-                     (step.opening.skipBytes > 0 ? " skip " + std::to_string(step.opening.skipBytes)
-                                                 : ""));
-                const Server& server = step.attempt == 0 ? row_.first
-                                       : row_.later && step.attempt >= row_.laterFrom
-                                           ? *row_.later
-                                           : row_.attempts.value_or(row_.first);
-                opening_ = std::make_unique<SimOpening>(*this, server, step.opening);
-                break;
+TEST_P(PhaseDeadlines, ExpireOnlyWithoutTheirPhasesProgress) {
+    ManualTimers timers;
+    Expiry expiry;
+    PhaseWatch watch(timers, kTimeoutMs, true,
+                     [&](Phase phase) { expiry = std::pair(phase, timers.nowMs()); });
+    std::uint64_t bytes = 0;
+    bool heard = false;
+    for (const Span& span : GetParam().spans) {
+        std::int64_t aheadMs = span.aheadMs;
+        // The session ends the opening at its expiry: no look follows.
+        while (!expiry && timers.nowMs() < span.untilMs) {
+            timers.advance(PhaseWatch::kSamplePeriodMs);
+            bytes += span.bytesPerLook;
+            if (span.aheadMs != kNotHeard && !std::exchange(heard, true)) {
+                watch.playing();
             }
-            case Step::Kind::Fetch:
-                note("Fetch " + name);
-                fetch_ = timers_.start(
-                    0, [this, candidate = step.candidate, fromStream = step.fromStream] {
-                        recovery_.fetched(candidate, fromStream,
-                                          {FetchedBody::Outcome::Complete, kPls, candidate.uri});
-                    });
-                break;
-            case Step::Kind::Wait:
-                note("Wait " + std::to_string(step.attempt));
-                break;
-            case Step::Kind::Hold:
-                note("Hold");
-                break;
-            case Step::Kind::GiveUp:
-                note("GiveUp " + kindName(step.failure.kind));
-                gaveUp_ = true;
-                opening_.reset();
-                break;
+            const std::int64_t aheadNs = span.aheadMs == kNotHeard ? kNotHeard : aheadMs * kMs;
+            watch.look({bytes, aheadNs, span.wanted, span.ended});
+            aheadMs += span.aheadStepMs;
         }
     }
+    timers.advanceTo(kEndMs);
+    EXPECT_EQ(expiry, GetParam().expiry);
+}
 
-    const Row& row_;
-    ManualTimers timers_;
-    Recovery recovery_;
-    std::unique_ptr<SimOpening> opening_;
-    std::unique_ptr<Timers::Shot> fetch_;
-    std::string log_;
-    bool gaveUp_ = false;
+// Bytes until 500 ms, heard from 600 ms on, then as the span says.
+std::vector<Span> heardThen(Span span) { return {{500, 1000}, {1000, 1000, 500}, span}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PhaseDeadlines,
+    ::testing::Values(
+        // An answer with headers only delivers no bytes either.
+        WatchRow{"ConnectingNoAnswer", {{kEndMs}}, std::pair(Phase::Connecting, 15000)},
+        WatchRow{
+            "StartingFromTheLastByte", {{500, 1000}, {kEndMs}}, std::pair(Phase::Starting, 15500)},
+        WatchRow{"StartingSlowTrickle", {{kEndMs, 10}}, std::nullopt},
+        WatchRow{"EndedBeforeSoundStillTimesOut",
+                 {{500, 1000}, {kEndMs, 0, kNotHeard, 0, true, true}},
+                 std::pair(Phase::Starting, 15500)},
+        WatchRow{"PlayingFromTheLastByte", heardThen({kEndMs, 0, 500}),
+                 std::pair(Phase::Playing, 16000)},
+        WatchRow{"PlayingTrickle", heardThen({kEndMs, 10, 500}), std::nullopt},
+        // A server faster than real time fills every buffer, then waits for room.
+        WatchRow{"PlayingWellSuppliedWithoutBytes", heardThen({kEndMs, 0, 2000}), std::nullopt},
+        WatchRow{"PlayingEndedPlaysOut", heardThen({kEndMs, 0, 500, -10, true, true}),
+                 std::nullopt},
+        WatchRow{"RefillingFromRunningDry", heardThen({kEndMs, 0, 500, -100}),
+                 std::pair(Phase::Refilling, 16600)},
+        // Bytes that never become sound ahead (it reads negative) are no refill.
+        WatchRow{"RefillingBytesWithoutSound", heardThen({kEndMs, 1000, -1000}),
+                 std::pair(Phase::Refilling, 16100)},
+        WatchRow{"RefillingSlowTrickle", heardThen({kEndMs, 10, 30, 1}), std::nullopt},
+        // Held, no phase has a deadline; wanted again, the phase starts afresh.
+        WatchRow{"HeldThenWanted",
+                 {{30000, 0, kNotHeard, 0, false}, {kEndMs}},
+                 std::pair(Phase::Connecting, 45100)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+enum class Event { Plays, Lost, Fails };
+
+struct RecoveryRow {
+    const char* name;
+    const char* uri;
+    int failoverMs;
+    std::vector<std::pair<std::int64_t, Event>> events;
+    std::string expect;  // every step, "time what"
 };
 
-SimOpening::SimOpening(Rig& rig, const Server& server, const Opening& opening)
-    : rig_(rig),
-      server_(server),
-      opening_(opening),
-      startMs_(rig.timers().nowMs()),
-      watch_(rig.timers(), kTimeoutMs, true, [this](PhaseWatch::Phase) { expired(); }),
-      sampler_(rig.timers().start(PhaseWatch::kSamplePeriodMs, [this] { tick(); })),
-      lastLookMs_(startMs_) {}
+void PrintTo(const RecoveryRow& row, std::ostream* out) { *out << row.name; }
 
-void SimOpening::tick() {
-    const std::int64_t nowMs = rig_.timers().nowMs();
-    const std::int64_t sinceLookMs = nowMs - std::exchange(lastLookMs_, nowMs);
-    const std::int64_t elapsedMs = nowMs - startMs_;
-    std::int64_t sentMs = elapsedMs * server_.speedPct / 100;
-    if (server_.capMs >= 0) {
-        sentMs = std::min(sentMs, server_.capMs);
+std::string describe(const Step& step) {
+    static constexpr const char* kKinds[] = {"Open", "Fetch", "Wait", "Hold", "GiveUp"};
+    std::string text = kKinds[static_cast<int>(step.kind)];
+    text += " " + step.candidate.uri.substr(step.candidate.uri.rfind('/') + 1);
+    if (step.attempt > 0) {
+        text += "#" + std::to_string(step.attempt);
     }
-    bytes_ = static_cast<std::uint64_t>(sentMs) * kBytesPerSoundMs;
-    // The skipped bytes are dropped at the source: they never become sound.
-    const auto soundMs = static_cast<std::int64_t>((bytes_ - std::min(bytes_, opening_.skipBytes)) /
-                                                   kBytesPerSoundMs);
-    if (running_) {
-        positionMs_ = std::min(positionMs_ + sinceLookMs, soundMs);
+    if (step.kind == Step::Kind::GiveUp) {
+        text += step.failure.kind == FailureKind::TimedOut              ? "TimedOut"
+                : step.failure.kind == FailureKind::ReconnectsExhausted ? "Exhausted"
+                                                                        : "Other";
     }
-    if (!played_ && soundMs >= kStartBufferMs) {
-        played_ = running_ = true;
-        watch_.playing();
-        rig_.playing();
-    }
-    const std::int64_t aheadNs = !played_ ? NetworkHealth::kUnknownNs
-                                 : server_.aheadLostAtMs >= 0 && elapsedMs >= server_.aheadLostAtMs
-                                     ? -1000 * kMs
-                                     : (soundMs - positionMs_) * kMs;
-    const PhaseWatch::Look look{bytes_, aheadNs, true, false};
-    const PhaseWatch::Supply supply = watch_.look(look);
-    // As the session looks: seldom while much is ahead, which the deadlines must not notice.
-    sampler_ = rig_.timers().start(watch_.nextLookMs(look), [this] { tick(); });
-    switch (supply) {
-        case PhaseWatch::Supply::RanDry:
-            running_ = false;
-            if (!std::exchange(ranDry_, true)) {
-                rig_.note("RanDry");
-            }
-            break;
-        case PhaseWatch::Supply::Refilled:
-            running_ = true;
-            break;
-        case PhaseWatch::Supply::Refilling:
-        case PhaseWatch::Supply::Unchanged:
-            break;
-    }
+    return text;
 }
 
-// The facts the pipeline would hold; the failure as the session reads the expiry.
-void SimOpening::expired() {
-    rig_.broken({.cause = Break::Cause::Deadline,
-                 .failure = deadlineFailure(played_),
-                 .networkLoss = true,
-                 .hadData = bytes_ > 0,
-                 .played = played_,
-                 .live = !server_.file,
-                 .positionNs = played_ ? positionMs_ * kMs : -1,
-                 .bytes = bytes_,
-                 .skippedBytes = opening_.skipBytes,
-                 .rangeIgnored = server_.ignoresRange});
-}
-
-class DeadlineTable : public ::testing::TestWithParam<Row> {};
-
-TEST_P(DeadlineTable, NextEventAndWhen) {
-    const Row& row = GetParam();
-    Rig rig(row);
-    rig.run();
-    EXPECT_EQ(rig.log(), row.expect);
-    if (rig.gaveUp()) {
-        EXPECT_EQ(rig.timers().pending(), 0u) << "a timer outlived giving up";
+// Every entry of a playlist of three fails at its deadline, n times over.
+std::vector<std::pair<std::int64_t, Event>> entriesFail(int n) {
+    std::vector<std::pair<std::int64_t, Event>> events;
+    for (int i = 1; i <= n; ++i) {
+        events.emplace_back(i * kTimeoutMs, Event::Fails);
     }
+    return events;
 }
 
-// A stream's row, its address a radio station's or a file's.
-Row stream(const char* name, Server first, std::optional<Server> attempts, std::int64_t untilMs,
-           std::string expect) {
-    return {name,
-            first.file ? "http://h/f.mp3" : "http://h/a",
-            first,
-            attempts,
-            untilMs,
-            expect,
-            kAmpleFailoverMs,
-            0,
-            {}};
+class RecoveryBudgets : public ::testing::TestWithParam<RecoveryRow> {};
+
+TEST_P(RecoveryBudgets, EndWhenTheRowSays) {
+    const RecoveryRow& row = GetParam();
+    ManualTimers timers;
+    std::string log;
+    std::optional<Recovery> recovery;
+    recovery.emplace(timers, ReconnectLimits{}, row.failoverMs, [&](const Step& step) {
+        log += (log.empty() ? "" : "; ") + std::to_string(timers.nowMs()) + " " + describe(step);
+        if (step.kind == Step::Kind::Fetch) {
+            recovery->fetched(step.candidate, false,
+                              {FetchedBody::Outcome::Complete,
+                               "[playlist]\nFile1=http://h/a\nFile2=http://h/b\nFile3=http://h/c\n",
+                               step.candidate.uri});
+        }
+    });
+    recovery->begin(readMediaAddress(row.uri));
+    for (const auto& [atMs, event] : row.events) {
+        timers.advanceTo(atMs);
+        if (event == Event::Plays) {
+            recovery->playing();
+        } else {
+            const bool played = event == Event::Lost;
+            recovery->broken({.cause = Break::Cause::Deadline,
+                              .failure = deadlineFailure(played),
+                              .networkLoss = true,
+                              .played = played},
+                             true);
+        }
+    }
+    timers.advanceTo(kEndMs);
+    EXPECT_EQ(log, row.expect);
 }
 
-// A playlist's row: every entry behaves alike.
-Row entries(const char* name, Server server, int failoverMs, std::int64_t untilMs,
-            std::string expect) {
-    return {name, "http://h/list.pls", server, {}, untilMs, expect, failoverMs, 0, {}};
-}
-
-// Reconnects double their pause from 1 s, capped at 30 s; each failed attempt
-// costs its own deadline on top.
 INSTANTIATE_TEST_SUITE_P(
-    Phases, DeadlineTable,
+    Table, RecoveryBudgets,
     ::testing::Values(
-        // An answer with no body looks no different.
-        stream("ConnectingNoAnswer", kNoAnswer, {}, 60000, "0 Open a; 15000 GiveUp TimedOut"),
-        stream("StartingStallsFromTheLastByte", kStallsBeforeSound, {}, 60000,
-               "0 Open a; 15500 GiveUp TimedOut"),
-        // Starting and refilling both outlast the deadline, with progress throughout.
-        stream("StartingAndRefillingSlowTrickle", kSlowTrickle, {}, 90000,
-               "0 Open a; 20000 play; 21064 RanDry"),
-        stream("PlayingTrickle", kTrickle, {}, 90000, "0 Open a; 2000 play; 3978 RanDry"),
-        stream("PlayingThenRefillingStall", kStallsAfterSound, {}, 20000,
-               "0 Open a; 500 play; 3550 RanDry; 18550 Wait 1; 18800 Open a#1; "
-               "19300 play"),
-        // Bytes still flow, but nothing plays: only a new connection helps.
-        // (A chained Ogg's next song no longer reads so: the sound ahead is
-        // measured in running time, which goes on across it.)
-        stream("PlayingSoundAheadLost", kAheadLost, {}, 23000,
-               "0 Open a; 500 play; 3700 RanDry; 18700 Wait 1; 18950 Open a#1; "
-               "19450 play; 22650 RanDry"),
-        stream("PlayingFileResentWhole", kFileResentWhole, {}, 200000,
-               "0 Open f.mp3; 500 play; 3550 RanDry; 18550 Wait 1; "
-               "18800 Open f.mp3#1 skip 48000; 35300 GiveUp ConnectionLost"),
-        stream("ReconnectingNoAnswer", kStallsAfterSound, kNoAnswer, 400000,
-               "0 Open a; 500 play; 3550 RanDry; 18550 Wait 1; 18800 Open a#1; "
-               "33800 Wait 2; 34800 Open a#2; 49800 Wait 3; 51800 Open a#3; "
-               "66800 Wait 4; 70800 Open a#4; 85800 Wait 5; 93800 Open a#5; "
-               "108800 Wait 6; 124800 Open a#6; 139800 Wait 7; 169800 Open a#7; "
-               "184800 GiveUp ReconnectsExhausted"),
-        // Playing again ends the reconnect budget: nothing gives up later.
-        stream("ReconnectingTrickle", kStallsAfterSound, kTrickle, 400000,
-               "0 Open a; 500 play; 3550 RanDry; 18550 Wait 1; 18800 Open a#1; "
-               "20800 play; 22778 RanDry"),
-        // An attempt that keeps making progress is ended by the reconnect
-        // budget, counted from the first loss and never from a later one.
-        Row{"ReconnectingCrawlOutlastsTheBudget", "http://h/f.mp3", kFileResentWhole, kNoAnswer,
-            400000,
-            "0 Open f.mp3; 500 play; 3550 RanDry; 18550 Wait 1; "
-            "18800 Open f.mp3#1 skip 48000; 33800 Wait 2; "
-            "34800 Open f.mp3#2 skip 48000; 49800 Wait 3; "
-            "51800 Open f.mp3#3 skip 48000; 198550 GiveUp ReconnectsExhausted",
-            kAmpleFailoverMs, 3, kFileResentWholeCrawling},
-        entries("EntriesNoAnswerFailoverBudget", kNoAnswer, 40000, 200000,
-                "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"),
-        entries("EntriesStallTwoPasses", kStallsBeforeSound, kAmpleFailoverMs, 200000,
-                "0 Fetch list.pls; 0 Open a; 15500 Open b; 31000 Open c; 46500 Fetch list.pls; "
-                "46500 Open a; 62000 Open b; 77500 Open c; 93000 GiveUp TimedOut"),
-        // A lost entry that played is reconnected, not passed over.
-        entries("EntryPlayedThenStalls", kStallsAfterSound, kAmpleFailoverMs, 20000,
-                "0 Fetch list.pls; 0 Open a; 500 play; 3550 RanDry; 18550 Wait 1; "
-                "18800 Open a#1; 19300 play")),
-    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+        RecoveryRow{"ReconnectingCountsFromTheFirstLoss",
+                    "http://h/a",
+                    kEndMs,
+                    {{0, Event::Plays}, {10000, Event::Lost}, {25250, Event::Fails}},
+                    "0 Open a; 10000 Wait #1; 10250 Open a#1; 25250 Wait #2; 26250 Open a#2; "
+                    "190000 GiveUp Exhausted"},
+        RecoveryRow{"PlayingAgainEndsReconnecting",
+                    "http://h/a",
+                    kEndMs,
+                    {{0, Event::Plays}, {10000, Event::Lost}, {10750, Event::Plays}},
+                    "0 Open a; 10000 Wait #1; 10250 Open a#1"},
+        RecoveryRow{
+            "EntriesWithinTheFailoverBudget", "http://h/list.pls", 40000, entriesFail(3),
+            "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"},
+        RecoveryRow{"EntriesTwoPassesThenGiveUp", "http://h/list.pls", kEndMs, entriesFail(6),
+                    "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 Fetch list.pls; "
+                    "45000 Open a; 60000 Open b; 75000 Open c; 90000 GiveUp TimedOut"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velmora::engine
