@@ -15,7 +15,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -29,14 +28,6 @@ constexpr auto kServerStopTimeout = 3s;
 int jsonInt(const std::string& json, const std::string& key) {
     const std::size_t at = json.find("\"" + key + "\":");
     return at == std::string::npos ? 0 : std::atoi(json.c_str() + at + key.size() + 3);
-}
-
-sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
 }
 
 }  // namespace
@@ -141,38 +132,14 @@ std::string StreamServer::tlsUrl(const std::string& path) const {
 int StreamServer::closedPort() {
     // A port just given up by a socket of our own: no one else asked for it since.
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
     bind(fd, reinterpret_cast<sockaddr*>(&address), size);
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     close(fd);
     return ntohs(address.sin_port);
-}
-
-std::vector<std::string> StreamServer::requests(const std::string& key) const {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const timeval bound{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    const sockaddr_in address = loopback(port_);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET /requests?log=" + key + " HTTP/1.0\r\n\r\n";
-        if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-            char chunk[512];
-            for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) {
-                answer.append(chunk, static_cast<std::size_t>(got));
-            }
-        }
-    }
-    close(fd);
-    const std::size_t body = answer.find("\r\n\r\n");
-    EXPECT_NE(body, std::string::npos) << "no answer to /requests";
-    std::istringstream lines(body == std::string::npos ? "" : answer.substr(body + 4));
-    std::vector<std::string> asked;
-    for (std::string line; std::getline(lines, line);) {
-        asked.push_back(line);
-    }
-    return asked;
 }
 
 std::string StreamServer::mediaFile(const std::string& prefix) {

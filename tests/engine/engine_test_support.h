@@ -30,14 +30,14 @@ class StreamServer {
     StreamServer(const StreamServer&) = delete;
     StreamServer& operator=(const StreamServer&) = delete;
 
-    std::string url(const std::string& path) const;     // http://127.0.0.1:PORT/path
-    std::string tlsUrl(const std::string& path) const;  // behind a certificate no one trusts
-    static int closedPort();                            // a port nothing listens on
-    // The Range header of each request tagged log=key, in order; "-" for none.
-    std::vector<std::string> requests(const std::string& key) const;
-    static std::string mediaFile(const std::string& prefix);        // a cached MP3 by name prefix
-    void kill();                                                    // stops the server at once
-    std::vector<std::string> lines(const std::string& path) const;  // a plain answer's lines
+    std::string url(const std::string& path) const;           // http://127.0.0.1:PORT/path
+    std::string tlsUrl(const std::string& path) const;        // behind a certificate no one trusts
+    static int closedPort();                                  // a port nothing listens on
+    static std::string mediaFile(const std::string& prefix);  // a cached MP3 by name prefix
+    void kill();                                              // stops the server at once
+    // A plain answer's lines; /requests?log=key: the Range header of each
+    // request tagged log=key, in order, "-" for none.
+    std::vector<std::string> lines(const std::string& path) const;
 
   private:
     void start();

@@ -91,7 +91,7 @@ TEST_F(NetworkBackTest, WakingFromSleepResumesAFileWhereItWas) {
     ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Stopped; }, 10s));
     // Started over, it would play the 2 s before the wake twice.
     EXPECT_NEAR(static_cast<double>(sound.frameCount()) / kRateHz, kFileSeconds, 0.5);
-    const std::vector<std::string> asked = server.requests("file");
+    const std::vector<std::string> asked = server.lines("/requests?log=file");
     ASSERT_GE(asked.size(), 2u);
     EXPECT_EQ(asked.front(), "-");
     EXPECT_TRUE(asked.back().starts_with("bytes=")) << asked.back();
@@ -114,7 +114,7 @@ TEST_F(NetworkBackTest, PausedOrStoppedNothingReconnects) {
     runFor(kQuiet);
     EXPECT_EQ(openings, 1);
     EXPECT_EQ(player->playState(), ps::Stopped);
-    EXPECT_EQ(server.requests("held").size(), 1u);
+    EXPECT_EQ(server.lines("/requests?log=held").size(), 1u);
     EXPECT_TRUE(listener->notices().empty());
 }
 
@@ -129,7 +129,7 @@ TEST_F(NetworkBackTest, ANetworkChangeReconnectsOncePerBurst) {
     // A wake brings logind's signal and NetworkManager's change together.
     bus->emit({"connectivity=1"});
     expectSoundBackAfter({"connectivity=4", "wake"});
-    EXPECT_EQ(server.requests("change").size(), 3u);
+    EXPECT_EQ(server.lines("/requests?log=change").size(), 3u);
 }
 
 TEST_F(NetworkBackTest, WithoutASystemBusOrItsServicesPlaysAsBefore) {
