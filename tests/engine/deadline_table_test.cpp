@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,13 +102,13 @@ INSTANTIATE_TEST_SUITE_P(
                  std::pair(Phase::Connecting, 45100)}),
     [](const auto& info) { return std::string(info.param.name); });
 
-enum class Event { Plays, Lost, Fails };
-
 struct RecoveryRow {
     const char* name;
     const char* uri;
     int failoverMs;
-    std::vector<std::pair<std::int64_t, Event>> events;
+    // Each at its time in ms: P sound is heard, L a stream that played is lost,
+    // F an opening fails at its deadline, B the network is back.
+    const char* events;
     std::string expect;  // every step, "time what"
 };
 
@@ -128,15 +129,6 @@ std::string describe(const Step& step) {
     return text;
 }
 
-// Every entry of a playlist of three fails at its deadline, n times over.
-std::vector<std::pair<std::int64_t, Event>> entriesFail(int n) {
-    std::vector<std::pair<std::int64_t, Event>> events;
-    for (int i = 1; i <= n; ++i) {
-        events.emplace_back(i * kTimeoutMs, Event::Fails);
-    }
-    return events;
-}
-
 class RecoveryBudgets : public ::testing::TestWithParam<RecoveryRow> {};
 
 TEST_P(RecoveryBudgets, EndWhenTheRowSays) {
@@ -154,12 +146,16 @@ TEST_P(RecoveryBudgets, EndWhenTheRowSays) {
         }
     });
     recovery->begin(readMediaAddress(row.uri));
-    for (const auto& [atMs, event] : row.events) {
+    std::istringstream events(row.events);
+    char what = 0;
+    for (std::int64_t atMs = 0; events >> what >> atMs;) {
         timers.advanceTo(atMs);
-        if (event == Event::Plays) {
+        if (what == 'P') {
             recovery->playing();
+        } else if (what == 'B') {
+            recovery->networkBack();
         } else {
-            const bool played = event == Event::Lost;
+            const bool played = what == 'L';
             recovery->broken({.cause = Break::Cause::Deadline,
                               .failure = deadlineFailure(played),
                               .networkLoss = true,
@@ -174,21 +170,19 @@ TEST_P(RecoveryBudgets, EndWhenTheRowSays) {
 INSTANTIATE_TEST_SUITE_P(
     Table, RecoveryBudgets,
     ::testing::Values(
-        RecoveryRow{"ReconnectingCountsFromTheFirstLoss",
-                    "http://h/a",
-                    kEndMs,
-                    {{0, Event::Plays}, {10000, Event::Lost}, {25250, Event::Fails}},
+        RecoveryRow{"ReconnectingCountsFromTheFirstLoss", "http://h/a", kEndMs, "P0 L10000 F25250",
                     "0 Open a; 10000 Wait #1; 10250 Open a#1; 25250 Wait #2; 26250 Open a#2; "
                     "190000 GiveUp Exhausted"},
-        RecoveryRow{"PlayingAgainEndsReconnecting",
-                    "http://h/a",
-                    kEndMs,
-                    {{0, Event::Plays}, {10000, Event::Lost}, {10750, Event::Plays}},
+        // With nothing lost it changes nothing; it ends a wait at once, uncounted.
+        RecoveryRow{"TheNetworkBackEndsAWaitOnce", "http://h/a", kEndMs, "P0 B0 L10000 B10100",
+                    "0 Open a; 10000 Wait #1; 10100 Open a#1; 190000 GiveUp Exhausted"},
+        RecoveryRow{"PlayingAgainEndsReconnecting", "http://h/a", kEndMs, "P0 L10000 P10750",
                     "0 Open a; 10000 Wait #1; 10250 Open a#1"},
         RecoveryRow{
-            "EntriesWithinTheFailoverBudget", "http://h/list.pls", 40000, entriesFail(3),
+            "EntriesWithinTheFailoverBudget", "http://h/list.pls", 40000, "F15000 F30000 F45000",
             "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"},
-        RecoveryRow{"EntriesTwoPassesThenGiveUp", "http://h/list.pls", kEndMs, entriesFail(6),
+        RecoveryRow{"EntriesTwoPassesThenGiveUp", "http://h/list.pls", kEndMs,
+                    "F15000 F30000 F45000 F60000 F75000 F90000",
                     "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 Fetch list.pls; "
                     "45000 Open a; 60000 Open b; 75000 Open c; 90000 GiveUp TimedOut"}),
     [](const auto& info) { return std::string(info.param.name); });
