@@ -14,19 +14,39 @@
 namespace velmora::engine {
 namespace {
 
-// An element that refuses to leave NULL and posts nothing: what a badly
+// Holds its thread in READY to NULL until released: a pipeline that does not
+// come down.
+struct Hold {
+    std::atomic<bool> released{false};
+};
+
+// Without a hold it refuses to leave NULL and posts nothing: what a badly
 // written plugin does.
-GType silentRefuserType() {
+GstElement* misbehaving(Hold* hold) {
     static const GType type = g_type_register_static_simple(
-        GST_TYPE_ELEMENT, "VelmoraSilentRefuser", sizeof(GstElementClass),
+        GST_TYPE_ELEMENT, "VelmoraMisbehavingElement", sizeof(GstElementClass),
         [](gpointer klass, gpointer) {
-            GST_ELEMENT_CLASS(klass)->change_state = [](GstElement*, GstStateChange transition) {
-                return transition == GST_STATE_CHANGE_NULL_TO_READY ? GST_STATE_CHANGE_FAILURE
-                                                                    : GST_STATE_CHANGE_SUCCESS;
+            GST_ELEMENT_CLASS(klass)->change_state = [](GstElement* element,
+                                                        GstStateChange transition) {
+                const auto* held = static_cast<Hold*>(g_object_get_data(G_OBJECT(element), "hold"));
+                if (held == nullptr) {
+                    return transition == GST_STATE_CHANGE_NULL_TO_READY ? GST_STATE_CHANGE_FAILURE
+                                                                        : GST_STATE_CHANGE_SUCCESS;
+                }
+                while (transition == GST_STATE_CHANGE_READY_TO_NULL && !held->released) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                return GST_STATE_CHANGE_SUCCESS;
             };
         },
         sizeof(GstElement), nullptr, GTypeFlags{});
-    return type;
+    GstElement* element = GST_ELEMENT(g_object_new(type, nullptr));
+    g_object_set_data(G_OBJECT(element), "hold", hold);
+    return element;
+}
+
+GstPtr<GstElement> emptyPipeline() {
+    return GstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
 }
 
 TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
@@ -36,13 +56,13 @@ TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
         bool elementSaysWhy;
     };
     for (const Row& row : {Row{"silent element", false}, Row{"element posts its error", true}}) {
-        GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+        GstPtr<GstElement> pipeline = emptyPipeline();
         GstElement* refuser = nullptr;
         if (row.elementSaysWhy) {
             refuser = gst_element_factory_make("fakesink", nullptr);
             g_object_set(refuser, "state-error", 1, nullptr);  // fails NULL to READY
         } else {
-            refuser = GST_ELEMENT(g_object_new(silentRefuserType(), nullptr));
+            refuser = misbehaving(nullptr);
         }
         ASSERT_NE(refuser, nullptr) << row.name;
         gst_bin_add(GST_BIN(pipeline.get()), refuser);
@@ -70,40 +90,12 @@ TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
     }
 }
 
-GstPtr<GstElement> emptyPipeline() {
-    return GstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
-}
-
 // Polls, at most ten seconds: the worker's threads are real.
 bool eventually(const std::function<bool()>& done) {
     for (int tries = 0; tries < 1000 && !done(); ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return done();
-}
-
-// Holds its thread in READY to NULL until released: a pipeline that does not
-// come down.
-struct Hold {
-    std::atomic<bool> released{false};
-};
-Hold* holdOf(GstElement* element) {
-    return static_cast<Hold*>(g_object_get_data(G_OBJECT(element), "hold"));
-}
-GType stuckElementType() {
-    static const GType type = g_type_register_static_simple(
-        GST_TYPE_ELEMENT, "VelmoraStuckElement", sizeof(GstElementClass),
-        [](gpointer klass, gpointer) {
-            GST_ELEMENT_CLASS(klass)->change_state = [](GstElement* element,
-                                                        GstStateChange transition) {
-                while (transition == GST_STATE_CHANGE_READY_TO_NULL && !holdOf(element)->released) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-                return GST_STATE_CHANGE_SUCCESS;
-            };
-        },
-        sizeof(GstElement), nullptr, GTypeFlags{});
-    return type;
 }
 
 TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
@@ -141,9 +133,7 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
         // Never comes down: given up, and the queue goes on without it.
         Hold hold;
         GstPtr<GstElement> stuck = emptyPipeline();
-        GstElement* element = GST_ELEMENT(g_object_new(stuckElementType(), nullptr));
-        g_object_set_data(G_OBJECT(element), "hold", &hold);
-        gst_bin_add(GST_BIN(stuck.get()), element);
+        gst_bin_add(GST_BIN(stuck.get()), misbehaving(&hold));
         GstPtr<GstElement> other = emptyPipeline();
         ThreadKeeper threads;
         {
