@@ -108,30 +108,27 @@ TEST_F(PlayerPipelineTest, PauseHoldsTheSoundAndPlayResumesWithoutReconnecting) 
     EXPECT_EQ(listener->events().back().status, "正在播放");
 }
 
-TEST_F(PlayerPipelineTest, AShortPauseOnALiveStreamResumesFromTheBuffer) {
-    setUrl(server.url("/live"));
-    ASSERT_TRUE(waitForState(ps::Playing));
-    pause();
-    runFor(1s);
-    const std::size_t eventsBeforePlay = listener->events().size();
-    play();
-    runFor(500ms);
-    EXPECT_EQ(state(), ps::Playing);
-    EXPECT_EQ(listener->events().size(), eventsBeforePlay + 1);  // straight back to "playing"
-}
-
-TEST_F(PlayerPipelineTest, ALongPauseOnALiveStreamResumesAtTheLiveEdgeWithoutANotice) {
-    setUrl(server.url("/live"));
-    ASSERT_TRUE(waitForState(ps::Playing));
-    pause();
-    runFor(6s);  // longer than the buffer holds
-    const std::size_t statesBeforePlay = listener->states().size();
-    play();
-    ASSERT_TRUE(waitForState(ps::Playing));
-    const auto states = listener->states();
-    EXPECT_EQ(states[statesBeforePlay], ps::Transitioning);  // a fresh connection
-    EXPECT_TRUE(hearsTone());
-    EXPECT_TRUE(listener->notices().empty());
+// 6 s is longer than the buffer holds: the live edge is on a fresh connection.
+TEST_F(PlayerPipelineTest, APausedLiveStreamResumesFromTheBufferOrAtTheLiveEdgeWithoutANotice) {
+    for (const auto paused : {1s, 6s}) {
+        SCOPED_TRACE(paused.count());
+        setUrl(server.url("/live"));
+        ASSERT_TRUE(waitForState(ps::Playing));
+        pause();
+        runFor(paused);
+        const std::size_t statesBeforePlay = listener->states().size();
+        play();
+        ASSERT_TRUE(waitForState(ps::Playing));
+        runFor(500ms);
+        const auto states = listener->states();
+        if (paused < 6s) {
+            EXPECT_EQ(states.size(), statesBeforePlay + 1) << "straight back to playing";
+        } else {
+            EXPECT_EQ(states[statesBeforePlay], ps::Transitioning);
+        }
+        EXPECT_TRUE(hearsTone());
+        EXPECT_TRUE(listener->notices().empty());
+    }
 }
 
 TEST_F(PlayerPipelineTest, PlaysAFileAsOftenAsPlayCountSays) {
