@@ -323,7 +323,6 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"OtherScheme", "ftp://127.0.0.1/a.mp3", kUnsupported, "不支持的地址"},
         FailureCase{"MissingFile", "/no/such/file.mp3", FailureKind::FileNotFound, "找不到文件"},
         FailureCase{"Device", "file:///dev/zero", kUnsupported, "不支持的地址"},
-        FailureCase{"Directory", "/tmp", kUnsupported, "不支持的地址"},
         FailureCase{"NoDecoder", "$sid", FailureKind::NoDecoder, "无法解码此音频格式", true},
         FailureCase{"PlaylistOfLocalPaths", "$/list/local.m3u", kUnsupported, "不支持的地址"},
         FailureCase{"PlaylistNamingItself", "$/list/self", kNotAudio, "不是音频流"},
