@@ -181,6 +181,10 @@ INSTANTIATE_TEST_SUITE_P(
         RecoveryRow{
             "EntriesWithinTheFailoverBudget", "http://h/list.pls", 40000, "F15000 F30000 F45000",
             "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"},
+        // An entry that played is reconnected, not passed over.
+        RecoveryRow{
+            "EntryPlayedThenLost", "http://h/list.pls", kEndMs, "P500 L10000",
+            "0 Fetch list.pls; 0 Open a; 10000 Wait #1; 10250 Open a#1; 190000 GiveUp Exhausted"},
         RecoveryRow{"EntriesTwoPassesThenGiveUp", "http://h/list.pls", kEndMs,
                     "F15000 F30000 F45000 F60000 F75000 F90000",
                     "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 Fetch list.pls; "
