@@ -79,13 +79,14 @@ class Program:
         return found
 
     def close_alert(self):
-        """Closes the one open message box with its button, as a person would; fails when the
-        button is not the Chinese one."""
+        """Closes the one open message box with its button, as a person would, and waits until it
+        has gone; fails when the button is not the Chinese one."""
         boxes = [w for w in a11y.top_windows(self.app)
                  if w.get_role_name() == "alert" and a11y.is_showing(w)]
         if len(boxes) != 1:
             raise AssertionError(f"expected one message box, found {len(boxes)}")
         self.click(a11y.find_one(boxes[0], "push button", NOTICE_BUTTON))
+        wait_until(lambda: not a11y.is_showing(boxes[0]), UI_TIMEOUT_S, "the notice to close")
 
     def _viewable_xid(self, title):
         for xid, name in self._session.x.windows_of(self.process.pid).items():

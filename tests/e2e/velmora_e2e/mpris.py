@@ -64,11 +64,6 @@ class MediaPlayer:
         self._call(self.name, PATH, "org.freedesktop.DBus.Properties", "Set",
                    GLib.Variant("(ssv)", (PLAYER, prop, value)))
 
-    def introspect(self):
-        xml = self._call(self.name, PATH, "org.freedesktop.DBus.Introspectable", "Introspect",
-                         None)[0]
-        return Gio.DBusNodeInfo.new_for_xml(xml)
-
     def changed(self, prop):
         """Every value that signals announced for prop, in order."""
         self.pump()
