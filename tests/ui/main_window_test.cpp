@@ -4,7 +4,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <QAction>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -260,17 +259,6 @@ TEST_F(MainWindowTest, TheLogoOpensTheHomePageAndTheLabelsDoNothing) {
     EXPECT_EQ(opened.urls(), QStringList(2, QStringLiteral("http://www.telvaro.example")));
     EXPECT_EQ(flags(), kOnlyPlay);
     EXPECT_TRUE(player->calls.empty());
-}
-
-TEST_F(MainWindowTest, TheAboutItemIsASingleTopLevelActionWithoutMenu) {
-    const QList<QAction*> items = window->menuBar()->actions();
-    ASSERT_EQ(items.size(), 1);
-    EXPECT_EQ(items[0]->objectName(), QStringLiteral("关于"));
-    EXPECT_EQ(items[0]->text(), QStringLiteral("关于"));
-    EXPECT_EQ(items[0]->menu(), nullptr);
-    items[0]->trigger();
-    ASSERT_NE(about.openWindow(), nullptr);
-    EXPECT_TRUE(about.openWindow()->isVisible());
 }
 
 TEST_F(MainWindowTest, TabFromTheUrlBoxSkipsDisabledButtonsAndEverythingElse) {

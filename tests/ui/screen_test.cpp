@@ -141,7 +141,8 @@ void expectEveryTextShown(QWidget& window, const QImage& shot) {
     }
 }
 
-TEST(OnScreen, MainWindowShowsEveryTextInRealGlyphs) {
+// The main window, the about window beside it and a notice over them.
+TEST(OnScreen, EveryWindowShowsEveryTextInRealGlyphs) {
     AboutWindow about;
     ScriptedPlayer* player = nullptr;
     MainWindow window(scriptedPlayerFactory(player), about);
@@ -151,24 +152,14 @@ TEST(OnScreen, MainWindowShowsEveryTextInRealGlyphs) {
     EXPECT_EQ(shot.size(), QSize(530, 272 + window.menuBar()->height()));
     expectEveryTextShown(window, shot);
     expectRealGlyphs("menu item", window.menuBar()->font(), QStringLiteral("关于"));
-}
 
-TEST(OnScreen, AboutWindowShowsEveryTextInRealGlyphs) {
-    AboutWindow about;
     about.show();
-    QWidget* window = about.openWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, kWindowTimeoutMs));
-    const QImage shot = screenshot(*window, QStringLiteral("Form2"));
-    EXPECT_EQ(shot.size(), QSize(304, 122));
-    expectEveryTextShown(*window, shot);
-}
+    QWidget* aboutWindow = about.openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(aboutWindow, kWindowTimeoutMs));
+    const QImage aboutShot = screenshot(*aboutWindow, QStringLiteral("Form2"));
+    EXPECT_EQ(aboutShot.size(), QSize(304, 122));
+    expectEveryTextShown(*aboutWindow, aboutShot);
 
-TEST(OnScreen, ANoticeShowsItsTextAndAChineseOkButton) {
-    AboutWindow about;
-    ScriptedPlayer* player = nullptr;
-    MainWindow window(scriptedPlayerFactory(player), about);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, kWindowTimeoutMs));
     const std::vector<Notice> notices =
         noticesDuring([&] { player->listener->onWarning(0, 0, {}); },
                       [](QMessageBox& box) {
