@@ -86,20 +86,17 @@ class ProgramEnds(unittest.TestCase):
                        NOTICE_TIMEOUT_S, "the player's name to go")
             player.close()
 
-    def open(self, player, route):
-        player.call("OpenUri", GLib.Variant("(s)", (self.session.streams.url(route),)))
-
     def open_about(self, program):
         program.open_about()
         wait_until(lambda: ABOUT_TITLE in program.windows(), NOTICE_TIMEOUT_S, "the about window")
 
     def open_notices(self, program, player, count):
         """Leaves `count` notices due: the first shown, the rest waiting for it to close."""
-        self.open(player, "/status/404")
+        player.open_uri(self.session.streams.url("/status/404"))
         boxes = wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
         self.assertEqual(boxes, [(APP_TITLE, [WARNING_TEXT])])
         if count == 2:
-            self.open(player, "/page.html")
+            player.open_uri(self.session.streams.url("/page.html"))
             # The notice is delivered with the status line that names its cause.
             program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
             self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
@@ -152,7 +149,7 @@ class ProgramEnds(unittest.TestCase):
             slowest, threads, resident = self.act_at_random(program, player, seed)
             last_url = self.session.streams.url("/live")
             for _ in range(2):
-                player.call("OpenUri", GLib.Variant("(s)", (last_url,)))
+                player.open_uri(last_url)
                 wait_until(lambda: "正在播放" in program.status() or NO_OUTPUT in program.status(),
                            PLAY_TIMEOUT_S, "the last address to play", describe=program.status)
                 if NO_OUTPUT not in program.status():

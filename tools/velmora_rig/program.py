@@ -89,10 +89,8 @@ class Program:
         wait_until(lambda: not a11y.is_showing(boxes[0]), UI_TIMEOUT_S, "the notice to close")
 
     def _viewable_xid(self, title):
-        for xid, name in self._session.x.windows_of(self.process.pid).items():
-            if name == title and self._session.x.is_viewable(xid):
-                return xid
-        return None
+        return next((xid for xid, name in self._session.x.windows_of(self.process.pid).items()
+                     if name == title), None)
 
     def xid(self, title):
         return wait_until(lambda: self._viewable_xid(title), UI_TIMEOUT_S, f"{title!r} mapped")
