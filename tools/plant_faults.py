@@ -11,11 +11,8 @@ touched.
 """
 
 import argparse
-import filecmp
 import io
-import os
 import re
-import shutil
 import subprocess
 import sys
 import tarfile
@@ -189,25 +186,19 @@ def refresh_copy(commit, tree):
     """Makes tree hold exactly the files of commit, rewriting only those that differ."""
     archive = subprocess.run(["git", "-C", str(REPO), "archive", "--format=tar", commit],
                              check=True, capture_output=True).stdout
-    staging = tree.parent / "staging"
-    shutil.rmtree(staging, ignore_errors=True)
-    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
-        tar.extractall(staging)  # our own commit: nothing to filter
     wanted = set()
-    for source in staging.rglob("*"):
-        if source.is_dir():
-            continue
-        relative = source.relative_to(staging)
-        wanted.add(relative)
-        target = tree / relative
-        if not target.exists() or not filecmp.cmp(source, target, shallow=False):
-            target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(source, target)
-            os.utime(target)
+    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
+        for member in filter(tarfile.TarInfo.isfile, tar.getmembers()):
+            target = tree / member.name
+            wanted.add(target)
+            data = tar.extractfile(member).read()
+            if not target.exists() or target.read_bytes() != data:
+                target.parent.mkdir(parents=True, exist_ok=True)
+                target.write_bytes(data)
+                target.chmod(member.mode)
     for existing in list(tree.rglob("*")):
-        if existing.is_file() and existing.relative_to(tree) not in wanted:
+        if existing.is_file() and existing not in wanted:
             existing.unlink()
-    shutil.rmtree(staging)
 
 
 def build(tree, build_dir, log):
