@@ -59,10 +59,8 @@ class Program:
         return [w.get_name() for w in a11y.top_windows(self.app) if a11y.is_showing(w)]
 
     def window(self, title):
-        for w in a11y.top_windows(self.app):
-            if w.get_name() == title and a11y.is_showing(w):
-                return w
-        return None
+        return next((w for w in a11y.top_windows(self.app)
+                     if w.get_name() == title and a11y.is_showing(w)), None)
 
     def alerts(self):
         """Open message boxes: [(caption, text)]."""
