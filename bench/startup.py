@@ -44,7 +44,7 @@ def launch_once(session, name, argv, env, title):
 
     def mapped():
         for xid, window_title in x.windows_of(child.pid).items():
-            if (title is None or window_title == title) and x.is_viewable(xid):
+            if title is None or window_title == title:
                 return xid
         return None
     try:

@@ -3,19 +3,16 @@
 
 Each fault is a small textual change anchored on distinctive code. A fault whose anchor is not
 found exactly once is reported as "could not plant", never as caught. The copy lives in a scratch
-folder (by default build/planted-faults), refreshed from a commit with `git archive` and updated
+folder (build/planted-faults), refreshed from a commit with `git archive` and updated
 file by file, so that only what changed is rebuilt between runs. The checkout itself is never
 touched.
 
-    tools/plant_faults.py [--commit REV] [--only NAME ...] [--list]
+    tools/plant_faults.py [--commit REV] [--only NAME ...]
 """
 
 import argparse
-import filecmp
 import io
-import os
 import re
-import shutil
 import subprocess
 import sys
 import tarfile
@@ -189,25 +186,19 @@ def refresh_copy(commit, tree):
     """Makes tree hold exactly the files of commit, rewriting only those that differ."""
     archive = subprocess.run(["git", "-C", str(REPO), "archive", "--format=tar", commit],
                              check=True, capture_output=True).stdout
-    staging = tree.parent / "staging"
-    shutil.rmtree(staging, ignore_errors=True)
-    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
-        tar.extractall(staging)  # our own commit: nothing to filter
     wanted = set()
-    for source in staging.rglob("*"):
-        if source.is_dir():
-            continue
-        relative = source.relative_to(staging)
-        wanted.add(relative)
-        target = tree / relative
-        if not target.exists() or not filecmp.cmp(source, target, shallow=False):
-            target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(source, target)
-            os.utime(target)
+    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
+        for member in filter(tarfile.TarInfo.isfile, tar.getmembers()):
+            target = tree / member.name
+            wanted.add(target)
+            data = tar.extractfile(member).read()
+            if not target.exists() or target.read_bytes() != data:
+                target.parent.mkdir(parents=True, exist_ok=True)
+                target.write_bytes(data)
+                target.chmod(member.mode)
     for existing in list(tree.rglob("*")):
-        if existing.is_file() and existing.relative_to(tree) not in wanted:
+        if existing.is_file() and existing not in wanted:
             existing.unlink()
-    shutil.rmtree(staging)
 
 
 def build(tree, build_dir, log):
@@ -276,42 +267,26 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--commit", default="HEAD", help="the commit to plant faults into")
-    parser.add_argument("--work", type=Path, default=REPO / "build" / "planted-faults",
-                        help="scratch folder for the copy, its build and the log")
     parser.add_argument("--only", nargs="*", help="names of the faults to try (default: all)")
-    parser.add_argument("--list", action="store_true", help="list the faults and exit")
-    parser.add_argument("--baseline", action="store_true",
-                        help="first run every label with nothing planted; a failure there "
-                             "would make every verdict meaningless")
     args = parser.parse_args()
 
     faults = [f for f in FAULTS if not args.only or f.name in args.only]
-    if args.list:
-        for fault in FAULTS:
-            print(f"{fault.name:40} {fault.path:30} {' '.join(fault.labels)}")
-        return 0
     # Named now: the checkout may move on while the faults are planted.
     commit = subprocess.run(["git", "-C", str(REPO), "rev-parse", "--short", args.commit],
                             check=True, capture_output=True, text=True).stdout.strip()
-    tree, build_dir = args.work / "src", args.work / "build"
+    work = REPO / "build" / "planted-faults"
+    tree, build_dir = work / "src", work / "build"
     tree.mkdir(parents=True, exist_ok=True)
     refresh_copy(commit, tree)
     rows = []
-    with open(args.work / "plant.log", "a", encoding="utf-8") as log:
+    with open(work / "plant.log", "a", encoding="utf-8") as log:
         log.write(f"\n######## {time.strftime('%Y-%m-%d %H:%M:%S')} planting in {commit}\n")
         if not build(tree, build_dir, log):
-            print(f"the unchanged copy does not build; see {args.work / 'plant.log'}")
+            print(f"the unchanged copy does not build; see {work / 'plant.log'}")
             return 1
         # The test media are encoded on first use, which is slow on a busy machine.
         subprocess.run(["ctest", "-R", "^(" + "|".join(FIXTURE_TESTS) + ")$"], cwd=build_dir,
                        stdout=log, stderr=subprocess.STDOUT, check=False)
-        if args.baseline:
-            labels = dict.fromkeys(label for fault in faults for label in fault.labels)
-            for label in labels:
-                failed = failing_tests(build_dir, label, log)
-                if failed:
-                    print(f"nothing planted, yet {label} fails: {', '.join(failed)}")
-                    return 1
         for fault in faults:
             started = time.monotonic()
             verdict, tests = try_fault(fault, tree, build_dir, log)

@@ -12,7 +12,7 @@ from gi.repository import Atspi, GLib  # noqa: E402
 
 from velmora_rig import tone  # noqa: E402
 from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase  # noqa: E402
-from velmora_e2e.mpris import PLAYER, ROOT, InhibitStandIn, MediaPlayer  # noqa: E402
+from velmora_e2e.mpris import ROOT, InhibitStandIn, MediaPlayer  # noqa: E402
 from velmora_rig.program import MAIN_TITLE  # noqa: E402
 from velmora_rig.session import Paths, Session  # noqa: E402
 from velmora_rig.waiting import wait_until  # noqa: E402
@@ -28,10 +28,6 @@ VOLUME_LISTEN_S = 0.5
 TONE_FILE_US = 30_000_000
 # Suspend (4) only: not logout, user switch or idle.
 PORTAL_INHIBIT = "inhibit ['', 4, {'reason': 'Playing audio'}]"
-
-
-def shown_windows(x, pid):
-    return [name for xid, name in x.windows_of(pid).items() if x.is_viewable(xid)]
 
 
 def kde_play_pause(player):
@@ -59,11 +55,8 @@ class DesktopCitizen(ProgramCase):
         super().tearDownClass()
 
     def test_1_the_desktop_finds_the_player(self):
-        node = self.player.introspect()
-        self.assertTrue({ROOT, PLAYER} <= {i.name for i in node.interfaces})
-        methods = {m.name for i in node.interfaces for m in i.methods}
-        self.assertTrue({"Raise", "Quit", "Play", "Pause", "PlayPause", "Stop", "OpenUri"}
-                        <= methods)
+        # The other methods are pressed by the tests below.
+        self.player.call("Raise", interface=ROOT)
         self.assertEqual(self.player.name, "org.mpris.MediaPlayer2.velmora")
         facts = {p: self.player.get(p, ROOT) for p in ("Identity", "CanRaise", "CanQuit",
                                                        "HasTrackList", "SupportedUriSchemes")}
@@ -87,8 +80,9 @@ class DesktopCitizen(ProgramCase):
             instance = f"org.mpris.MediaPlayer2.velmora.instance{second.pid}"
             wait_until(lambda: instance in self.player.names(), SIGNAL_TIMEOUT_S, instance)
             self.assertEqual(self.player.name, "org.mpris.MediaPlayer2.velmora")
-            wait_until(lambda: shown_windows(self.session.x, second.pid) == [MAIN_TITLE],
-                       SIGNAL_TIMEOUT_S, "only its main window")
+            shown = self.session.x.windows_of
+            wait_until(lambda: list(shown(second.pid).values()) == [MAIN_TITLE], SIGNAL_TIMEOUT_S,
+                       "only its main window")
         finally:
             self.session.processes.stop(second)
 
@@ -97,7 +91,7 @@ class DesktopCitizen(ProgramCase):
         query = "&".join("title=" + t.replace(" ", "%20") for t in TITLES)
         url = self.session.streams.url(f"/live?{query}&title_every=2&meta_repeat=1")
         before = self.sound.position()
-        self.player.call("OpenUri", GLib.Variant("(s)", (url,)))
+        self.player.open_uri(url)
         self.assert_tone_starts(before)
         p.wait_for_buttons(PLAYING_ROW)
         self.assertEqual(p.url_text(), url)
@@ -113,10 +107,8 @@ class DesktopCitizen(ProgramCase):
         self.assertNotIn("mpris:length", first, "a live stream has no length")
         self.wait_last(self.portal, PORTAL_INHIBIT, SIGNAL_TIMEOUT_S)
 
-        sink_inputs = self.sound.sink_inputs()
-        for line in ('application.name = "Velmora"', 'media.role = "music"',
-                     'media.title = "Artist One - '):
-            self.assertIn(line, sink_inputs)
+        self.assert_stream_named()
+        self.assertIn('media.title = "Artist One - ', self.sound.sink_inputs())
         self.player.pump()
         status_names = [n for role, n in self.names if role == "status bar"]
         self.assertTrue(any("正在播放：" in n for n in status_names), status_names)
@@ -151,7 +143,7 @@ class DesktopCitizen(ProgramCase):
     def test_4_a_file_has_a_length_and_volume_sets_the_loudness(self):
         self.assertEqual(self.player.get("Volume"), 0.5)
         before = self.sound.position()
-        self.open(self.session.streams.url("/tone.mp3"))
+        self.player.open_uri(self.session.streams.url("/tone.mp3"))
         self.assert_tone_starts(before)
         length = wait_until(lambda: self.player.get("Metadata").get("mpris:length"),
                             SIGNAL_TIMEOUT_S, "the file's length")
@@ -172,11 +164,8 @@ class DesktopCitizen(ProgramCase):
         wait_until(halved, VOLUME_SETTLE_S, "the tone at half its loudness",
                    describe=lambda: ratios[-3:])
 
-    def open(self, url):
-        self.player.call("OpenUri", GLib.Variant("(s)", (url,)))
-
-    def _loudness(self, start=None):
-        start = self.sound.position() if start is None else start
+    def _loudness(self):
+        start = self.sound.position()
         self.sound.wait_position(start + VOLUME_LISTEN_S)
         return tone.rms(self.sound.samples(start, start + VOLUME_LISTEN_S))
 
@@ -187,14 +176,14 @@ class DesktopCitizen(ProgramCase):
         power = InhibitStandIn(self.session, "power-management")
         self.player.call("Play")
         self.wait_last(power, "inhibit ['Velmora', 'Playing audio']", SIGNAL_TIMEOUT_S)
-        self.open(self.session.streams.closed_port_url())
+        self.player.open_uri(self.session.streams.closed_port_url())
         wait_until(self.program.alerts, SIGNAL_TIMEOUT_S, "the notice of the failure")
         self.wait_last(power, "release", RELEASE_WITHIN_S)
         self.program.close_alert()
         power.stop()
 
         gnome = InhibitStandIn(self.session, "gnome-session")
-        self.open(self.session.streams.url("/tone.mp3"))
+        self.player.open_uri(self.session.streams.url("/tone.mp3"))
         self.wait_last(gnome, "inhibit ['Velmora', 0, 'Playing audio', 4]", SIGNAL_TIMEOUT_S)
         self.player.call("Quit", interface=ROOT)
         self.wait_last(gnome, "release", RELEASE_WITHIN_S)
@@ -213,7 +202,7 @@ class WithoutASessionBus(unittest.TestCase):
             process = session.processes.start("velmora", [session.paths.program], env=env)
             x = session.x
             xid = wait_until(lambda: next((w for w, n in x.windows_of(process.pid).items()
-                                           if n == MAIN_TITLE and x.is_viewable(w)), None),
+                                           if n == MAIN_TITLE), None),
                              SIGNAL_TIMEOUT_S, "the main window")
             x.focus(xid)  # the URL box has the focus at start
             x.key("ctrl+a", "BackSpace")
@@ -221,7 +210,7 @@ class WithoutASessionBus(unittest.TestCase):
             before = session.sound.position()
             x.key("Return")
             session.sound.wait_for_tone(before, SIGNAL_TIMEOUT_S)
-            self.assertEqual(shown_windows(x, process.pid), [MAIN_TITLE],
+            self.assertEqual(list(x.windows_of(process.pid).values()), [MAIN_TITLE],
                              "a message box or another window opened")
             self.assertIsNone(process.poll())
 

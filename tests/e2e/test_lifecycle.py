@@ -1,6 +1,6 @@
 """The end of the program, with notices open or not: its window closed by the desktop's Quit, by
-a termination signal or by its close box takes its notices down and the program exits 0; and a
-seeded run of random media-control actions that the program lives through to its Quit.
+a termination signal or by its close box takes its notices down and the program exits 0, once
+the about window, which outlives the main window, has closed too; and a seeded run of random media-control actions that the program lives through to its Quit.
 
 The random run prints its seed; VELMORA_TORTURE_SEED=N replays that run.
 """
@@ -15,14 +15,15 @@ import unittest
 from gi.repository import GLib
 
 from velmora_e2e.mpris import NAME_PREFIX, ROOT, MediaPlayer
-from velmora_rig import accessibility as a11y
 from velmora_rig.memory import status_kib
-from velmora_rig.program import ABOUT_TITLE, APP_TITLE, MAIN_TITLE, NOTICE_BUTTON, WARNING_TEXT, Program
+from velmora_rig.program import ABOUT_TITLE, APP_TITLE, MAIN_TITLE, WARNING_TEXT, Program
 from velmora_rig.session import Paths, Session
-from velmora_rig.waiting import wait_until
+from velmora_rig.waiting import stays_false, wait_until
 
 NOTICE_TIMEOUT_S = 10.0
 EXIT_WITHIN_S = 2.0
+# Long enough for an exit to show if it were coming.
+QUIET_S = 1.0
 # A media-control call is answered on the user-interface thread, which nothing may hold up.
 MAX_CALL_S = 1.0
 ACTIONS = 180
@@ -60,24 +61,6 @@ NO_OUTPUT = "没有可用的音频输出"
 BUTTONS = ["Stop", "Pause", "Play", "PlayPause"]
 
 
-def answer_notice(program):
-    """Presses the OK of the notice on show, if any; True when there was one."""
-    box = next((w for w in a11y.top_windows(program.app)
-                if w.get_role_name() == "alert" and a11y.is_showing(w)), None)
-    if box is None:
-        return False
-    a11y.press(a11y.find_one(box, "push button", NOTICE_BUTTON))
-    wait_until(lambda: not a11y.is_showing(box), NOTICE_TIMEOUT_S, "the notice to close")
-    return True
-
-
-def thread_count(pid):
-    try:
-        return len(os.listdir(f"/proc/{pid}/task"))
-    except FileNotFoundError:
-        return 0
-
-
 class ProgramEnds(unittest.TestCase):
     """One private world (the accessibility bus is bound once a process); a fresh program for
     each way of ending it."""
@@ -103,16 +86,17 @@ class ProgramEnds(unittest.TestCase):
                        NOTICE_TIMEOUT_S, "the player's name to go")
             player.close()
 
-    def open(self, player, route):
-        player.call("OpenUri", GLib.Variant("(s)", (self.session.streams.url(route),)))
+    def open_about(self, program):
+        program.open_about()
+        wait_until(lambda: ABOUT_TITLE in program.windows(), NOTICE_TIMEOUT_S, "the about window")
 
     def open_notices(self, program, player, count):
         """Leaves `count` notices due: the first shown, the rest waiting for it to close."""
-        self.open(player, "/status/404")
+        player.open_uri(self.session.streams.url("/status/404"))
         boxes = wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
         self.assertEqual(boxes, [(APP_TITLE, [WARNING_TEXT])])
         if count == 2:
-            self.open(player, "/page.html")
+            player.open_uri(self.session.streams.url("/page.html"))
             # The notice is delivered with the status line that names its cause.
             program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
             self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
@@ -136,22 +120,27 @@ class ProgramEnds(unittest.TestCase):
                 with self.subTest(f"{name} under {notices} notices"), \
                         self.running() as (program, player):
                     # The about window would keep the program alive past its main window.
-                    program.open_about()
-                    wait_until(lambda: ABOUT_TITLE in program.windows(), NOTICE_TIMEOUT_S,
-                               "the about window")
+                    self.open_about(program)
                     self.open_notices(program, player, notices)
                     self.assert_exits_cleanly(program, lambda: end(program, player))
 
-    def test_the_close_box_waits_for_the_notices_then_ends_the_program(self):
+    def test_the_close_box_waits_for_the_notices_and_the_about_window_for_the_end(self):
         with self.running() as (program, player):
+            self.open_about(program)
             self.open_notices(program, player, 2)
             # The notices block the window, as on the original platform: its close box takes
             # effect once they are answered.
             program.close_window(MAIN_TITLE)
             for _ in range(2):
                 wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
-                self.assertTrue(answer_notice(program))
-            self.assert_exits_cleanly(program, lambda: program.close_window(MAIN_TITLE))
+                program.close_alert()
+            program.close_window(MAIN_TITLE)
+            wait_until(lambda: MAIN_TITLE not in program.windows(), NOTICE_TIMEOUT_S,
+                       "the main window to close")
+            self.assertTrue(stays_false(lambda: not program.is_running(), QUIET_S),
+                            "the program ended with the about window open")
+            self.assertEqual(program.windows(), [ABOUT_TITLE])
+            self.assert_exits_cleanly(program, lambda: program.close_window(ABOUT_TITLE))
 
     def test_the_program_lives_through_random_actions_and_ends_on_quit(self):
         seed = int(os.environ.get("VELMORA_TORTURE_SEED", random.randrange(1 << 31)))
@@ -160,7 +149,7 @@ class ProgramEnds(unittest.TestCase):
             slowest, threads, resident = self.act_at_random(program, player, seed)
             last_url = self.session.streams.url("/live")
             for _ in range(2):
-                player.call("OpenUri", GLib.Variant("(s)", (last_url,)))
+                player.open_uri(last_url)
                 wait_until(lambda: "正在播放" in program.status() or NO_OUTPUT in program.status(),
                            PLAY_TIMEOUT_S, "the last address to play", describe=program.status)
                 if NO_OUTPUT not in program.status():
@@ -194,7 +183,8 @@ class ProgramEnds(unittest.TestCase):
         for number in range(ACTIONS):
             time.sleep(rng.uniform(0, MAX_PAUSE_S))
             if rng.random() < 0.05:
-                answer_notice(program)
+                if program.alerts():
+                    program.close_alert()
                 continue
             if rng.random() < 0.45:
                 what, route = rng.choice(STATIONS + [("refused", None)])
@@ -213,8 +203,9 @@ class ProgramEnds(unittest.TestCase):
             self.assertTrue(program.is_running(),
                             f"the program died at #{number} {action} (seed {seed}):\n"
                             + self.session.log_tail("velmora"))
-            threads.append(thread_count(program.process.pid))
-            resident.append(status_kib(program.process.pid).get("VmRSS", 0) / 1024)
+            figures = status_kib(program.process.pid)
+            threads.append(figures.get("Threads", 0))
+            resident.append(figures.get("VmRSS", 0) / 1024)
         return slowest, threads, resident
 
 

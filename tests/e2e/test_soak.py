@@ -1,22 +1,14 @@
 """Soak: more than a gigabyte of MP3 through the engine's real MP3 path, with memory that stays
 level.
 
-The headless probe plays an endless 320 kbit/s MP3 stream with ICY metadata, sent at full speed
-from the loopback, into a sink that does not keep time: it decodes as fast as the machine allows,
-hours of sound in a couple of minutes. Once a second the probe reports what it has allocated and
-not freed. At this rate the pipeline's buffers are full nearly all the time, at about 100 MiB,
-and now and then run lower for a moment, or higher while a busy machine keeps the main loop from
-the title messages queued for it; and while other work holds the cores they may stay less full
-for a while. A leak raises both the highest sample and the usual level (the median); a spike
-raises only the first, a busy start lowers only the second. After the warm-up, the second half
-may stand above the first half by MAX_LEVEL_RISE_KIB at most in one of the two: a leak of even a
-hundred bytes a buffer adds megabytes a minute to both.
-The resident size is printed but not judged: at this rate glibc keeps what it was given back,
-and it swings between 60 and 150 MiB while the memory in use stays level. SOAK_SECONDS sets the
-length.
-
-The probe runs with one malloc arena, so that buffers allocated on one streaming thread and freed
-on another do not spread the heap over arenas of their own.
+The headless probe plays an endless 320 kbit/s MP3 stream with ICY metadata, sent at full speed,
+into a sink that does not keep time, and reports once a second what it has allocated and not
+freed. Full buffers hold about 100 MiB; spikes (a busy main loop) raise only the highest sample,
+a busy start lowers only the median, while a leak of even a hundred bytes a buffer raises both
+by megabytes a minute: after the warm-up, the second half may stand above the first by
+MAX_LEVEL_RISE_KIB in one of the two. The resident size swings with glibc's caching and is only
+printed. One malloc arena keeps buffers freed on another streaming thread from spreading the
+heap. SOAK_SECONDS sets the length.
 """
 
 import json

@@ -55,7 +55,7 @@ class SoundServer(ProgramCase):
         p.wait_for_status(GONE_STATUS)
         self.assertTrue(stays_false(p.alerts, OUTAGE_S), "a notice while the server was away")
         answered = self.sound.start_again()
-        listed = wait_until(lambda: self.sound.has_stream() and time.monotonic(),
+        listed = wait_until(lambda: self.sound.stream_sink() and time.monotonic(),
                             TONE_TIMEOUT_S, "our stream on the returned server")
         heard = self.sound.moment(self.assert_tone_starts(0.0))
         # A fresh null sink runs a second or two after the server answers, as its recorder shows.

@@ -1,12 +1,15 @@
 """A person's first session: the window as it opens, playing the tone, the transport buttons,
-a station's title as the mixer shows it, and closing the window while it plays."""
+a station's title as the mixer shows it, addresses that cannot play (one notice captioned with
+the application title, a window that stays usable, a status line that names the cause), and
+closing the window while it plays."""
 
 import unittest
 from urllib.parse import quote
 
 from velmora_rig import accessibility as a11y
+from velmora_rig import tone
 from velmora_e2e.case import PAUSED_ROW, PLAYING_ROW, STOPPED_ROW, ProgramCase
-from velmora_rig.program import MAIN_TITLE, READY_STATUS
+from velmora_rig.program import APP_TITLE, MAIN_TITLE, READY_STATUS, WARNING_TEXT
 from velmora_rig.waiting import wait_until
 
 URL_PROMPT = "请在此输入网络音乐URL  例如：http://www.telvaro.example/telvarocom/bgmusic.mp3"
@@ -16,6 +19,13 @@ DESKTOP_FILE_ID = "example.telvaro.Velmora"
 STATION_TITLE = "Artist One - First Song"
 # The first ICY block comes 16000 bytes (one second at 128 kbit/s) into the stream.
 TITLE_TIMEOUT_S = 5.0
+NOTICE_TIMEOUT_S = 10.0
+# (what, URL maker, a fragment of the status line that names the cause)
+BAD_ADDRESSES = [
+    ("connection refused", lambda streams: streams.closed_port_url(), "拒绝"),
+    ("404 answer", lambda streams: streams.url("/status/404"), "404"),
+    ("HTML page", lambda streams: streams.url("/page.html"), "不是音频"),
+]
 
 
 class UserJourney(ProgramCase):
@@ -35,7 +45,7 @@ class UserJourney(ProgramCase):
         with self.subTest("the keyboard focus"):
             self.session.require_seat()
             wait_until(lambda: a11y.is_focused(p.url_box), 5, "the keyboard focus in the URL box")
-        self.assertTrue(self.sound.silent_between(0, self.sound.recorded()),
+        self.assertTrue(tone.is_silent(self.sound.samples(0, self.sound.recorded())),
                         "sound before anything was asked for")
 
     def test_2_enter_plays_the_typed_url(self):
@@ -91,6 +101,26 @@ class UserJourney(ProgramCase):
         p.click_button("停止")
         self.assert_silence_within(at_stop)
         p.wait_for_buttons(STOPPED_ROW)
+
+    def test_4b_each_bad_address_gives_one_notice_and_leaves_the_window_usable(self):
+        p = self.program
+        for what, make_url, cause in BAD_ADDRESSES:
+            with self.subTest(what):
+                p.open_url(make_url(self.session.streams))
+                boxes = wait_until(p.alerts, NOTICE_TIMEOUT_S, f"a notice for {what}")
+                self.assertEqual(boxes, [(APP_TITLE, [WARNING_TEXT])])
+                p.close_alert()
+                p.wait_for_status(cause)
+                # Usable: the box takes keys again and the rules answer them.
+                with self.subTest(f"{what}: typing again"):
+                    p.click_url_box()
+                    p.type("x")
+                    p.wait_for_buttons(PLAYING_ROW)
+                self.assertEqual(p.alerts(), [], "a second notice")
+
+        before = self.sound.position()
+        p.open_url(self.session.streams.url("/tone.mp3"))
+        self.assert_tone_starts(before)
 
     def test_5_closing_the_window_while_playing_ends_sound_and_program(self):
         p = self.program

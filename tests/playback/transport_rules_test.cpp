@@ -31,11 +31,14 @@ struct ButtonCase {
 
 void PrintTo(const ButtonCase& c, std::ostream* os) { *os << c.name; }
 
-class ButtonActionTest : public TransportRulesTest,
-                         public ::testing::WithParamInterface<ButtonCase> {};
+class RuleRowsTest : public TransportRulesTest, public ::testing::WithParamInterface<ButtonCase> {};
 
-TEST_P(ButtonActionTest, AppliesOnlyTheRowOfTheRequestedStateReadingBeforeEachButton) {
+// A button applies only the row of the state it asks for; a status change
+// shows the caption, then tries the stopped, playing and paused rows in that
+// order. Both read the state afresh before every button.
+TEST_P(RuleRowsTest, AppliesItsRowsReadingTheStateBeforeEachButton) {
     player.scriptStates(GetParam().states);
+    player.setStatus("正在播放");
     GetParam().press(rules);
     EXPECT_EQ(log, GetParam().expected);
 }
@@ -43,9 +46,11 @@ TEST_P(ButtonActionTest, AppliesOnlyTheRowOfTheRequestedStateReadingBeforeEachBu
 const auto pause = [](TransportRules& r) { r.pause(); };
 const auto cont = [](TransportRules& r) { r.continuePlayback(); };
 const auto stop = [](TransportRules& r) { r.stop(); };
+const auto statusChange = [](TransportRules& r) { r.statusChange(); };
+const std::string kCaption = "caption=[  正在播放]";
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, ButtonActionTest,
+    Rows, RuleRowsTest,
     ::testing::Values(
         ButtonCase{"PauseReached",
                    pause,
@@ -68,52 +73,33 @@ INSTANTIATE_TEST_SUITE_P(
                    stop,
                    {1},
                    {"stop", "read", "Command2 off", "read", "Command3 off", "read", "C2 off"}},
-        ButtonCase{"StopStillPlaying", stop, {3}, {"stop", "read", "read", "read"}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A status change shows the caption, then tries the stopped, playing and paused
-// rows in that order, reading the state afresh before every button.
-class StatusChangeTest : public TransportRulesTest,
-                         public ::testing::WithParamInterface<ButtonCase> {};
-
-TEST_P(StatusChangeTest, TriesTheThreeRowsInTheirOrder) {
-    player.scriptStates(GetParam().states);
-    player.setStatus("正在播放");
-    GetParam().press(rules);
-    EXPECT_EQ(log, GetParam().expected);
-}
-
-const auto statusChange = [](TransportRules& r) { r.statusChange(); };
-const std::string kCaption = "caption=[  正在播放]";
-
-INSTANTIATE_TEST_SUITE_P(
-    States, StatusChangeTest,
-    ::testing::Values(ButtonCase{"Stopped",
-                                 statusChange,
-                                 {1},
-                                 {kCaption, "read", "C2 off", "read", "Command2 off", "read",
-                                  "Command3 off", "read", "read", "read", "read", "read", "read"}},
-                      ButtonCase{"Playing",
-                                 statusChange,
-                                 {3},
-                                 {kCaption, "read", "read", "read", "read", "Command2 off", "read",
-                                  "Command3 on", "read", "C2 on", "read", "read", "read"}},
-                      ButtonCase{"Paused",
-                                 statusChange,
-                                 {2},
-                                 {kCaption, "read", "read", "read", "read", "read", "read", "read",
-                                  "C2 off", "read", "Command2 on", "read", "Command3 on"}},
-                      ButtonCase{"StartsPlayingDuringTheStoppedRow",
-                                 statusChange,
-                                 {1, 1, 3},
-                                 {kCaption, "read", "C2 off", "read", "Command2 off", "read",
-                                  "read", "Command2 off", "read", "Command3 on", "read", "C2 on",
-                                  "read", "read", "read"}},
-                      ButtonCase{"BufferingMatchesNoRow",
-                                 statusChange,
-                                 {6},
-                                 {kCaption, "read", "read", "read", "read", "read", "read", "read",
-                                  "read", "read"}}),
+        ButtonCase{"StopStillPlaying", stop, {3}, {"stop", "read", "read", "read"}},
+        ButtonCase{"StatusStopped",
+                   statusChange,
+                   {1},
+                   {kCaption, "read", "C2 off", "read", "Command2 off", "read", "Command3 off",
+                    "read", "read", "read", "read", "read", "read"}},
+        ButtonCase{"StatusPlaying",
+                   statusChange,
+                   {3},
+                   {kCaption, "read", "read", "read", "read", "Command2 off", "read", "Command3 on",
+                    "read", "C2 on", "read", "read", "read"}},
+        ButtonCase{"StatusPaused",
+                   statusChange,
+                   {2},
+                   {kCaption, "read", "read", "read", "read", "read", "read", "read", "C2 off",
+                    "read", "Command2 on", "read", "Command3 on"}},
+        ButtonCase{
+            "StatusStartsPlayingDuringTheStoppedRow",
+            statusChange,
+            {1, 1, 3},
+            {kCaption, "read", "C2 off", "read", "Command2 off", "read", "read", "Command2 off",
+             "read", "Command3 on", "read", "C2 on", "read", "read", "read"}},
+        ButtonCase{
+            "StatusBufferingMatchesNoRow",
+            statusChange,
+            {6},
+            {kCaption, "read", "read", "read", "read", "read", "read", "read", "read", "read"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransportRulesTest, StatusCaptionKeepsTwoLeadingSpacesForAnEmptyStatus) {

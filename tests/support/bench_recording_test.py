@@ -2,14 +2,10 @@
 synthetic audio fed as the recorder would feed it."""
 
 import math
-import os
 import struct
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__)))), "tools"))
-from velmora_rig.recording import RATE_HZ, Recording  # noqa: E402
+from velmora_rig.recording import RATE_HZ, Recording
 
 THRESHOLD = 300
 LOUD = 8000

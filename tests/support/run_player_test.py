@@ -12,6 +12,9 @@ import time
 import unittest
 import urllib.request
 
+from velmora_rig.processes import stop
+from velmora_rig.waiting import wait_until
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 LAUNCHER = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "run-player.sh")
 ADDRESS_TIMEOUT_S = 15  # the launcher gives the demo server 10 s
@@ -45,7 +48,8 @@ class RunPlayerTest(unittest.TestCase):
     def start(self):
         launcher = subprocess.Popen([LAUNCHER, self.build], stdout=subprocess.PIPE,
                                     stderr=subprocess.DEVNULL)
-        self.addCleanup(_stop, launcher)
+        self.addCleanup(launcher.stdout.close)
+        self.addCleanup(stop, launcher, PLAYER_EXIT_TIMEOUT_S)
         return launcher
 
     def test_demo_stream_lives_as_long_as_the_player(self):
@@ -59,7 +63,8 @@ class RunPlayerTest(unittest.TestCase):
                 with urllib.request.urlopen(url, timeout=REQUEST_TIMEOUT_S) as answer:
                     self.assertEqual(answer.headers["Content-Type"], "audio/mpeg")
                     self.assertEqual(len(answer.read(4096)), 4096)
-                _wait_for_file(self.player + ".pid", PLAYER_EXIT_TIMEOUT_S)
+                wait_until(lambda: os.path.exists(self.player + ".pid"), PLAYER_EXIT_TIMEOUT_S,
+                           "the player to start")
                 end(launcher)
                 self.assertEqual(launcher.wait(PLAYER_EXIT_TIMEOUT_S), exit_code)
                 port = int(re.search(r":(\d+)/", url).group(1))
@@ -86,25 +91,6 @@ def _read_address(proc, timeout_s):
         if not chunk:
             break
     raise AssertionError(f"no demo address printed within {timeout_s} s: {seen!r}")
-
-
-def _stop(launcher):
-    if launcher.poll() is None:
-        launcher.terminate()
-        try:
-            launcher.wait(PLAYER_EXIT_TIMEOUT_S)
-        except subprocess.TimeoutExpired:
-            launcher.kill()
-            launcher.wait(PLAYER_EXIT_TIMEOUT_S)
-    launcher.stdout.close()
-
-
-def _wait_for_file(path, timeout_s):
-    deadline = time.monotonic() + timeout_s
-    while not os.path.exists(path):
-        if time.monotonic() > deadline:
-            raise AssertionError(f"{path} did not appear within {timeout_s} s")
-        time.sleep(0.02)
 
 
 if __name__ == "__main__":

@@ -4,16 +4,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <QAction>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include "notice_catcher.h"
 #include "playback/error_notices.h"
@@ -262,17 +258,6 @@ TEST_F(MainWindowTest, TheLogoOpensTheHomePageAndTheLabelsDoNothing) {
     EXPECT_TRUE(player->calls.empty());
 }
 
-TEST_F(MainWindowTest, TheAboutItemIsASingleTopLevelActionWithoutMenu) {
-    const QList<QAction*> items = window->menuBar()->actions();
-    ASSERT_EQ(items.size(), 1);
-    EXPECT_EQ(items[0]->objectName(), QStringLiteral("关于"));
-    EXPECT_EQ(items[0]->text(), QStringLiteral("关于"));
-    EXPECT_EQ(items[0]->menu(), nullptr);
-    items[0]->trigger();
-    ASSERT_NE(about.openWindow(), nullptr);
-    EXPECT_TRUE(about.openWindow()->isVisible());
-}
-
 TEST_F(MainWindowTest, TabFromTheUrlBoxSkipsDisabledButtonsAndEverythingElse) {
     const auto tabbedPath = [&](int steps) {
         QStringList path;
@@ -317,40 +302,6 @@ TEST_F(MainWindowTest, WindowedControlsAreDrawnAboveTheLabels) {
         const QWidget* seen = window->centralWidget()->childAt(point);
         ASSERT_NE(seen, nullptr) << topmost;
         EXPECT_EQ(seen->objectName(), QString::fromLatin1(topmost));
-    }
-}
-
-std::vector<QMessageBox*> openBoxes() {
-    std::vector<QMessageBox*> boxes;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
-            boxes.push_back(box);
-        }
-    }
-    return boxes;
-}
-
-// The close box, the desktop's Quit and a termination signal all close the
-// window from the event loop, possibly with notices open.
-TEST(MainWindowLifetime, ClosingTheShownWindowTakesItsNoticesAndItsPlayerDown) {
-    for (const int warnings : {0, 1, 2}) {
-        SCOPED_TRACE(testing::Message() << warnings << " notices open");
-        AboutWindow about;
-        ScriptedPlayer* player = nullptr;
-        bool playerDestroyed = false;
-        QPointer<MainWindow> window =
-            openMainWindow(scriptedPlayerFactory(player, &playerDestroyed), about);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.data(), kWindowTimeoutMs));
-        // Armed first: were a notice to wait for its answer, the window would
-        // close under it.
-        QTimer::singleShot(0, window.data(), [&window] { window->close(); });
-        for (int i = 0; i < warnings; ++i) {
-            player->listener->onWarning(0, 0, {});
-        }
-        EXPECT_EQ(openBoxes().size(), warnings > 0 ? 1U : 0U) << "one notice shows at a time";
-        EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, kWindowTimeoutMs));
-        EXPECT_TRUE(playerDestroyed);
-        EXPECT_TRUE(openBoxes().empty());
     }
 }
 

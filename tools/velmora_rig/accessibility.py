@@ -41,41 +41,30 @@ def bus_name(app):
     return app.app.bus_name
 
 
-def descendants(root):
-    """Every accessible below root, breadth first, bounded in count.
+def find_all(root, role, name=None):
+    """Accessibles below root with the role (e.g. "push button") and, if given, exact name;
+    breadth first, bounded in count.
 
     A window may close while it is walked; what has gone is skipped. (A frozen program raises
     nothing here: AT-SPI answers its timeouts with empty values, so freezes are measured by
     responsiveness.UiHeartbeat instead.)
     """
-    queue = [root]
-    seen = 0
-    while queue and seen < MAX_TREE_NODES:
+    found, queue = [], [root]
+    for _ in range(MAX_TREE_NODES):
+        if not queue:
+            break
         node = queue.pop(0)
-        seen += 1
         try:
-            count = node.get_child_count()
+            children = [node.get_child_at_index(i) for i in range(node.get_child_count())]
         except GLib.Error:
             continue
-        for i in range(count):
+        for child in filter(None, children):
+            queue.append(child)
             try:
-                child = node.get_child_at_index(i)
+                if child.get_role_name() == role and (name is None or child.get_name() == name):
+                    found.append(child)
             except GLib.Error:
                 continue
-            if child is not None:
-                yield child
-                queue.append(child)
-
-
-def find_all(root, role, name=None):
-    """Accessibles below root with the role (e.g. "push button") and, if given, exact name."""
-    found = []
-    for node in descendants(root):
-        try:
-            if node.get_role_name() == role and (name is None or node.get_name() == name):
-                found.append(node)
-        except GLib.Error:
-            continue
     return found
 
 

@@ -53,11 +53,16 @@ class Desktop:
         self.env = base
         self._processes.start("at-spi-bus", [BUS_LAUNCHER, "--launch-immediately", "--a11y=1"],
                               env=base)
-        self.a11y_bus = wait_until(self._ask_a11y_address, START_TIMEOUT_S,
-                                   "the accessibility bus address")
+        self.a11y_bus = wait_until(
+            lambda: _ask(self.session_bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                         "GetAddress", None, "(s)"),
+            START_TIMEOUT_S, "the accessibility bus address")
         registry_env = dict(base, AT_SPI_BUS_ADDRESS=self.a11y_bus)
         self._processes.start("at-spi-registry", [REGISTRY], env=registry_env)
-        wait_until(self._registry_is_up, START_TIMEOUT_S, "the accessibility registry")
+        wait_until(lambda: _ask(self.a11y_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus", "NameHasOwner",
+                                ("(s)", ("org.a11y.atspi.Registry",)), "(b)"),
+                   START_TIMEOUT_S, "the accessibility registry")
 
     def adopt(self):
         """Makes this process a client of the desktop (needed before importing pyatspi)."""
@@ -68,34 +73,28 @@ class Desktop:
         if self.display is not None:
             os.environ["DISPLAY"] = self.display
 
-    def _ask_a11y_address(self):
-        from gi.repository import Gio, GLib
-        try:
-            bus = Gio.DBusConnection.new_for_address_sync(
-                self.session_bus, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
-                | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
-            reply = bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
-                                  None, GLib.VariantType("(s)"), Gio.DBusCallFlags.NO_AUTO_START,
-                                  1000, None)
-            bus.close_sync(None)
-            return reply.unpack()[0]
-        except GLib.Error:
-            return None
 
-    def _registry_is_up(self):
-        from gi.repository import Gio, GLib
-        try:
-            bus = Gio.DBusConnection.new_for_address_sync(
-                self.a11y_bus, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
-                | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
-            reply = bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                  "org.freedesktop.DBus", "NameHasOwner",
-                                  GLib.Variant("(s)", ("org.a11y.atspi.Registry",)),
-                                  GLib.VariantType("(b)"), Gio.DBusCallFlags.NONE, 1000, None)
-            bus.close_sync(None)
-            return reply.unpack()[0]
-        except GLib.Error:
-            return False
+def connect_bus(address):
+    """A client connection to the message bus at address."""
+    from gi.repository import Gio
+    return Gio.DBusConnection.new_for_address_sync(
+        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+        | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+
+
+def _ask(address, name, path, interface, method, args, reply_type):
+    """The first value of one call on the bus at address; None while the bus or the name is not
+    up. args is a (type, value) pair or None."""
+    from gi.repository import Gio, GLib
+    try:
+        bus = connect_bus(address)
+        reply = bus.call_sync(name, path, interface, method,
+                              GLib.Variant(*args) if args else None, GLib.VariantType(reply_type),
+                              Gio.DBusCallFlags.NO_AUTO_START, 1000, None)
+        bus.close_sync(None)
+        return reply.unpack()[0]
+    except GLib.Error:
+        return None
 
 
 class WaylandDesktop(Desktop):

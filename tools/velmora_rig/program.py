@@ -59,10 +59,8 @@ class Program:
         return [w.get_name() for w in a11y.top_windows(self.app) if a11y.is_showing(w)]
 
     def window(self, title):
-        for w in a11y.top_windows(self.app):
-            if w.get_name() == title and a11y.is_showing(w):
-                return w
-        return None
+        return next((w for w in a11y.top_windows(self.app)
+                     if w.get_name() == title and a11y.is_showing(w)), None)
 
     def alerts(self):
         """Open message boxes: [(caption, text)]."""
@@ -79,19 +77,18 @@ class Program:
         return found
 
     def close_alert(self):
-        """Closes the one open message box with its button, as a person would; fails when the
-        button is not the Chinese one."""
+        """Closes the one open message box with its button, as a person would, and waits until it
+        has gone; fails when the button is not the Chinese one."""
         boxes = [w for w in a11y.top_windows(self.app)
                  if w.get_role_name() == "alert" and a11y.is_showing(w)]
         if len(boxes) != 1:
             raise AssertionError(f"expected one message box, found {len(boxes)}")
         self.click(a11y.find_one(boxes[0], "push button", NOTICE_BUTTON))
+        wait_until(lambda: not a11y.is_showing(boxes[0]), UI_TIMEOUT_S, "the notice to close")
 
     def _viewable_xid(self, title):
-        for xid, name in self._session.x.windows_of(self.process.pid).items():
-            if name == title and self._session.x.is_viewable(xid):
-                return xid
-        return None
+        return next((xid for xid, name in self._session.x.windows_of(self.process.pid).items()
+                     if name == title), None)
 
     def xid(self, title):
         return wait_until(lambda: self._viewable_xid(title), UI_TIMEOUT_S, f"{title!r} mapped")

@@ -174,10 +174,6 @@ class SoundServer:
         wait_until(made_default, START_TIMEOUT_S, f"{name} to become the default",
                    describe=lambda: answers[-1].stderr.strip())
 
-    def has_stream(self):
-        """Whether any stream plays on the server (one quick question, for timing)."""
-        return bool(self._pactl("list", "short", "sink-inputs").stdout.strip())
-
     def stream_sink(self):
         """The sink the first stream plays on, by name, or None when no stream plays."""
         sinks = dict(line.split("\t")[:2] for line in
@@ -253,9 +249,6 @@ class SoundServer:
             # Wrapped so that a find at position 0.0 still counts as found.
             return None if found is None else (found,)
         return scan
-
-    def silent_between(self, start_s, end_s):
-        return tone.is_silent(self.samples(start_s, end_s))
 
 
 class PipeWireServer(SoundServer):

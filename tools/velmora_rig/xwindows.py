@@ -20,12 +20,13 @@ class XSession:
         self._display.close()
 
     def windows_of(self, pid):
-        """Top-level windows of a process: {window id: title}, mapped or not."""
+        """Top-level windows of a process that are mapped (shown): {window id: title}."""
         pid_atom = self._atom("_NET_WM_PID")
         found = {}
         for window in self._root.query_tree().children:
             prop = window.get_full_property(pid_atom, Xatom.CARDINAL)
-            if prop is not None and len(prop.value) and prop.value[0] == pid:
+            if (prop is not None and len(prop.value) and prop.value[0] == pid
+                    and window.get_attributes().map_state == X.IsViewable):
                 found[window.id] = self.title(window.id)
         return found
 
@@ -48,10 +49,6 @@ class XSession:
             sizes.append((width, height))
             values = values[2 + width * height:]
         return sizes
-
-    def is_viewable(self, window_id):
-        window = self._display.create_resource_object("window", window_id)
-        return window.get_attributes().map_state == X.IsViewable
 
     def distinct_colours(self, window_id, limit=16):
         """How many colours the window's pixels show, counted up to limit; 1 when unpainted."""

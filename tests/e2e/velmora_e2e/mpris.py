@@ -6,6 +6,7 @@ import sys
 
 from gi.repository import Gio, GLib
 
+from velmora_rig.desktop import connect_bus
 from velmora_rig.waiting import wait_until
 
 NAME_PREFIX = "org.mpris.MediaPlayer2.velmora"
@@ -21,9 +22,7 @@ class MediaPlayer:
     """The program's player object, with every PropertiesChanged it sent since `listen()`."""
 
     def __init__(self, bus_address):
-        self.bus = Gio.DBusConnection.new_for_address_sync(
-            bus_address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
-            | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+        self.bus = connect_bus(bus_address)
         self.changes = []  # the changed-properties dicts, in order
         self.bus.signal_subscribe(None, "org.freedesktop.DBus.Properties", "PropertiesChanged",
                                   PATH, PLAYER, Gio.DBusSignalFlags.NONE, self._on_changed)
@@ -56,6 +55,9 @@ class MediaPlayer:
     def call(self, method, args=None, interface=PLAYER):
         return self._call(self.name, PATH, interface, method, args)
 
+    def open_uri(self, url):
+        self.call("OpenUri", GLib.Variant("(s)", (url,)))
+
     def get(self, prop, interface=PLAYER):
         return self._call(self.name, PATH, "org.freedesktop.DBus.Properties", "Get",
                           GLib.Variant("(ss)", (interface, prop)))[0]
@@ -63,11 +65,6 @@ class MediaPlayer:
     def set(self, prop, value):
         self._call(self.name, PATH, "org.freedesktop.DBus.Properties", "Set",
                    GLib.Variant("(ssv)", (PLAYER, prop, value)))
-
-    def introspect(self):
-        xml = self._call(self.name, PATH, "org.freedesktop.DBus.Introspectable", "Introspect",
-                         None)[0]
-        return Gio.DBusNodeInfo.new_for_xml(xml)
 
     def changed(self, prop):
         """Every value that signals announced for prop, in order."""

@@ -11,6 +11,8 @@ import time
 
 from gi.repository import Gio, GLib
 
+from velmora_rig.desktop import connect_bus
+
 PING_INTERVAL_S = 0.005
 CALL_TIMEOUT_MS = 10000
 ROOT_PATH = "/org/a11y/atspi/accessible/root"
@@ -44,9 +46,7 @@ class UiHeartbeat:
 
     def _run(self):
         try:
-            bus = Gio.DBusConnection.new_for_address_sync(
-                self._address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
-                | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+            bus = connect_bus(self._address)
         except GLib.Error as error:
             self.error = error
             return
