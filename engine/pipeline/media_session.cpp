@@ -119,14 +119,6 @@ void MediaSession::applyPipelineState() {
 
 // ---- the network's supply ------------------------------------------------------------
 
-namespace {
-
-// Sound ahead from which a paced connection's reads are gathered (see
-// SourceProgress::gatherReads): well above what a refill starts from.
-constexpr std::int64_t kGatherReadsAheadNs = 1'500'000'000;
-
-}  // namespace
-
 std::int64_t MediaSession::soundAheadNs() const {
     const StartGate& gate = pipeline_->startGate();
     const std::int64_t queuedEnd = gate.queuedEndNs();
@@ -147,8 +139,7 @@ void MediaSession::sample() {
     const PhaseWatch::Supply supply = watch_->look(look);
     // The next look comes within a third of what is ahead, so the reads are
     // gathered no longer than what is ahead covers.
-    pipeline_->gatherReads(look.wanted && look.aheadNs != NetworkHealth::kUnknownNs &&
-                           look.aheadNs >= kGatherReadsAheadNs);
+    pipeline_->gatherReads(look.wanted && look.aheadNs >= SourceProgress::kGatherFromAheadNs);
     sampler_ = context_.start(watch_->nextLookMs(look), [this] { sample(); });
     switch (supply) {
         case PhaseWatch::Supply::Unchanged:

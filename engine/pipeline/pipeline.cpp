@@ -185,7 +185,7 @@ Pipeline::Pipeline(const PipelineSetup& setup, const MainContext& context,
 
 Pipeline::~Pipeline() {
     progress_->release();
-    progress_->readAtOnce();
+    progress_->gatherReads(false);
     busWatch_.reset();
     // Silent while it waits for its request's answer (see HttpRequests).
     g_object_set(loudness_.get(), "mute", TRUE, nullptr);

@@ -68,11 +68,13 @@ struct SourceProgress {
     // user-interface thread), the source's streaming thread waits
     // kGatherWait after a read that emptied the connection (shorter than the
     // source's block), so that its next read takes what came meanwhile in one
-    // piece. Nothing waits at the start, while refilling, or once readAtOnce()
-    // was called (the teardown), which ends a wait under way.
+    // piece. Nothing waits at the start, while refilling, or once gathering
+    // is off again (the teardown turns it off), which ends a wait under way.
     static constexpr std::chrono::milliseconds kGatherWait{100};
+    // Sound ahead from which reads are gathered: well above what a refill
+    // starts from. Unknown (the lowest value) is below it.
+    static constexpr std::int64_t kGatherFromAheadNs = 1'500'000'000;
     void gatherReads(bool gather);
-    void readAtOnce() { gatherReads(false); }
     // The source's streaming thread, after a read of `size` bytes.
     void waitToGather(std::uint64_t size, std::uint64_t blockSize);
 
