@@ -1,6 +1,7 @@
 #include "engine_test_support.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -32,30 +33,37 @@ int jsonInt(const std::string& json, const std::string& key) {
 
 }  // namespace
 
-StreamServer::StreamServer() { start(); }
-
-void StreamServer::start() {
-    // Where these are comes from the build (tests/support/CMakeLists.txt names them).
-    const std::string python = VELMORA_PYTHON;
-    const std::string script = VELMORA_STREAM_SERVER;
-    const std::string media = VELMORA_TEST_MEDIA_DIR;
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {python,       script, "--port",      "0",
-                                     "--tls-port", "0",    "--media-dir", media};
+pid_t spawn(std::vector<std::string> args, int stdoutFd) {
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0) << args[0];
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+StreamServer::StreamServer() { start(); }
+
+void StreamServer::start() {
+    // Where these are comes from the build (tests/support/CMakeLists.txt names them).
+    const std::string script = VELMORA_STREAM_SERVER;
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    pid_ = spawn({VELMORA_PYTHON, script, "--port", "0", "--tls-port", "0", "--media-dir",
+                  VELMORA_TEST_MEDIA_DIR},
+                 out[1]);
     close(out[1]);
-    ASSERT_EQ(spawned, 0) << "cannot start " << script;
+    ASSERT_GT(pid_, 0) << "cannot start " << script;
 
     // The server prints {"port": N, "tls_port": M} once it listens.
     std::string line;
@@ -129,17 +137,24 @@ std::string StreamServer::tlsUrl(const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
 }
 
-int StreamServer::closedPort() {
-    // A port just given up by a socket of our own: no one else asked for it since.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+int listeningLoopback(int& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+    EXPECT_EQ(listen(fd, 8), 0);
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int StreamServer::closedPort() {
+    // Just given up by a socket of our own: no one else asked for it since.
+    int port = 0;
+    close(listeningLoopback(port));
+    return port;
 }
 
 std::string StreamServer::mediaFile(const std::string& prefix) {

@@ -109,8 +109,12 @@ class SoundCapture {
 bool runUntil(const std::function<bool()>& condition, Clock::duration timeout);
 void runFor(Clock::duration duration);
 
+// Starts args[0]; what it prints goes to stdoutFd, or nowhere.
+pid_t spawn(std::vector<std::string> args, int stdoutFd = -1);
 // Waits for pid to end within timeout, then kills it; its exit code, or -1.
 int reap(pid_t pid, Clock::duration timeout);
+// A loopback socket listening on a port of its own, which it sets; nothing accepts on it.
+int listeningLoopback(int& port);
 
 // A main context of the test's own, which runUntil and runFor iterate beside
 // the default one: for the tests that prove the engine runs on the context it

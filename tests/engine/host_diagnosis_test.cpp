@@ -2,11 +2,8 @@
 // that the test iterates itself: one verdict per failure, none after the
 // diagnosis is gone. An unknown host, a refused port and an untrusted
 // certificate are the player's failure rows, diagnosed the same way.
-#include <arpa/inet.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,72 +25,41 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kAfterDeadline = 200ms;
 
-std::string refusedUrl() {
-    return "http://127.0.0.1:" + std::to_string(testing::StreamServer::closedPort()) + "/stream";
-}
-
-struct ContextUnref {
-    void operator()(GMainContext* context) const { g_main_context_unref(context); }
-};
-
-bool iterateUntil(GMainContext* context, const std::function<bool()>& done, Clock::duration limit) {
-    const auto end = Clock::now() + limit;
-    while (!done() && Clock::now() < end) {
-        if (!g_main_context_iteration(context, FALSE)) {
-            std::this_thread::sleep_for(1ms);
-        }
-    }
-    return done();
-}
-
-// A loopback port that is listened on and never accepted from: the kernel
-// completes every connection, and nothing ever answers on it.
-class SilentPort {
-  public:
-    SilentPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), size), 0);
-        EXPECT_EQ(listen(fd_, 8), 0);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentPort() { close(fd_); }
-    SilentPort(const SilentPort&) = delete;
-    SilentPort& operator=(const SilentPort&) = delete;
-
-    std::string url(const char* scheme) const {
-        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + "/stream";
-    }
-
-  private:
-    int fd_;
-    int port_ = 0;
-};
-
 class HostDiagnosisTest : public ::testing::Test {
   protected:
+    ~HostDiagnosisTest() override {
+        close(silentFd_);
+        g_main_context_unref(raw_);
+    }
+
     std::unique_ptr<HostDiagnosis> diagnose(const std::string& uri, int timeoutMs) {
         return std::make_unique<HostDiagnosis>(uri, timeoutMs, context_, [this](Failure failure) {
             verdicts_.push_back(std::move(failure));
         });
     }
 
-    bool iterateUntilVerdict(Clock::duration limit) {
-        return iterateUntil(
-            raw_.get(), [this] { return !verdicts_.empty(); }, limit);
+    // Iterates the diagnosis's own context only, until done or the time is up.
+    bool iterate(
+        Clock::duration limit, const std::function<bool()>& done = [] { return false; }) {
+        const auto end = Clock::now() + limit;
+        while (!done() && Clock::now() < end) {
+            if (!g_main_context_iteration(raw_, FALSE)) {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        return done();
     }
-    void iterateFor(Clock::duration duration) {
-        iterateUntil(
-            raw_.get(), [] { return false; }, duration);
+    std::string silentUrl(const char* scheme) const {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(silentPort_) + "/stream";
     }
 
-    std::unique_ptr<GMainContext, ContextUnref> raw_{g_main_context_new()};
-    MainContext context_{raw_.get()};
+    GMainContext* raw_ = g_main_context_new();
+    MainContext context_{raw_};
     testing::StreamServer server_;  // its certificate is untrusted
-    SilentPort silent_;
+    // Listened on, never accepted from: the kernel completes every connection,
+    // and nothing ever answers on it.
+    int silentPort_ = 0;
+    const int silentFd_ = testing::listeningLoopback(silentPort_);
     std::vector<Failure> verdicts_;
 };
 
@@ -113,14 +79,14 @@ TEST_P(HostDiagnosisTable, DeliversOneVerdictOnTheContext) {
     const DiagnosisCase& row = GetParam();
     const auto started = Clock::now();
     const auto diagnosis =
-        diagnose(row.scheme != nullptr ? silent_.url(row.scheme) : "not a uri", row.timeoutMs);
+        diagnose(row.scheme != nullptr ? silentUrl(row.scheme) : "not a uri", row.timeoutMs);
     EXPECT_TRUE(verdicts_.empty()) << "the verdict ran inside the constructor";
 
     const std::chrono::milliseconds deadline(row.timeoutMs);
-    ASSERT_TRUE(iterateUntilVerdict(deadline + kAfterDeadline));
+    ASSERT_TRUE(iterate(deadline + kAfterDeadline, [this] { return !verdicts_.empty(); }));
     EXPECT_EQ(verdicts_.front(), row.expected);
     // Past the deadline, which must have died with the verdict.
-    iterateFor(started + deadline + kAfterDeadline - Clock::now());
+    iterate(started + deadline + kAfterDeadline - Clock::now());
     EXPECT_EQ(verdicts_.size(), 1u);
 }
 
@@ -135,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HostDiagnosisTest, DestroyedBeforeItsVerdictStaysSilent) {
     constexpr int kTimeoutMs = 300;
-    const std::string silentTls = silent_.url("https");
+    const std::string silentTls = silentUrl("https");
     const std::string untrusted = server_.tlsUrl("/stream");
     for (const auto& [uri, ranFor] :
          {std::pair{silentTls, 0ms}, std::pair{silentTls, 20ms}, std::pair{silentTls, 150ms},
@@ -143,23 +109,25 @@ TEST_F(HostDiagnosisTest, DestroyedBeforeItsVerdictStaysSilent) {
           std::pair{std::string("http://velmora-diagnosis.invalid/"), 0ms}}) {
         SCOPED_TRACE(uri + " destroyed after " + std::to_string(ranFor.count()) + " ms");
         auto diagnosis = diagnose(uri, kTimeoutMs);
-        iterateFor(ranFor);
+        iterate(ranFor);
         ASSERT_TRUE(verdicts_.empty());
         diagnosis.reset();
         // The cancelled calls come back, and the deadline passes.
-        iterateFor(std::chrono::milliseconds(kTimeoutMs) + kAfterDeadline);
+        iterate(std::chrono::milliseconds(kTimeoutMs) + kAfterDeadline);
         EXPECT_TRUE(verdicts_.empty());
     }
 }
 
 TEST_F(HostDiagnosisTest, TheVerdictMayDestroyTheDiagnosis) {
     std::unique_ptr<HostDiagnosis> diagnosis;
-    diagnosis = std::make_unique<HostDiagnosis>(refusedUrl(), 300, context_, [&](Failure failure) {
+    const std::string refused =
+        "http://127.0.0.1:" + std::to_string(testing::StreamServer::closedPort()) + "/stream";
+    diagnosis = std::make_unique<HostDiagnosis>(refused, 300, context_, [&](Failure failure) {
         verdicts_.push_back(std::move(failure));
         diagnosis.reset();
     });
-    ASSERT_TRUE(iterateUntilVerdict(1s));
-    iterateFor(300ms + kAfterDeadline);
+    ASSERT_TRUE(iterate(1s, [this] { return !verdicts_.empty(); }));
+    iterate(300ms + kAfterDeadline);
     EXPECT_EQ(verdicts_.size(), 1u);
     EXPECT_EQ(diagnosis, nullptr);
 }

@@ -2,10 +2,8 @@
 
 #include "engine_test_support.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -18,8 +16,6 @@
 #include <thread>
 #include <utility>
 
-extern char** environ;
-
 namespace velmora::engine::testing {
 namespace {
 
@@ -29,21 +25,9 @@ constexpr char kLifeBound[] = "120";
 constexpr char kCallBound[] = "10";
 constexpr auto kStopTimeout = 3s;
 
-// Starts args[0] with a bound on its life; its output goes nowhere.
-pid_t spawn(std::vector<std::string> args) {
+pid_t bounded(std::vector<std::string> args) {
     args.insert(args.begin(), {"/usr/bin/timeout", kLifeBound});
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0) << args[2];
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return spawn(std::move(args));
 }
 
 }  // namespace
@@ -76,7 +60,7 @@ void MockSystemBus::start(Services services) {
         << "<allow own=\"*\"/></policy>"
         << "</busconfig>\n";
     children_.push_back(
-        spawn({"/usr/bin/dbus-daemon", "--nofork", "--nosyslog", "--config-file=" + config}));
+        bounded({"/usr/bin/dbus-daemon", "--nofork", "--nosyslog", "--config-file=" + config}));
     const auto deadline = Clock::now() + 5s;
     while (!std::filesystem::exists(socket_) && Clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
@@ -87,11 +71,11 @@ void MockSystemBus::start(Services services) {
     }
     for (const char* name : {"logind", "networkmanager"}) {
         children_.push_back(
-            spawn({VELMORA_SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", name}));
+            bounded({VELMORA_SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", name}));
     }
     for (const char* name : {"org.freedesktop.login1", "org.freedesktop.NetworkManager"}) {
         const pid_t wait =
-            spawn({"/usr/bin/gdbus", "wait", "--system", "--timeout", kCallBound, name});
+            bounded({"/usr/bin/gdbus", "wait", "--system", "--timeout", kCallBound, name});
         ASSERT_EQ(reap(wait, 15s), 0) << name << " did not come up";
     }
 }
@@ -129,8 +113,7 @@ void MockSystemBus::emit(const std::vector<std::string>& changes) const {
             args.insert(args.end(), {"org.freedesktop.DBus.Mock.SetConnectivity",
                                      change.substr(change.find('=') + 1)});
         }
-        const pid_t pid = spawn(std::move(args));
-        calls.push_back(pid);
+        calls.push_back(bounded(std::move(args)));
     }
     for (const pid_t call : calls) {
         EXPECT_EQ(reap(call, 15s), 0) << "a call on the mock failed";
