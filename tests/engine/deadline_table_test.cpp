@@ -40,8 +40,6 @@ struct WatchRow {
     Expiry expiry;  // none: the phase outlasts the last span
 };
 
-void PrintTo(const WatchRow& row, std::ostream* out) { *out << row.name; }
-
 class PhaseDeadlines : public ::testing::TestWithParam<WatchRow> {};
 
 TEST_P(PhaseDeadlines, ExpireOnlyWithoutTheirPhasesProgress) {
@@ -111,8 +109,6 @@ struct RecoveryRow {
     const char* events;
     std::string expect;  // every step, "time what"
 };
-
-void PrintTo(const RecoveryRow& row, std::ostream* out) { *out << row.name; }
 
 std::string describe(const Step& step) {
     static constexpr const char* kKinds[] = {"Open", "Fetch", "Wait", "Hold", "GiveUp"};

@@ -26,8 +26,6 @@ struct AddressCase {
     std::string host = {};
 };
 
-void PrintTo(const AddressCase& row, std::ostream* out) { *out << row.name; }
-
 class MediaAddressTest : public ::testing::TestWithParam<AddressCase> {};
 
 TEST_P(MediaAddressTest, ReadsTheUrlAsPasted) {

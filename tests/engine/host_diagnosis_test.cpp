@@ -70,8 +70,6 @@ struct DiagnosisCase {
     Failure expected;
 };
 
-void PrintTo(const DiagnosisCase& row, std::ostream* out) { *out << row.name; }
-
 class HostDiagnosisTable : public HostDiagnosisTest,
                            public ::testing::WithParamInterface<DiagnosisCase> {};
 

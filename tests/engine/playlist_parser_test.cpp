@@ -20,8 +20,6 @@ struct ParseCase {
     int refused = 0;
 };
 
-void PrintTo(const ParseCase& row, std::ostream* out) { *out << row.name; }
-
 class PlaylistParserTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(PlaylistParserTest, FindsTheStations) {
@@ -119,15 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "evil\x07\n",
                   Kind::Stations,
                   {{"http://a.example/s", "evil"}}},
-        ParseCase{"HtmlPage",
-                  "<!DOCTYPE html><html><body><a href=\"x.mp3\">x</a></body></html>",
-                  Kind::NotPlaylist,
-                  {}},
-        ParseCase{"ATextSentence", "not found\n", Kind::NotPlaylist, {}},
-        ParseCase{"BinaryGarbage",
-                  std::string("\xFF\xFB\x90\x00\x01\x02 ID3\x03", 11),
-                  Kind::NotPlaylist,
-                  {}}));
+        ParseCase{"ATextSentence", "not found\n", Kind::NotPlaylist, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PlaylistAddressTest, JudgesByTheExtensionOfThePathOnly) {
     EXPECT_TRUE(looksLikePlaylistAddress("http://a.example/listen.PLS?sid=1"));

@@ -19,11 +19,6 @@ constexpr GstClockTime kWaitTimeout = 5 * GST_SECOND;
 // The trimmed sound must start within this much of where the stream starts.
 constexpr GstClockTime kStartTolerance = 2 * GST_MSECOND;
 
-struct SampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
-
 // A tone of so many 1024-sample buffers, encoded, decoded and gated.
 class GatedTone {
   public:
@@ -44,7 +39,6 @@ class GatedTone {
     }
     ~GatedTone() { gst_element_set_state(pipeline.get(), GST_STATE_NULL); }
 
-    // Waits for the first bus message of the type that satisfies accept.
     bool waitFor(GstMessageType type, const std::function<bool(GstMessage*)>& accept) const {
         const GstClockTime deadline = gst_util_get_timestamp() + kWaitTimeout;
         for (GstClockTime now = gst_util_get_timestamp(); now < deadline;
@@ -61,15 +55,6 @@ class GatedTone {
         return false;
     }
 
-    bool waitUntilFull() const {
-        return waitFor(GST_MESSAGE_ELEMENT, [](GstMessage* message) {
-            const GstStructure* progress = gst_message_get_structure(message);
-            int percent = 0;
-            return gst_structure_has_name(progress, StartGate::kProgressMessage) &&
-                   gst_structure_get_int(progress, "percent", &percent) && percent == 100;
-        });
-    }
-
     GstPtr<GstElement> pipeline;
     GstPtr<GstElement> sink;
     GstPtr<GstBus> bus;
@@ -81,13 +66,16 @@ struct EncoderCase {
     const char* encoder;
 };
 
-void PrintTo(const EncoderCase& row, std::ostream* out) { *out << row.name; }
-
 class StartGateTest : public ::testing::TestWithParam<EncoderCase> {};
 
 TEST_P(StartGateTest, HoldsEvenTheCapsUntilFullThenStartsWithTheSound) {
     GatedTone tone(GetParam().encoder, 40);
-    ASSERT_TRUE(tone.waitUntilFull());
+    ASSERT_TRUE(tone.waitFor(GST_MESSAGE_ELEMENT, [](GstMessage* message) {
+        const GstStructure* progress = gst_message_get_structure(message);
+        int percent = 0;
+        return gst_structure_has_name(progress, StartGate::kProgressMessage) &&
+               gst_structure_get_int(progress, "percent", &percent) && percent == 100;
+    }));
     EXPECT_GE(tone.gate->queuedEndNs(), static_cast<std::int64_t>(kStartNs));
     GstPtr<GstPad> sinkPad(gst_element_get_static_pad(tone.sink.get(), "sink"));
     EXPECT_FALSE(tone.gate->isOpen());
@@ -95,9 +83,10 @@ TEST_P(StartGateTest, HoldsEvenTheCapsUntilFullThenStartsWithTheSound) {
 
     tone.gate->allow(true);
     EXPECT_TRUE(tone.gate->isOpen());
-    SamplePtr first(gst_app_sink_try_pull_sample(GST_APP_SINK(tone.sink.get()), kWaitTimeout));
-    ASSERT_TRUE(first);
-    GstBuffer* buffer = gst_sample_get_buffer(first.get());
+    g_autoptr(GstSample) first =
+        gst_app_sink_try_pull_sample(GST_APP_SINK(tone.sink.get()), kWaitTimeout);
+    ASSERT_NE(first, nullptr);
+    GstBuffer* buffer = gst_sample_get_buffer(first);
     GstMapInfo map;
     ASSERT_TRUE(gst_buffer_map(buffer, &map, GST_MAP_READ));
     // The encoder's lead-in is gone: the first sample the sink gets is sound.
@@ -105,7 +94,7 @@ TEST_P(StartGateTest, HoldsEvenTheCapsUntilFullThenStartsWithTheSound) {
     gst_buffer_unmap(buffer, &map);
     // ... and it plays when the lead-in would have, so the clock starts with it.
     const GstClockTime runningTime = gst_segment_to_running_time(
-        gst_sample_get_segment(first.get()), GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        gst_sample_get_segment(first), GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
     EXPECT_LE(runningTime, kStartTolerance);
 }
 
