@@ -170,17 +170,16 @@ std::string StreamServer::mediaFile(const std::string& prefix) {
 
 void RecordingListener::onStatusChange() {
     events_.push_back(
-        {PlayerEvent::Kind::Status, player_.playState(), player_.status(), 0, 0, Clock::now()});
+        {PlayerEvent::Kind::Status, player_.playState(), player_.status(), 0, Clock::now()});
 }
 
-void RecordingListener::onWarning(std::int32_t warningType, std::int32_t param,
+void RecordingListener::onWarning(std::int32_t warningType, std::int32_t,
                                   const std::string& description) {
-    events_.push_back(
-        {PlayerEvent::Kind::Warning, 0, description, warningType, param, Clock::now()});
+    events_.push_back({PlayerEvent::Kind::Warning, 0, description, warningType, Clock::now()});
 }
 
 void RecordingListener::onMediaError() {
-    events_.push_back({PlayerEvent::Kind::MediaError, 0, {}, 0, 0, Clock::now()});
+    events_.push_back({PlayerEvent::Kind::MediaError, 0, {}, 0, Clock::now()});
 }
 
 std::vector<std::int32_t> RecordingListener::states() const {

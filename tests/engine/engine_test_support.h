@@ -1,8 +1,6 @@
 #pragma once
 
-// What the engine's pipeline tests share: the loopback stream server, a
-// listener that records the player's events, a capture of the decoded sound,
-// and waiting on the main loop.
+// What the engine's pipeline tests share.
 
 #include <sys/types.h>
 #include <chrono>
@@ -54,7 +52,6 @@ struct PlayerEvent {
     std::int32_t state = 0;  // Status: playState() when it was raised
     std::string status;      // Status: status(); Warning: the description
     std::int32_t warningType = 0;
-    std::int32_t param = 0;
     Clock::time_point at;
 };
 
@@ -63,7 +60,7 @@ class RecordingListener : public playback::PlayerListener {
     explicit RecordingListener(playback::Player& player) : player_(player) {}
 
     void onStatusChange() override;
-    void onWarning(std::int32_t warningType, std::int32_t param,
+    void onWarning(std::int32_t warningType, std::int32_t /*param*/,
                    const std::string& description) override;
     void onMediaError() override;
 
@@ -80,7 +77,6 @@ class RecordingListener : public playback::PlayerListener {
 // Decoded sound as the capturing sink plays it (first channel only).
 class SoundCapture {
   public:
-    // For EngineOptions::audioOutput.
     AudioOutputFactory output() const { return capture_.output(); }
     std::size_t frameCount() const;
     // The share of the power of the last `seconds` of sound that lies at

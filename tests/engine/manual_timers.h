@@ -43,7 +43,6 @@ class ManualTimers final : public Timers {
         state->nowMs = std::max(state->nowMs, ms);
     }
     void advance(std::int64_t ms) { advanceTo(nowMs() + ms); }
-    std::size_t pending() const { return state_->due.size(); }
 
   private:
     using Key = std::pair<std::int64_t, std::uint64_t>;

@@ -1,7 +1,5 @@
 // The player mends its connection at once when the machine wakes or the
-// network changes: logind and NetworkManager mocked on a private system bus,
-// the loopback stream server, a capturing sink, the test's thread as the
-// user-interface thread.
+// network changes: logind and NetworkManager mocked on a private system bus.
 #include <optional>
 
 #include "mock_system_bus.h"
@@ -29,7 +27,6 @@ class NetworkBackTest : public PlayerPipelineTest {
         EXPECT_LT(Clock::now() - start, kShutdownBound) << "closing the player waited";
     }
 
-    // Plays url with the system bus as the test set it up.
     void start(const std::string& url, EngineOptions options = {}) {
         timed([&] { makePlayer(std::move(options)); });
         setUrl(url);

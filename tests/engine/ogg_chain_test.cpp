@@ -1,7 +1,5 @@
 // An Ogg station (Icecast's chained Ogg) starts a new logical stream at every
-// song: new pads, a segment whose times start over, new tags. The player plays
-// on through each change without a gap worth hearing, and shows each song's
-// title as it shows an ICY title.
+// song: new pads, a segment whose times start over, new tags.
 #include <malloc.h>
 
 #include "pipeline_fixture.h"
@@ -21,7 +19,6 @@ struct Station {
 
 std::string playing(const std::string& title) { return "正在播放：" + kArtist + title; }
 
-// The song titles in the order shown, repeats folded.
 std::vector<std::string> titles(const RecordingListener& listener) {
     std::vector<std::string> shown;
     for (const PlayerEvent& event : listener.events()) {

@@ -42,7 +42,6 @@ TEST_F(PlayerPipelineTest, PlaysPausesAndStopsAFileServedAtFullSpeed) {
     EXPECT_EQ(state(), ps::Playing);
     runFor(500ms);
     EXPECT_GT(sound.frameCount(), framesWhenPaused);
-    // Resumed from the pipeline as it was: no connecting or buffering between.
     for (std::size_t i = eventsBeforePlay; i < listener->events().size(); ++i) {
         EXPECT_EQ(listener->events()[i].state, ps::Playing);
     }
@@ -282,7 +281,6 @@ TEST_P(PlayerFailureTest, RaisesOneNoticeAndSettlesStopped) {
     }
     EXPECT_EQ(state(), ps::Stopped);
     EXPECT_EQ(player->status(), GetParam().status);
-    // The status change that settles it comes before the notice.
     const auto& events = listener->events();
     const auto notice = std::find_if(events.begin(), events.end(), [](const PlayerEvent& e) {
         return e.kind != PlayerEvent::Kind::Status;
@@ -322,8 +320,6 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"TenThousandDeadEntries", "$/list/dead.m3u?count=10000", FailureKind::HttpError,
                     "服务器错误：HTTP 404"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// ---- playlist addresses ----------------------------------------------------------------
 
 struct PlaylistCase {
     const char* name;

@@ -81,13 +81,6 @@ TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThe
     }
 }
 
-// A server that closes after a moment every time; one that announces the
-// whole file, sends 8 KB and holds the socket open; one that is gone. No
-// connection earns the next at once, so nothing spins. Ignoring Range, the
-// holding server cuts at the same byte each time: all it has was heard.
-// Honouring it, each attempt plays half a second more, and the budget ends
-// it. Either way one Warning comes within the budget, and no waiting text
-// outlasts one attempt's deadlines.
 // A server that closes after a moment every time, one that announces a whole
 // file, sends 8 KB and holds the socket, one that is gone. No connection earns
 // the next at once, so nothing spins. Ignoring Range, the holding server cuts
@@ -144,15 +137,11 @@ INSTANTIATE_TEST_SUITE_P(
                       GiveUpCase{"Gone", "/live", FailureKind::ReconnectsExhausted, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A station that sends in real time from its first byte, with no burst and
-// no bitrate, through a network that delays a chunk by up to 60 ms: the margin
-// its start keeps is all the session has, so it must outlast that jitter.
-// Too small a margin runs dry within seconds; 12 s on the first connection
-// (which then stalls, and is noticed as lost) and 12 s on the one that
-// reconnects show none.
+// A station sending in real time from its first byte, without burst or
+// bitrate, through a network that delays a chunk by up to 60 ms: the margin its
+// start keeps must outlast that jitter, first and after a reconnect.
 TEST_F(PlayerPipelineTest, APacedStationWithoutABurstNeverRefillsFirstOrAfterAReconnect) {
     constexpr auto kWatch = 12s;
-    // A little late now and then, as a relay is; the margin must outlast it.
     setUrl(server.url("/live?br=0&jitter_ms=30&session=paced&stall_after=208000"));  // 13 s
     for (const bool first : {true, false}) {
         SCOPED_TRACE(first ? "first opening" : "reconnected");
