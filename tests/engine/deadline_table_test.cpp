@@ -40,65 +40,61 @@ struct WatchRow {
     Expiry expiry;  // none: the phase outlasts the last span
 };
 
-class PhaseDeadlines : public ::testing::TestWithParam<WatchRow> {};
-
-TEST_P(PhaseDeadlines, ExpireOnlyWithoutTheirPhasesProgress) {
-    ManualTimers timers;
-    Expiry expiry;
-    PhaseWatch watch(timers, kTimeoutMs, true,
-                     [&](Phase phase) { expiry = std::pair(phase, timers.nowMs()); });
-    std::uint64_t bytes = 0;
-    bool heard = false;
-    for (const Span& span : GetParam().spans) {
-        std::int64_t aheadMs = span.aheadMs;
-        // The session ends the opening at its expiry: no look follows.
-        while (!expiry && timers.nowMs() < span.untilMs) {
-            timers.advance(PhaseWatch::kSamplePeriodMs);
-            bytes += span.bytesPerLook;
-            if (span.aheadMs != kNotHeard && !std::exchange(heard, true)) {
-                watch.playing();
-            }
-            const std::int64_t aheadNs = span.aheadMs == kNotHeard ? kNotHeard : aheadMs * kMs;
-            watch.look({bytes, aheadNs, span.wanted, span.ended});
-            aheadMs += span.aheadStepMs;
-        }
-    }
-    timers.advanceTo(kEndMs);
-    EXPECT_EQ(expiry, GetParam().expiry);
-}
-
 // Bytes until 500 ms, heard from 600 ms on, then as the span says.
 std::vector<Span> heardThen(Span span) { return {{500, 1000}, {1000, 1000, 500}, span}; }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PhaseDeadlines,
-    ::testing::Values(
-        // An answer with headers only delivers no bytes either.
-        WatchRow{"ConnectingNoAnswer", {{kEndMs}}, std::pair(Phase::Connecting, 15000)},
-        WatchRow{
-            "StartingFromTheLastByte", {{500, 1000}, {kEndMs}}, std::pair(Phase::Starting, 15500)},
-        WatchRow{"StartingSlowTrickle", {{kEndMs, 10}}, std::nullopt},
-        WatchRow{"EndedBeforeSoundStillTimesOut",
-                 {{500, 1000}, {kEndMs, 0, kNotHeard, 0, true, true}},
-                 std::pair(Phase::Starting, 15500)},
-        WatchRow{"PlayingFromTheLastByte", heardThen({kEndMs, 0, 500}),
-                 std::pair(Phase::Playing, 16000)},
-        WatchRow{"PlayingTrickle", heardThen({kEndMs, 10, 500}), std::nullopt},
-        // A server faster than real time fills every buffer, then waits for room.
-        WatchRow{"PlayingWellSuppliedWithoutBytes", heardThen({kEndMs, 0, 2000}), std::nullopt},
-        WatchRow{"PlayingEndedPlaysOut", heardThen({kEndMs, 0, 500, -10, true, true}),
-                 std::nullopt},
-        WatchRow{"RefillingFromRunningDry", heardThen({kEndMs, 0, 500, -100}),
-                 std::pair(Phase::Refilling, 16600)},
-        // Bytes that never become sound ahead (it reads negative) are no refill.
-        WatchRow{"RefillingBytesWithoutSound", heardThen({kEndMs, 1000, -1000}),
-                 std::pair(Phase::Refilling, 16100)},
-        WatchRow{"RefillingSlowTrickle", heardThen({kEndMs, 10, 30, 1}), std::nullopt},
-        // Held, no phase has a deadline; wanted again, the phase starts afresh.
-        WatchRow{"HeldThenWanted",
-                 {{30000, 0, kNotHeard, 0, false}, {kEndMs}},
-                 std::pair(Phase::Connecting, 45100)}),
-    [](const auto& info) { return std::string(info.param.name); });
+const WatchRow kWatches[] = {
+    // An answer with headers only delivers no bytes either.
+    WatchRow{"ConnectingNoAnswer", {{kEndMs}}, std::pair(Phase::Connecting, 15000)},
+    WatchRow{"StartingFromTheLastByte", {{500, 1000}, {kEndMs}}, std::pair(Phase::Starting, 15500)},
+    WatchRow{"StartingSlowTrickle", {{kEndMs, 10}}, std::nullopt},
+    WatchRow{"EndedBeforeSoundStillTimesOut",
+             {{500, 1000}, {kEndMs, 0, kNotHeard, 0, true, true}},
+             std::pair(Phase::Starting, 15500)},
+    WatchRow{"PlayingFromTheLastByte", heardThen({kEndMs, 0, 500}),
+             std::pair(Phase::Playing, 16000)},
+    WatchRow{"PlayingTrickle", heardThen({kEndMs, 10, 500}), std::nullopt},
+    // A server faster than real time fills every buffer, then waits for room.
+    WatchRow{"PlayingWellSuppliedWithoutBytes", heardThen({kEndMs, 0, 2000}), std::nullopt},
+    WatchRow{"PlayingEndedPlaysOut", heardThen({kEndMs, 0, 500, -10, true, true}), std::nullopt},
+    WatchRow{"RefillingFromRunningDry", heardThen({kEndMs, 0, 500, -100}),
+             std::pair(Phase::Refilling, 16600)},
+    // Bytes that never become sound ahead (it reads negative) are no refill.
+    WatchRow{"RefillingBytesWithoutSound", heardThen({kEndMs, 1000, -1000}),
+             std::pair(Phase::Refilling, 16100)},
+    WatchRow{"RefillingSlowTrickle", heardThen({kEndMs, 10, 30, 1}), std::nullopt},
+    // Held, no phase has a deadline; wanted again, the phase starts afresh.
+    WatchRow{"HeldThenWanted",
+             {{30000, 0, kNotHeard, 0, false}, {kEndMs}},
+             std::pair(Phase::Connecting, 45100)}};
+
+TEST(PhaseDeadlines, ExpireOnlyWithoutTheirPhasesProgress) {
+    for (const WatchRow& row : kWatches) {
+        SCOPED_TRACE(row.name);
+        ManualTimers timers;
+        Expiry expiry;
+        PhaseWatch watch(timers, kTimeoutMs, true,
+                         [&](Phase phase) { expiry = std::pair(phase, timers.nowMs()); });
+        std::uint64_t bytes = 0;
+        bool heard = false;
+        for (const Span& span : row.spans) {
+            std::int64_t aheadMs = span.aheadMs;
+            // The session ends the opening at its expiry: no look follows.
+            while (!expiry && timers.nowMs() < span.untilMs) {
+                timers.advance(PhaseWatch::kSamplePeriodMs);
+                bytes += span.bytesPerLook;
+                if (span.aheadMs != kNotHeard && !std::exchange(heard, true)) {
+                    watch.playing();
+                }
+                const std::int64_t aheadNs = span.aheadMs == kNotHeard ? kNotHeard : aheadMs * kMs;
+                watch.look({bytes, aheadNs, span.wanted, span.ended});
+                aheadMs += span.aheadStepMs;
+            }
+        }
+        timers.advanceTo(kEndMs);
+        EXPECT_EQ(expiry, row.expiry);
+    }
+}
 
 struct RecoveryRow {
     const char* name;
@@ -125,67 +121,66 @@ std::string describe(const Step& step) {
     return text;
 }
 
-class RecoveryBudgets : public ::testing::TestWithParam<RecoveryRow> {};
+const RecoveryRow kRecoveries[] = {
+    RecoveryRow{"ReconnectingCountsFromTheFirstLoss", "http://h/a", kEndMs, "P0 L10000 F25250",
+                "0 Open a; 10000 Wait #1; 10250 Open a#1; 25250 Wait #2; 26250 Open a#2; "
+                "190000 GiveUp Exhausted"},
+    // With nothing lost it changes nothing; it ends a wait at once, uncounted.
+    RecoveryRow{"TheNetworkBackEndsAWaitOnce", "http://h/a", kEndMs, "P0 B0 L10000 B10100",
+                "0 Open a; 10000 Wait #1; 10100 Open a#1; 190000 GiveUp Exhausted"},
+    RecoveryRow{"PlayingAgainEndsReconnecting", "http://h/a", kEndMs, "P0 L10000 P10750",
+                "0 Open a; 10000 Wait #1; 10250 Open a#1"},
+    RecoveryRow{"EntriesWithinTheFailoverBudget", "http://h/list.pls", 40000,
+                "F15000 F30000 F45000",
+                "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"},
+    // An entry that played is reconnected, not passed over.
+    RecoveryRow{
+        "EntryPlayedThenLost", "http://h/list.pls", kEndMs, "P500 L10000",
+        "0 Fetch list.pls; 0 Open a; 10000 Wait #1; 10250 Open a#1; 190000 GiveUp Exhausted"},
+    RecoveryRow{"EntriesTwoPassesThenGiveUp", "http://h/list.pls", kEndMs,
+                "F15000 F30000 F45000 F60000 F75000 F90000",
+                "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 Fetch list.pls; "
+                "45000 Open a; 60000 Open b; 75000 Open c; 90000 GiveUp TimedOut"}};
 
-TEST_P(RecoveryBudgets, EndWhenTheRowSays) {
-    const RecoveryRow& row = GetParam();
-    ManualTimers timers;
-    std::string log;
-    std::optional<Recovery> recovery;
-    recovery.emplace(timers, ReconnectLimits{}, row.failoverMs, [&](const Step& step) {
-        log += (log.empty() ? "" : "; ") + std::to_string(timers.nowMs()) + " " + describe(step);
-        if (step.kind == Step::Kind::Fetch) {
-            recovery->fetched(step.candidate, false,
-                              {FetchedBody::Outcome::Complete,
-                               "[playlist]\nFile1=http://h/a\nFile2=http://h/b\nFile3=http://h/c\n",
-                               step.candidate.uri});
+TEST(RecoveryBudgets, EndWhenTheRowSays) {
+    for (const RecoveryRow& row : kRecoveries) {
+        SCOPED_TRACE(row.name);
+        ManualTimers timers;
+        std::string log;
+        std::optional<Recovery> recovery;
+        recovery.emplace(timers, ReconnectLimits{}, row.failoverMs, [&](const Step& step) {
+            log +=
+                (log.empty() ? "" : "; ") + std::to_string(timers.nowMs()) + " " + describe(step);
+            if (step.kind == Step::Kind::Fetch) {
+                recovery->fetched(
+                    step.candidate, false,
+                    {FetchedBody::Outcome::Complete,
+                     "[playlist]\nFile1=http://h/a\nFile2=http://h/b\nFile3=http://h/c\n",
+                     step.candidate.uri});
+            }
+        });
+        recovery->begin(readMediaAddress(row.uri));
+        std::istringstream events(row.events);
+        char what = 0;
+        for (std::int64_t atMs = 0; events >> what >> atMs;) {
+            timers.advanceTo(atMs);
+            if (what == 'P') {
+                recovery->playing();
+            } else if (what == 'B') {
+                recovery->networkBack();
+            } else {
+                const bool played = what == 'L';
+                recovery->broken({.cause = Break::Cause::Deadline,
+                                  .failure = deadlineFailure(played),
+                                  .networkLoss = true,
+                                  .played = played},
+                                 true);
+            }
         }
-    });
-    recovery->begin(readMediaAddress(row.uri));
-    std::istringstream events(row.events);
-    char what = 0;
-    for (std::int64_t atMs = 0; events >> what >> atMs;) {
-        timers.advanceTo(atMs);
-        if (what == 'P') {
-            recovery->playing();
-        } else if (what == 'B') {
-            recovery->networkBack();
-        } else {
-            const bool played = what == 'L';
-            recovery->broken({.cause = Break::Cause::Deadline,
-                              .failure = deadlineFailure(played),
-                              .networkLoss = true,
-                              .played = played},
-                             true);
-        }
+        timers.advanceTo(kEndMs);
+        EXPECT_EQ(log, row.expect);
     }
-    timers.advanceTo(kEndMs);
-    EXPECT_EQ(log, row.expect);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, RecoveryBudgets,
-    ::testing::Values(
-        RecoveryRow{"ReconnectingCountsFromTheFirstLoss", "http://h/a", kEndMs, "P0 L10000 F25250",
-                    "0 Open a; 10000 Wait #1; 10250 Open a#1; 25250 Wait #2; 26250 Open a#2; "
-                    "190000 GiveUp Exhausted"},
-        // With nothing lost it changes nothing; it ends a wait at once, uncounted.
-        RecoveryRow{"TheNetworkBackEndsAWaitOnce", "http://h/a", kEndMs, "P0 B0 L10000 B10100",
-                    "0 Open a; 10000 Wait #1; 10100 Open a#1; 190000 GiveUp Exhausted"},
-        RecoveryRow{"PlayingAgainEndsReconnecting", "http://h/a", kEndMs, "P0 L10000 P10750",
-                    "0 Open a; 10000 Wait #1; 10250 Open a#1"},
-        RecoveryRow{
-            "EntriesWithinTheFailoverBudget", "http://h/list.pls", 40000, "F15000 F30000 F45000",
-            "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 GiveUp TimedOut"},
-        // An entry that played is reconnected, not passed over.
-        RecoveryRow{
-            "EntryPlayedThenLost", "http://h/list.pls", kEndMs, "P500 L10000",
-            "0 Fetch list.pls; 0 Open a; 10000 Wait #1; 10250 Open a#1; 190000 GiveUp Exhausted"},
-        RecoveryRow{"EntriesTwoPassesThenGiveUp", "http://h/list.pls", kEndMs,
-                    "F15000 F30000 F45000 F60000 F75000 F90000",
-                    "0 Fetch list.pls; 0 Open a; 15000 Open b; 30000 Open c; 45000 Fetch list.pls; "
-                    "45000 Open a; 60000 Open b; 75000 Open c; 90000 GiveUp TimedOut"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velmora::engine

@@ -17,11 +17,8 @@
 #include "engine/runtime/main_context.h"
 #include "engine_test_support.h"
 
-namespace velmora::engine {
+namespace velmora::engine::testing {
 namespace {
-
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 constexpr auto kAfterDeadline = 200ms;
 
@@ -55,47 +52,37 @@ class HostDiagnosisTest : public ::testing::Test {
 
     GMainContext* raw_ = g_main_context_new();
     MainContext context_{raw_};
-    testing::StreamServer server_;  // its certificate is untrusted
+    StreamServer server_;  // its certificate is untrusted
     // Listened on, never accepted from: the kernel completes every connection,
     // and nothing ever answers on it.
     int silentPort_ = 0;
-    const int silentFd_ = testing::listeningLoopback(silentPort_);
+    const int silentFd_ = listeningLoopback(silentPort_);
     std::vector<Failure> verdicts_;
 };
 
-struct DiagnosisCase {
-    const char* name;
-    const char* scheme;  // on the silent port; none: not a URI at all
-    int timeoutMs;
-    Failure expected;
-};
-
-class HostDiagnosisTable : public HostDiagnosisTest,
-                           public ::testing::WithParamInterface<DiagnosisCase> {};
-
-TEST_P(HostDiagnosisTable, DeliversOneVerdictOnTheContext) {
-    const DiagnosisCase& row = GetParam();
-    const auto started = Clock::now();
-    const auto diagnosis =
-        diagnose(row.scheme != nullptr ? silentUrl(row.scheme) : "not a uri", row.timeoutMs);
-    EXPECT_TRUE(verdicts_.empty()) << "the verdict ran inside the constructor";
-
-    const std::chrono::milliseconds deadline(row.timeoutMs);
-    ASSERT_TRUE(iterate(deadline + kAfterDeadline, [this] { return !verdicts_.empty(); }));
-    EXPECT_EQ(verdicts_.front(), row.expected);
-    // Past the deadline, which must have died with the verdict.
-    iterate(started + deadline + kAfterDeadline - Clock::now());
-    EXPECT_EQ(verdicts_.size(), 1u);
+TEST_F(HostDiagnosisTest, DeliversOneVerdictOnTheContext) {
+    struct Row {
+        const char* scheme;  // on the silent port; none: not a URI at all
+        int timeoutMs;
+        Failure expected;
+    };
+    for (const Row& row : {Row{nullptr, 300, {FailureKind::UnsupportedAddress, 0, {}}},
+                           Row{"http", 500, {FailureKind::ConnectionLost, 0, {}}},
+                           Row{"https", 300, {FailureKind::TimedOut, 0, {}}}}) {
+        SCOPED_TRACE(row.scheme != nullptr ? row.scheme : "not a uri");
+        verdicts_.clear();
+        const auto started = Clock::now();
+        const auto diagnosis =
+            diagnose(row.scheme != nullptr ? silentUrl(row.scheme) : "not a uri", row.timeoutMs);
+        EXPECT_TRUE(verdicts_.empty()) << "the verdict ran inside the constructor";
+        const std::chrono::milliseconds deadline(row.timeoutMs);
+        ASSERT_TRUE(iterate(deadline + kAfterDeadline, [this] { return !verdicts_.empty(); }));
+        EXPECT_EQ(verdicts_.front(), row.expected);
+        // Past the deadline, which must have died with the verdict.
+        iterate(started + deadline + kAfterDeadline - Clock::now());
+        EXPECT_EQ(verdicts_.size(), 1u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Loopback, HostDiagnosisTable,
-    ::testing::Values(
-        DiagnosisCase{"NotAUri", nullptr, 300, {FailureKind::UnsupportedAddress, 0, {}}},
-        DiagnosisCase{
-            "HostAnswersPlainConnection", "http", 500, {FailureKind::ConnectionLost, 0, {}}},
-        DiagnosisCase{"HandshakeNeverAnswered", "https", 300, {FailureKind::TimedOut, 0, {}}}),
-    [](const ::testing::TestParamInfo<DiagnosisCase>& info) { return info.param.name; });
 
 TEST_F(HostDiagnosisTest, DestroyedBeforeItsVerdictStaysSilent) {
     constexpr int kTimeoutMs = 300;
@@ -119,7 +106,7 @@ TEST_F(HostDiagnosisTest, DestroyedBeforeItsVerdictStaysSilent) {
 TEST_F(HostDiagnosisTest, TheVerdictMayDestroyTheDiagnosis) {
     std::unique_ptr<HostDiagnosis> diagnosis;
     const std::string refused =
-        "http://127.0.0.1:" + std::to_string(testing::StreamServer::closedPort()) + "/stream";
+        "http://127.0.0.1:" + std::to_string(StreamServer::closedPort()) + "/stream";
     diagnosis = std::make_unique<HostDiagnosis>(refused, 300, context_, [&](Failure failure) {
         verdicts_.push_back(std::move(failure));
         diagnosis.reset();
@@ -131,4 +118,4 @@ TEST_F(HostDiagnosisTest, TheVerdictMayDestroyTheDiagnosis) {
 }
 
 }  // namespace
-}  // namespace velmora::engine
+}  // namespace velmora::engine::testing

@@ -13,59 +13,52 @@
 namespace velmora::engine {
 
 // Timers on a clock the test moves: nothing fires until advanceTo() passes a
-// shot's time, then due shots fire in time order, ties in start order.
+// shot's time, then due shots fire in time order, ties in start order. They
+// outlive every shot they start.
 class ManualTimers final : public Timers {
   public:
     // A runaway (a shot that restarts itself at no delay) ends the test
     // instead of hanging it.
     static constexpr int kMaxShotsPerAdvance = 100000;
 
-    std::int64_t nowMs() const override { return state_->nowMs; }
+    std::int64_t nowMs() const override { return nowMs_; }
 
     std::unique_ptr<Shot> start(int delayMs, std::function<void()> callback) override {
-        const Key key{state_->nowMs + std::max(delayMs, 0), state_->started++};
-        state_->due.emplace(key, std::move(callback));
-        return std::make_unique<ManualShot>(state_, key);
+        const Key key{nowMs_ + std::max(delayMs, 0), started_++};
+        due_.emplace(key, std::move(callback));
+        return std::make_unique<ManualShot>(due_, key);
     }
 
     void advanceTo(std::int64_t ms) {
-        // Held here: a callback may destroy these timers.
-        const std::shared_ptr<State> state = state_;
-        for (int fired = 0; !state->due.empty() && state->due.begin()->first.first <= ms;) {
+        for (int fired = 0; !due_.empty() && due_.begin()->first.first <= ms;) {
             if (++fired > kMaxShotsPerAdvance) {
                 throw std::runtime_error("ManualTimers: shots keep coming without time passing");
             }
             // Out of the queue before it runs: it may drop its own shot.
-            auto node = state->due.extract(state->due.begin());
-            state->nowMs = node.key().first;
+            auto node = due_.extract(due_.begin());
+            nowMs_ = node.key().first;
             node.mapped()();
         }
-        state->nowMs = std::max(state->nowMs, ms);
+        nowMs_ = std::max(nowMs_, ms);
     }
-    void advance(std::int64_t ms) { advanceTo(nowMs() + ms); }
+    void advance(std::int64_t ms) { advanceTo(nowMs_ + ms); }
 
   private:
     using Key = std::pair<std::int64_t, std::uint64_t>;
-    struct State {
-        std::int64_t nowMs = 0;
-        std::uint64_t started = 0;
-        std::map<Key, std::function<void()>> due;
-    };
+    using Due = std::map<Key, std::function<void()>>;
     class ManualShot final : public Shot {
       public:
-        ManualShot(std::weak_ptr<State> state, Key key) : state_(std::move(state)), key_(key) {}
-        ~ManualShot() override {
-            if (const auto state = state_.lock()) {
-                state->due.erase(key_);
-            }
-        }
+        ManualShot(Due& due, Key key) : due_(due), key_(key) {}
+        ~ManualShot() override { due_.erase(key_); }
 
       private:
-        std::weak_ptr<State> state_;
+        Due& due_;
         Key key_;
     };
 
-    std::shared_ptr<State> state_ = std::make_shared<State>();
+    std::int64_t nowMs_ = 0;
+    std::uint64_t started_ = 0;
+    Due due_;
 };
 
 }  // namespace velmora::engine
