@@ -168,20 +168,6 @@ std::string StreamServer::mediaFile(const std::string& prefix) {
     return {};
 }
 
-void RecordingListener::onStatusChange() {
-    events_.push_back(
-        {PlayerEvent::Kind::Status, player_.playState(), player_.status(), 0, Clock::now()});
-}
-
-void RecordingListener::onWarning(std::int32_t warningType, std::int32_t,
-                                  const std::string& description) {
-    events_.push_back({PlayerEvent::Kind::Warning, 0, description, warningType, Clock::now()});
-}
-
-void RecordingListener::onMediaError() {
-    events_.push_back({PlayerEvent::Kind::MediaError, 0, {}, 0, Clock::now()});
-}
-
 std::vector<std::int32_t> RecordingListener::states() const {
     std::vector<std::int32_t> states;
     for (const PlayerEvent& event : events_) {

@@ -2,7 +2,7 @@
 // segments, and a loop whose wrap the player must not hear, whether the
 // timestamps run on or start over. A packager that stops adding segments
 // must not leave the player playing silence for ever.
-#include "pipeline_fixture.h"
+#include "engine_test_support.h"
 
 namespace velmora::engine::testing {
 namespace {

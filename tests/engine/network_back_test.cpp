@@ -2,8 +2,8 @@
 // network changes: logind and NetworkManager mocked on a private system bus.
 #include <optional>
 
+#include "engine_test_support.h"
 #include "mock_system_bus.h"
-#include "pipeline_fixture.h"
 
 namespace velmora::engine::testing {
 namespace {

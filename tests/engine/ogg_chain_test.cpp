@@ -2,7 +2,7 @@
 // song: new pads, a segment whose times start over, new tags.
 #include <malloc.h>
 
-#include "pipeline_fixture.h"
+#include "engine_test_support.h"
 
 namespace velmora::engine::testing {
 namespace {

@@ -10,7 +10,7 @@
 #include "engine/runtime/element_factory.h"
 #include "engine/runtime/failure.h"
 #include "engine/runtime/gst_handles.h"
-#include "pipeline_fixture.h"
+#include "engine_test_support.h"
 
 namespace velmora::engine::testing {
 namespace {

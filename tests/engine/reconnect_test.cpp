@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "engine/runtime/failure.h"
-#include "pipeline_fixture.h"
+#include "engine_test_support.h"
 
 namespace velmora::engine::testing {
 namespace {
