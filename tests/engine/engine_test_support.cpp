@@ -52,8 +52,6 @@ pid_t spawn(std::vector<std::string> args, int stdoutFd) {
     return pid;
 }
 
-StreamServer::StreamServer() { start(); }
-
 void StreamServer::start() {
     // Where these are comes from the build (tests/support/CMakeLists.txt names them).
     const std::string script = VELMORA_STREAM_SERVER;
@@ -168,32 +166,6 @@ std::string StreamServer::mediaFile(const std::string& prefix) {
     return {};
 }
 
-std::vector<std::int32_t> RecordingListener::states() const {
-    std::vector<std::int32_t> states;
-    for (const PlayerEvent& event : events_) {
-        if (event.kind == PlayerEvent::Kind::Status) {
-            states.push_back(event.state);
-        }
-    }
-    return states;
-}
-
-std::vector<PlayerEvent> RecordingListener::notices() const {
-    std::vector<PlayerEvent> notices;
-    for (const PlayerEvent& event : events_) {
-        if (event.kind != PlayerEvent::Kind::Status) {
-            notices.push_back(event);
-        }
-    }
-    return notices;
-}
-
-bool RecordingListener::sawStatus(const std::string& status) const {
-    return std::any_of(events_.begin(), events_.end(), [&](const PlayerEvent& event) {
-        return event.kind == PlayerEvent::Kind::Status && event.status == status;
-    });
-}
-
 void SoundCapture::add(const PcmBlock& block) {
     // Quieter than this is silence: a tone at a tenth of full scale never stays below it
     // for more than a sample.
@@ -231,11 +203,6 @@ Clock::duration SoundCapture::longestSilence() const {
     return std::max(longestSilence_, Clock::now() - since);
 }
 
-std::size_t SoundCapture::frameCount() const {
-    std::lock_guard lock(mutex_);
-    return samples_.size();
-}
-
 double SoundCapture::toneShare(double frequencyHz, double seconds) const {
     std::lock_guard lock(mutex_);
     const auto count = static_cast<std::size_t>(seconds * rateHz_);
@@ -258,14 +225,16 @@ double SoundCapture::toneShare(double frequencyHz, double seconds) const {
     return energy == 0 ? 0 : binPower / (energy * static_cast<double>(count) / 2);
 }
 
-bool runUntil(const std::function<bool()>& condition, Clock::duration timeout) {
+bool runUntil(const std::function<bool()>& condition, Clock::duration timeout, GMainContext* only) {
     const auto deadline = Clock::now() + timeout;
     while (!condition()) {
         if (Clock::now() > deadline) {
             return false;
         }
-        const bool dispatched = g_main_context_iteration(nullptr, FALSE) ||
-                                g_main_context_iteration(privateContext(), FALSE);
+        const bool dispatched = only != nullptr
+                                    ? g_main_context_iteration(only, FALSE)
+                                    : g_main_context_iteration(nullptr, FALSE) ||
+                                          g_main_context_iteration(privateContext(), FALSE);
         if (!dispatched) {
             std::this_thread::sleep_for(2ms);
         }
@@ -273,8 +242,8 @@ bool runUntil(const std::function<bool()>& condition, Clock::duration timeout) {
     return true;
 }
 
-void runFor(Clock::duration duration) {
-    runUntil([] { return false; }, duration);
+void runFor(Clock::duration duration, GMainContext* only) {
+    runUntil([] { return false; }, duration, only);
 }
 
 GMainContext* privateContext() {

@@ -32,7 +32,7 @@ using namespace std::chrono_literals;
 // The loopback HTTP stream server (tools/stream_server), started for one test process.
 class StreamServer {
   public:
-    StreamServer();  // waits until it listens; fails the test when it cannot start
+    StreamServer() { start(); }  // waits until it listens; fails the test when it cannot start
     ~StreamServer();
     StreamServer(const StreamServer&) = delete;
     StreamServer& operator=(const StreamServer&) = delete;
@@ -81,9 +81,31 @@ class RecordingListener : public playback::PlayerListener {
     }
 
     const std::vector<PlayerEvent>& events() const { return events_; }
-    std::vector<std::int32_t> states() const;  // one per StatusChange
-    std::vector<PlayerEvent> notices() const;  // Warning and MediaError
-    bool sawStatus(const std::string& status) const;
+    std::vector<std::int32_t> states() const {  // one per StatusChange
+        std::vector<std::int32_t> states;
+        for (const PlayerEvent& event : events_) {
+            if (event.kind == PlayerEvent::Kind::Status) {
+                states.push_back(event.state);
+            }
+        }
+        return states;
+    }
+
+    std::vector<PlayerEvent> notices() const {  // Warning and MediaError
+        std::vector<PlayerEvent> notices;
+        for (const PlayerEvent& event : events_) {
+            if (event.kind != PlayerEvent::Kind::Status) {
+                notices.push_back(event);
+            }
+        }
+        return notices;
+    }
+
+    bool sawStatus(const std::string& status) const {
+        return std::any_of(events_.begin(), events_.end(), [&](const PlayerEvent& event) {
+            return event.kind == PlayerEvent::Kind::Status && event.status == status;
+        });
+    }
 
   private:
     playback::Player& player_;
@@ -94,7 +116,10 @@ class RecordingListener : public playback::PlayerListener {
 class SoundCapture {
   public:
     AudioOutputFactory output() const { return capture_.output(); }
-    std::size_t frameCount() const;
+    std::size_t frameCount() const {
+        std::lock_guard lock(mutex_);
+        return samples_.size();
+    }
     // The share of the power of the last `seconds` of sound that lies at
     // `frequencyHz` (Goertzel), 0..1; 0 when less was captured.
     double toneShare(double frequencyHz, double seconds) const;
@@ -116,10 +141,11 @@ class SoundCapture {
     PcmCapture capture_{[this](const PcmBlock& block) { add(block); }};
 };
 
-// Runs the main loop (and the test's own post queue, when it has one) until
+// Runs the main loop and privateContext() (or only the context given) until
 // the condition holds or the time is up.
-bool runUntil(const std::function<bool()>& condition, Clock::duration timeout);
-void runFor(Clock::duration duration);
+bool runUntil(const std::function<bool()>& condition, Clock::duration timeout,
+              GMainContext* only = nullptr);
+void runFor(Clock::duration duration, GMainContext* only = nullptr);
 
 // Starts args[0]; what it prints goes to stdoutFd, or nowhere.
 pid_t spawn(std::vector<std::string> args, int stdoutFd = -1);

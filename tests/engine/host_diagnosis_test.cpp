@@ -2,15 +2,12 @@
 // that the test iterates itself: one verdict per failure, none after the
 // diagnosis is gone. An unknown host, a refused port and an untrusted
 // certificate are the player's failure rows, diagnosed the same way.
-#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/runtime/host_diagnosis.h"
@@ -35,17 +32,6 @@ class HostDiagnosisTest : public ::testing::Test {
         });
     }
 
-    // Iterates the diagnosis's own context only, until done or the time is up.
-    bool iterate(
-        Clock::duration limit, const std::function<bool()>& done = [] { return false; }) {
-        const auto end = Clock::now() + limit;
-        while (!done() && Clock::now() < end) {
-            if (!g_main_context_iteration(raw_, FALSE)) {
-                std::this_thread::sleep_for(1ms);
-            }
-        }
-        return done();
-    }
     std::string silentUrl(const char* scheme) const {
         return std::string(scheme) + "://127.0.0.1:" + std::to_string(silentPort_) + "/stream";
     }
@@ -76,10 +62,11 @@ TEST_F(HostDiagnosisTest, DeliversOneVerdictOnTheContext) {
             diagnose(row.scheme != nullptr ? silentUrl(row.scheme) : "not a uri", row.timeoutMs);
         EXPECT_TRUE(verdicts_.empty()) << "the verdict ran inside the constructor";
         const std::chrono::milliseconds deadline(row.timeoutMs);
-        ASSERT_TRUE(iterate(deadline + kAfterDeadline, [this] { return !verdicts_.empty(); }));
+        ASSERT_TRUE(
+            runUntil([this] { return !verdicts_.empty(); }, deadline + kAfterDeadline, raw_));
         EXPECT_EQ(verdicts_.front(), row.expected);
         // Past the deadline, which must have died with the verdict.
-        iterate(started + deadline + kAfterDeadline - Clock::now());
+        runFor(started + deadline + kAfterDeadline - Clock::now(), raw_);
         EXPECT_EQ(verdicts_.size(), 1u);
     }
 }
@@ -94,11 +81,11 @@ TEST_F(HostDiagnosisTest, DestroyedBeforeItsVerdictStaysSilent) {
           std::pair{std::string("http://velmora-diagnosis.invalid/"), 0ms}}) {
         SCOPED_TRACE(uri + " destroyed after " + std::to_string(ranFor.count()) + " ms");
         auto diagnosis = diagnose(uri, kTimeoutMs);
-        iterate(ranFor);
+        runFor(ranFor, raw_);
         ASSERT_TRUE(verdicts_.empty());
         diagnosis.reset();
         // The cancelled calls come back, and the deadline passes.
-        iterate(std::chrono::milliseconds(kTimeoutMs) + kAfterDeadline);
+        runFor(std::chrono::milliseconds(kTimeoutMs) + kAfterDeadline, raw_);
         EXPECT_TRUE(verdicts_.empty());
     }
 }
@@ -111,8 +98,8 @@ TEST_F(HostDiagnosisTest, TheVerdictMayDestroyTheDiagnosis) {
         verdicts_.push_back(std::move(failure));
         diagnosis.reset();
     });
-    ASSERT_TRUE(iterate(1s, [this] { return !verdicts_.empty(); }));
-    iterate(300ms + kAfterDeadline);
+    ASSERT_TRUE(runUntil([this] { return !verdicts_.empty(); }, 1s, raw_));
+    runFor(300ms + kAfterDeadline, raw_);
     EXPECT_EQ(verdicts_.size(), 1u);
     EXPECT_EQ(diagnosis, nullptr);
 }

@@ -14,26 +14,22 @@
 namespace velmora::engine {
 namespace {
 
-// Holds its thread in READY to NULL until released: a pipeline that does not
-// come down.
-struct Hold {
-    std::atomic<bool> released{false};
-};
-
-// Without a hold it refuses to leave NULL and posts nothing: what a badly
-// written plugin does.
-GstElement* misbehaving(Hold* hold) {
+// With a hold, it keeps its thread in READY to NULL until released: a pipeline
+// that does not come down. Without, it refuses to leave NULL and posts nothing:
+// what a badly written plugin does.
+GstElement* misbehaving(std::atomic<bool>* released) {
     static const GType type = g_type_register_static_simple(
         GST_TYPE_ELEMENT, "VelmoraMisbehavingElement", sizeof(GstElementClass),
         [](gpointer klass, gpointer) {
             GST_ELEMENT_CLASS(klass)->change_state = [](GstElement* element,
                                                         GstStateChange transition) {
-                const auto* held = static_cast<Hold*>(g_object_get_data(G_OBJECT(element), "hold"));
-                if (held == nullptr) {
+                const auto* released =
+                    static_cast<std::atomic<bool>*>(g_object_get_data(G_OBJECT(element), "hold"));
+                if (released == nullptr) {
                     return transition == GST_STATE_CHANGE_NULL_TO_READY ? GST_STATE_CHANGE_FAILURE
                                                                         : GST_STATE_CHANGE_SUCCESS;
                 }
-                while (transition == GST_STATE_CHANGE_READY_TO_NULL && !held->released) {
+                while (transition == GST_STATE_CHANGE_READY_TO_NULL && !*released) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 }
                 return GST_STATE_CHANGE_SUCCESS;
@@ -41,7 +37,7 @@ GstElement* misbehaving(Hold* hold) {
         },
         sizeof(GstElement), nullptr, GTypeFlags{});
     GstElement* element = GST_ELEMENT(g_object_new(type, nullptr));
-    g_object_set_data(G_OBJECT(element), "hold", hold);
+    g_object_set_data(G_OBJECT(element), "hold", released);
     return element;
 }
 
@@ -131,9 +127,9 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
     }
     {
         // Never comes down: given up, and the queue goes on without it.
-        Hold hold;
+        std::atomic<bool> released{false};
         GstPtr<GstElement> stuck = emptyPipeline();
-        gst_bin_add(GST_BIN(stuck.get()), misbehaving(&hold));
+        gst_bin_add(GST_BIN(stuck.get()), misbehaving(&released));
         GstPtr<GstElement> other = emptyPipeline();
         ThreadKeeper threads;
         {
@@ -151,7 +147,7 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
         }
         // The given-up thread outlives its worker, kept, and is joined once it returns.
         EXPECT_EQ(threads.joinAll(std::chrono::milliseconds(0)), 1U);
-        hold.released = true;
+        released = true;
         EXPECT_EQ(threads.joinAll(std::chrono::seconds(10)), 0U);
         EXPECT_EQ(GST_STATE(stuck.get()), GST_STATE_NULL);
     }
