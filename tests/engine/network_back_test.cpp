@@ -61,15 +61,11 @@ class MockSystemBus {
         std::vector<pid_t> calls;
         for (const std::string& change : changes) {
             const bool wake = change == "wake";
-            std::vector<std::string> args = {
-                "/usr/bin/gdbus",
-                "call",
-                "--system",
-                "--dest",
-                wake ? "org.freedesktop.login1" : "org.freedesktop.NetworkManager",
-                "--object-path",
-                wake ? "/org/freedesktop/login1" : "/org/freedesktop/NetworkManager",
-                "--method"};
+            const std::string service = wake ? "login1" : "NetworkManager";
+            const std::string name = "org.freedesktop." + service;
+            const std::string path = "/org/freedesktop/" + service;
+            std::vector<std::string> args = {"/usr/bin/gdbus", "call", "--system", "--dest", name,
+                                             "--object-path",  path,   "--method"};
             if (wake) {
                 args.insert(args.end(), {"org.freedesktop.DBus.Mock.EmitSignal",
                                          "org.freedesktop.login1.Manager", "PrepareForSleep", "b",

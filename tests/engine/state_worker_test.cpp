@@ -10,8 +10,9 @@
 #include "engine/network/error_mapping.h"
 #include "engine/runtime/gst_handles.h"
 #include "engine/runtime/state_worker.h"
+#include "engine_test_support.h"
 
-namespace velmora::engine {
+namespace velmora::engine::testing {
 namespace {
 
 // With a hold, it keeps its thread in READY to NULL until released: a pipeline
@@ -30,7 +31,7 @@ GstElement* misbehaving(std::atomic<bool>* released) {
                                                                         : GST_STATE_CHANGE_SUCCESS;
                 }
                 while (transition == GST_STATE_CHANGE_READY_TO_NULL && !*released) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    std::this_thread::sleep_for(5ms);
                 }
                 return GST_STATE_CHANGE_SUCCESS;
             };
@@ -86,14 +87,6 @@ TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
     }
 }
 
-// Polls, at most ten seconds: the worker's threads are real.
-bool eventually(const std::function<bool()>& done) {
-    for (int tries = 0; tries < 1000 && !done(); ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-}
-
 TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
     gst_init(nullptr, nullptr);
     {
@@ -104,8 +97,8 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
             ++steps;
             return --left > 0;
         });
-        ASSERT_TRUE(eventually([&] { return steps == 3; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(runUntil([&] { return steps == 3; }, 10s));
+        std::this_thread::sleep_for(100ms);
         EXPECT_EQ(steps, 3);
     }
     {
@@ -116,13 +109,13 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
         ThreadKeeper threads;
         StateWorker worker(threads);
         worker.request(waiting.get(), GST_STATE_PLAYING);
-        ASSERT_TRUE(eventually([&] { return GST_STATE(waiting.get()) == GST_STATE_PLAYING; }));
+        ASSERT_TRUE(runUntil([&] { return GST_STATE(waiting.get()) == GST_STATE_PLAYING; }, 10s));
         worker.retire(waiting.get(), [&] { return busy.load(); });
         worker.request(other.get(), GST_STATE_PLAYING);
-        ASSERT_TRUE(eventually([&] { return GST_STATE(other.get()) == GST_STATE_PLAYING; }));
+        ASSERT_TRUE(runUntil([&] { return GST_STATE(other.get()) == GST_STATE_PLAYING; }, 10s));
         EXPECT_EQ(GST_STATE(waiting.get()), GST_STATE_PLAYING);
         busy = false;
-        EXPECT_TRUE(eventually([&] { return GST_STATE(waiting.get()) == GST_STATE_NULL; }));
+        EXPECT_TRUE(runUntil([&] { return GST_STATE(waiting.get()) == GST_STATE_NULL; }, 10s));
         worker.retire(other.get());
     }
     {
@@ -133,25 +126,27 @@ TEST(StateWorkerTest, APipelineThatCannotComeDownYetOrAtAllHoldsUpNoOther) {
         GstPtr<GstElement> other = emptyPipeline();
         ThreadKeeper threads;
         {
-            StateWorker worker(threads, {}, std::chrono::milliseconds(50));
+            StateWorker worker(threads, {}, 50ms);
             worker.request(stuck.get(), GST_STATE_PLAYING);
-            ASSERT_TRUE(eventually([&] { return GST_STATE(stuck.get()) == GST_STATE_PLAYING; }));
+            ASSERT_TRUE(runUntil([&] { return GST_STATE(stuck.get()) == GST_STATE_PLAYING; }, 10s));
             worker.retire(stuck.get());
             // Each request looks for a stuck change; the first may come too soon.
-            EXPECT_TRUE(eventually([&] {
-                worker.request(other.get(), GST_STATE_PLAYING);
-                return GST_STATE(other.get()) == GST_STATE_PLAYING;
-            }));
+            EXPECT_TRUE(runUntil(
+                [&] {
+                    worker.request(other.get(), GST_STATE_PLAYING);
+                    return GST_STATE(other.get()) == GST_STATE_PLAYING;
+                },
+                10s));
             EXPECT_EQ(worker.abandoned(), 1);
             worker.retire(other.get());
         }
         // The given-up thread outlives its worker, kept, and is joined once it returns.
-        EXPECT_EQ(threads.joinAll(std::chrono::milliseconds(0)), 1U);
+        EXPECT_EQ(threads.joinAll(0ms), 1U);
         released = true;
-        EXPECT_EQ(threads.joinAll(std::chrono::seconds(10)), 0U);
+        EXPECT_EQ(threads.joinAll(10s), 0U);
         EXPECT_EQ(GST_STATE(stuck.get()), GST_STATE_NULL);
     }
 }
 
 }  // namespace
-}  // namespace velmora::engine
+}  // namespace velmora::engine::testing
