@@ -188,19 +188,12 @@ inline std::size_t threadCount() {
 }
 
 // A lost stream is noticed within seconds, not the default's fifteen.
-inline EngineOptions quick() {
+inline EngineOptions quick(const ReconnectLimits& limits = {}) {
     EngineOptions options;
     options.stallTimeoutMs = kStallTimeoutMs;
-    return options;
-}
-
-inline EngineOptions retrying(const ReconnectLimits& limits) {
-    EngineOptions options = quick();
     options.reconnect = limits;
     return options;
 }
-
-inline const std::string kConnecting = "正在连接 127.0.0.1…";
 
 class PlayerPipelineTest : public ::testing::Test {
   protected:

@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(Wraps, RollingHlsTest, ::testing::Values("", "&restart=
 TEST_F(PlayerPipelineTest, AStuckPackagerEndsInOneNoticeWithinTheDeadline) {
     constexpr auto kGiveUpBound =
         kStallTimeoutMs * 1ms + 6s + 4s;  // stall, retries, a busy machine
-    makePlayer(retrying(kQuickRetries));
+    makePlayer(quick(kQuickRetries));
     setUrl(server.url("/hls/rolling.m3u8?segment=1&freeze_after=2"));
     ASSERT_TRUE(runUntil([&] { return player->playState() == ps::Playing; }, kStartTimeout));
     EXPECT_TRUE(runUntil([&] { return player->playState() == ps::Stopped; },

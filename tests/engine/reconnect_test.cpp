@@ -60,7 +60,7 @@ TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThe
           Row{"cut once", "/truncated.mp3?bytes=160000&range=0&drop_after=48000&session=cut",
               10}}) {
         SCOPED_TRACE(row.name);
-        makePlayer(retrying(kQuickRetries));
+        makePlayer(quick(kQuickRetries));
         const std::size_t framesBefore = sound.frameCount();
         setUrl(server.url(row.path));
         ASSERT_TRUE(waitForState(ps::Playing));
@@ -81,12 +81,9 @@ TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThe
     }
 }
 
-// A server that closes after a moment every time, one that announces a whole
-// file, sends 8 KB and holds the socket, one that is gone. No connection earns
-// the next at once, so nothing spins. Ignoring Range, the holding server cuts
-// at the same byte each time: all it has was heard; honouring it, each attempt
-// plays half a second more until the budget ends it. No waiting text outlasts
-// one attempt's deadlines.
+// No connection earns the next at once, so nothing spins. A server that holds
+// the socket after 8 KB and ignores Range cuts at the same byte each time: all
+// it has was heard. Honouring Range, each attempt plays half a second more.
 struct GiveUpCase {
     const char* name;
     const char* path;
@@ -100,7 +97,7 @@ TEST_P(GiveUpTest, EndsInOneWarningWithinTheBudget) {
     const GiveUpCase& row = GetParam();
     const auto budget = kQuickRetries.giveUpAfterMs * 1ms + 2 * kStallTimeoutMs * 1ms + 1s;
     const auto longestWait = kQuickRetries.maxDelayMs * 1ms + 2 * kStallTimeoutMs * 1ms + 1s;
-    makePlayer(retrying(kQuickRetries));
+    makePlayer(quick(kQuickRetries));
     setUrl(server.url(row.path));
     if (row.killed) {
         ASSERT_TRUE(waitForState(ps::Playing));
