@@ -49,29 +49,23 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PlayerPipelineTest, AFileCutShortByAServerWithoutRangePlaysWhatArrivedThenWarnsOnce) {
-    struct Row {
-        const char* name;
-        const char* path;
-        double heardS;
-    };
     // 10 s of the tone; the cut comes after 3 s of it, within milliseconds.
-    for (const Row& row :
-         {Row{"cut on every connection", "/truncated.mp3?bytes=160000&range=0&drop_after=48000", 3},
-          Row{"cut once", "/truncated.mp3?bytes=160000&range=0&drop_after=48000&session=cut",
-              10}}) {
-        SCOPED_TRACE(row.name);
+    for (const bool cutOnce : {false, true}) {
+        SCOPED_TRACE(cutOnce ? "cut once" : "cut on every connection");
+        const double heardS = cutOnce ? 10 : 3;
         makePlayer(quick(kQuickRetries));
         const std::size_t framesBefore = sound.frameCount();
-        setUrl(server.url(row.path));
+        setUrl(server.url(std::string("/truncated.mp3?bytes=160000&range=0&drop_after=48000") +
+                          (cutOnce ? "&session=cut" : "")));
         ASSERT_TRUE(waitForState(ps::Playing));
         ASSERT_TRUE(waitForState(ps::Stopped, 20s)) << player->status();
         runFor(kQuietAfterNotice);
         // Nothing repeated, nothing lost but the frame cut in two and the
         // decoder's warm-up at the join: a few frames of 26 ms.
         const auto heardFrames = static_cast<double>(sound.frameCount() - framesBefore);
-        EXPECT_NEAR(heardFrames / 44100, row.heardS, 0.15);
+        EXPECT_NEAR(heardFrames / 44100, heardS, 0.15);
         const auto notices = listener->notices();
-        if (row.heardS < 10) {
+        if (!cutOnce) {
             ASSERT_EQ(notices.size(), 1u);
             EXPECT_EQ(notices[0].warningType, static_cast<int>(FailureKind::ConnectionLost));
         } else {

@@ -48,20 +48,17 @@ GstPtr<GstElement> emptyPipeline() {
 
 TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
     gst_init(nullptr, nullptr);
-    struct Row {
-        const char* name;
-        bool elementSaysWhy;
-    };
-    for (const Row& row : {Row{"silent element", false}, Row{"element posts its error", true}}) {
+    for (const bool elementSaysWhy : {false, true}) {
+        SCOPED_TRACE(elementSaysWhy ? "the element posts its error" : "a silent element");
         GstPtr<GstElement> pipeline = emptyPipeline();
         GstElement* refuser = nullptr;
-        if (row.elementSaysWhy) {
+        if (elementSaysWhy) {
             refuser = gst_element_factory_make("fakesink", nullptr);
             g_object_set(refuser, "state-error", 1, nullptr);  // fails NULL to READY
         } else {
             refuser = misbehaving(nullptr);
         }
-        ASSERT_NE(refuser, nullptr) << row.name;
+        ASSERT_NE(refuser, nullptr);
         gst_bin_add(GST_BIN(pipeline.get()), refuser);
         GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
         {
@@ -70,20 +67,18 @@ TEST(StateWorkerTest, ARefusedChangeEndsInAnErrorTheFirstOfWhichSaysWhy) {
             worker.request(pipeline.get(), GST_STATE_PLAYING);
             MessagePtr first(
                 gst_bus_timed_pop_filtered(bus.get(), 5 * GST_SECOND, GST_MESSAGE_ERROR));
-            ASSERT_TRUE(first) << row.name;
+            ASSERT_TRUE(first);
             EXPECT_EQ(GST_MESSAGE_SRC(first.get()),
-                      row.elementSaysWhy ? GST_OBJECT(refuser) : GST_OBJECT(pipeline.get()))
-                << row.name;
+                      elementSaysWhy ? GST_OBJECT(refuser) : GST_OBJECT(pipeline.get()));
             EXPECT_EQ(classifyError(readErrorFacts(first.get())).failure.kind,
-                      FailureKind::Internal)
-                << row.name;
+                      FailureKind::Internal);
             worker.retire(pipeline.get());
         }
         int laterErrors = 0;  // the worker's own, then none from retiring
         while (MessagePtr(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR))) {
             ++laterErrors;
         }
-        EXPECT_EQ(laterErrors, row.elementSaysWhy ? 1 : 0) << row.name;
+        EXPECT_EQ(laterErrors, elementSaysWhy ? 1 : 0);
     }
 }
 
