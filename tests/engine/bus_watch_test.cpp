@@ -1,6 +1,5 @@
 // The bus watch against a streaming thread that posts while the user-interface
-// side drains: no message may be left waiting, none may overtake another, and
-// the handler may end the watch.
+// side drains: no message may wait or overtake another.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,6 +1,5 @@
-// Each waiting phase's deadline against the ways a server stalls, and the
-// budgets that end reconnecting and moving on, on a clock the test moves: the
-// rows are the looks the session takes and the losses it reports.
+// Each phase's deadline and the budgets that end reconnecting and moving on, on
+// a clock the test moves: the rows are the session's looks and losses.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// The engine's pure parts: reading URLs, telling failures apart, backing off,
-// judging the network's supply, cleaning titles. How errors are classified is
-// proved on real pipelines.
+// The engine's pure parts. How errors are classified is proved on real
+// pipelines.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,8 +1,7 @@
 #pragma once
 
-// What the engine's pipeline tests share: a loopback stream server, a
-// capturing sink, the main loop of the test's thread as the user-interface
-// thread. Every test of a real pipeline derives from PlayerPipelineTest.
+// What the engine's tests on real pipelines share: a loopback stream server, a
+// capturing sink, the test's thread as the user-interface thread.
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -154,16 +153,14 @@ int reap(pid_t pid, Clock::duration timeout);
 // A loopback socket listening on a port of its own, which it sets; nothing accepts on it.
 int listeningLoopback(int& port);
 
-// A main context of the test's own, which runUntil and runFor iterate beside
-// the default one: for the tests that prove the engine runs on the context it
-// is given, not on GLib's default one.
+// A main context of the test's own, for the tests that prove the engine runs
+// on the context it is given, not on GLib's default one.
 GMainContext* privateContext();
 
 namespace ps = playback::play_state;
 
-// No call may hold the user-interface thread longer. A call that waited for
-// the network or for a state change would take seconds on the stalling
-// servers below; the margin is for a machine busy with other work.
+// No call may hold the user-interface thread longer: one that waited for the
+// network or a state change would take seconds; the margin is for a busy machine.
 constexpr auto kMaxCall = 100ms;
 constexpr auto kStartTimeout = 5s;
 constexpr auto kFailTimeout = 20s;         // an offline resolver may take its time

@@ -1,7 +1,6 @@
-// The diagnosis against real sockets on loopback, on a private main context
-// that the test iterates itself: one verdict per failure, none after the
-// diagnosis is gone. An unknown host, a refused port and an untrusted
-// certificate are the player's failure rows, diagnosed the same way.
+// The diagnosis against real sockets on loopback, on a context of its own. An
+// unknown host, a refused port and an untrusted certificate are the player's
+// failure rows, diagnosed the same way.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

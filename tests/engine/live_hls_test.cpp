@@ -1,7 +1,5 @@
-// A live HLS station: a playlist window that slides on as the packager adds
-// segments, and a loop whose wrap the player must not hear, whether the
-// timestamps run on or start over. A packager that stops adding segments
-// must not leave the player playing silence for ever.
+// A live HLS station: a sliding playlist window and a loop whose wrap the
+// player must not hear; a packager that stops must not leave it playing silence.
 #include "engine_test_support.h"
 
 namespace velmora::engine::testing {
@@ -40,9 +38,8 @@ TEST_P(RollingHlsTest, PlaysOnThroughPlaylistRefreshesAndTheLoopWrap) {
     EXPECT_TRUE(listener->notices().empty());
 }
 
-// Timestamps that run on across the wrap, as from an encoder that never
-// stopped; and timestamps that start over after a discontinuity tag, as
-// after an encoder's restart.
+// Timestamps that run on across the wrap, as from an encoder that never stopped,
+// or start over after a discontinuity tag, as after an encoder's restart.
 INSTANTIATE_TEST_SUITE_P(Wraps, RollingHlsTest, ::testing::Values("", "&restart=1"),
                          [](const auto& info) {
                              return std::string(*info.param ? "EncoderRestarts" : "Seamless");

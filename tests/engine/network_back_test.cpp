@@ -54,9 +54,8 @@ class MockSystemBus {
     MockSystemBus(const MockSystemBus&) = delete;
     MockSystemBus& operator=(const MockSystemBus&) = delete;
 
-    // Each of these is the mock's D-Bus calls, made at once (in parallel)
-    // and waited for: "wake" (logind: PrepareForSleep(false)) or
-    // "connectivity=N" (NetworkManager's connectivity, 1 none .. 4 full).
+    // Made at once, then waited for: "wake" (logind's PrepareForSleep(false)) or
+    // "connectivity=N" (NetworkManager's, 1 none .. 4 full).
     void emit(const std::vector<std::string>& changes) const {
         std::vector<pid_t> calls;
         for (const std::string& change : changes) {

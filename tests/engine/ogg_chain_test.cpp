@@ -69,9 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "Opus song 2", "FLAC song 2"}}),
     [](const ::testing::TestParamInfo<Station>& info) { return info.param.codec; });
 
-// Each song change leaves a decoder and its pads behind: what they held goes
-// with them. The station at forty times real time into an unpaced sink (at
-// full speed, what waits in the buffers would hide what stays).
+// What each song's decoder and pads held goes with them. Forty times real time
+// into an unpaced sink: at full speed, what waits in buffers would hide it.
 TEST_F(PlayerPipelineTest, AnOggStationsMemoryStaysLevelOverHundredsOfSongChanges) {
     constexpr std::size_t kWarmUpChanges = 100;
     constexpr std::size_t kSoakChanges = 600;  // 500 measured

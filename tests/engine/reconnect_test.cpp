@@ -10,10 +10,9 @@
 namespace velmora::engine::testing {
 namespace {
 
-// Streams that play on with nothing to hear or see. Stations close the
-// connection at a song change, or when their source restarts: the stream is
-// joined again under the sound still buffered. A server faster than real time
-// fills every buffer and then waits for room: that is no stall.
+// Stations close the connection at a song change: the stream is joined again
+// under the sound still buffered. A server faster than real time fills every
+// buffer and then waits for room: that is no stall.
 struct SteadyCase {
     const char* name;
     const char* path;

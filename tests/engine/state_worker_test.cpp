@@ -1,6 +1,5 @@
-// A state change the pipeline refuses reaches the player as an ERROR on its
-// bus, whether or not the refusing element says why; a pipeline that cannot be
-// taken down yet, or does not come down, holds up no other.
+// A refused state change reaches the player as an ERROR, whether or not the
+// element says why; a pipeline that does not come down holds up no other.
 #include <gtest/gtest.h>
 
 #include <atomic>
