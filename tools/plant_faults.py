@@ -125,7 +125,7 @@ FAULTS = [
           "if (address_.kind != MediaAddress::Kind::Network) {", ENGINE),
     Fault("every network report reconnects", "engine/runtime/network_return.cpp",
           "settled_.arm(static_cast<int>(std::clamp<std::int64_t>(leftMs, 0, kQuietMs)), "
-          "[this] { onBack_(); });", "onBack_();", ENGINE),
+          "[this] { onBack_(); });", "static_cast<void>(leftMs); onBack_();", ENGINE),
     Fault("the wake taken for the sleep", "engine/runtime/sleep_watch.cpp",
           "if (!goingToSleep) {", "if (goingToSleep) {", ENGINE),
     Fault("two about windows", "ui/about_window.cpp",
