@@ -4,7 +4,7 @@ on it."""
 import os
 import re
 
-from .processes import start_reporting, start_session_bus
+from .processes import clean_env, start_reporting, start_session_bus
 from .waiting import wait_until
 
 START_TIMEOUT_S = 10.0
@@ -42,10 +42,7 @@ class Desktop:
         return {"DISPLAY": self.display}
 
     def start(self):
-        base = os.environ.copy()
-        for name in ("AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY",
-                     "DISPLAY", "SESSION_MANAGER", "XAUTHORITY"):
-            base.pop(name, None)
+        base = clean_env()
         base.update(self._start_display(), XDG_RUNTIME_DIR=self.runtime_dir)
         self.session_bus = start_session_bus(self._processes, "dbus", self.runtime_dir, base,
                                              START_TIMEOUT_S)

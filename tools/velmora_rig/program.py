@@ -44,8 +44,7 @@ class Program:
         self.app = a11y.application(self.process.pid, LAUNCH_TIMEOUT_S)
         self.main = wait_until(lambda: self.window(MAIN_TITLE), LAUNCH_TIMEOUT_S, "Form1")
         if self._session.has_seat:
-            self.main_xid = wait_until(lambda: self._viewable_xid(MAIN_TITLE), LAUNCH_TIMEOUT_S,
-                                       "Form1 mapped")
+            self.main_xid = self.xid(MAIN_TITLE, LAUNCH_TIMEOUT_S)
             self._session.x.focus(self.main_xid)
         self.url_box = a11y.find_one(self.main, "text")
         for caption in (PLAY, PAUSE, CONTINUE, STOP):
@@ -55,7 +54,7 @@ class Program:
 
     # --- windows -------------------------------------------------------------------------
     def windows(self):
-        """Names of the program's open top-level windows, alerts included."""
+        """Names of the open top-level windows, alerts included."""
         return [w.get_name() for w in a11y.top_windows(self.app) if a11y.is_showing(w)]
 
     def window(self, title):
@@ -86,12 +85,8 @@ class Program:
         self.click(a11y.find_one(boxes[0], "push button", NOTICE_BUTTON))
         wait_until(lambda: not a11y.is_showing(boxes[0]), UI_TIMEOUT_S, "the notice to close")
 
-    def _viewable_xid(self, title):
-        return next((xid for xid, name in self._session.x.windows_of(self.process.pid).items()
-                     if name == title), None)
-
-    def xid(self, title):
-        return wait_until(lambda: self._viewable_xid(title), UI_TIMEOUT_S, f"{title!r} mapped")
+    def xid(self, title, timeout_s=UI_TIMEOUT_S):
+        return self._session.x.wait_window(self.process.pid, title, timeout_s)
 
     def close_window(self, title):
         self._session.x.request_close(self.xid(title))
@@ -101,7 +96,6 @@ class Program:
         return self.status_label.get_name()
 
     def enabled_buttons(self):
-        """Captions of the enabled transport buttons, in window order."""
         return [c for c in (PLAY, PAUSE, CONTINUE, STOP) if a11y.is_enabled(self.buttons[c])]
 
     def url_text(self):
@@ -148,7 +142,6 @@ class Program:
             self.click_button(PLAY)
 
     def open_url(self, url):
-        """Types url into the box and presses Enter."""
         self.replace_url(url)
         self.play_typed()
 

@@ -7,7 +7,7 @@ import tempfile
 import unittest
 
 from .desktop import Desktop, WaylandDesktop
-from .processes import Processes
+from .processes import Processes, clean_env
 from .sound import PipeWireServer, SoundServer
 from .streams import StreamServer
 
@@ -81,11 +81,11 @@ class Session:
         self._previous_sigterm = signal.signal(signal.SIGTERM, self._stop_on_signal)
         try:
             self.sound = self._backend[1](self.processes, self.work_dir)
-            self.sound.start(_clean_env())
+            self.sound.start(clean_env())
             self.streams = StreamServer(self.processes, self.work_dir, self.paths.stream_server,
                                         self.paths.media_dir)
-            self.streams.start(_clean_env())
-            base_env = self._start_desktop() if self._with_desktop else _clean_env()
+            self.streams.start(clean_env())
+            base_env = self._start_desktop() if self._with_desktop else clean_env()
             self.env = dict(base_env, PULSE_SERVER=self.sound.address)
             self.sound.wait_recording()
         except BaseException:
@@ -144,9 +144,3 @@ class Session:
         except FileNotFoundError:
             return ""
 
-
-def _clean_env():
-    env = os.environ.copy()
-    for name in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "PULSE_SERVER"):
-        env.pop(name, None)
-    return env

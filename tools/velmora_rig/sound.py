@@ -12,8 +12,6 @@ import subprocess
 import threading
 import time
 
-import numpy as np
-
 from . import tone
 from .processes import start_session_bus
 from .recording import Recording
@@ -63,13 +61,16 @@ class SoundServer:
         answered_s = time.monotonic()
         self._add_null_sink()
         os.chmod(self.socket, 0o777)
-        self._recorder = self._processes.start("parec", [
-            "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
-            f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"],
-            env=self.env, stdout=subprocess.PIPE)
+        self._recorder = self._record_from(SINK, "parec", "--latency-msec=10")
         self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
         return answered_s
+
+    def _record_from(self, sink, name, *options):
+        return self._processes.start(name, [
+            "parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
+            f"--channels={tone.CHANNELS}", "--raw", *options], env=self.env,
+            stdout=subprocess.PIPE)
 
     def stop(self):
         """Stops the server under its clients, as an update or a person restarting it does; the
@@ -147,7 +148,7 @@ class SoundServer:
                               timeout=5)
 
     def sink_inputs(self):
-        """What `pactl list sink-inputs` shows a mixer."""
+        """What a mixer shows of the streams."""
         return self._pactl("list", "sink-inputs").stdout
 
     # --- outputs coming and going ----------------------------------------------------------
@@ -183,9 +184,7 @@ class SoundServer:
 
     def hears_tone_on(self, sink, listen_s=1.0):
         """Whether the end of listen_s recorded from a sink's monitor is the test tone."""
-        child = self._processes.start(f"parec-{sink}", [
-            "parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
-            f"--channels={tone.CHANNELS}", "--raw"], env=self.env, stdout=subprocess.PIPE)
+        child = self._record_from(sink, f"parec-{sink}")
         wanted = int(listen_s * tone.RATE_HZ) * tone.BYTES_PER_FRAME
         data = bytearray()
 
@@ -198,11 +197,9 @@ class SoundServer:
         finally:
             self._processes.stop(child)
             child.stdout.close()
-        frames = np.frombuffer(bytes(data), dtype="<i2").reshape(-1, tone.CHANNELS)
-        return tone.is_tone(frames.mean(axis=1)[-int(tone.RATE_HZ * 0.4):] / 32768.0)
+        return tone.is_tone(tone.mono(bytes(data))[-int(tone.RATE_HZ * 0.4):])
 
     def recorded(self):
-        """Seconds of recording that can be read."""
         return self.recording.seconds()
 
     def position(self):
@@ -212,7 +209,6 @@ class SoundServer:
         return max(self.recording.seconds(), time.monotonic() - self.recording.time_of(0))
 
     def samples(self, start_s, end_s):
-        """Mono samples (float, -1..1) between two positions of the recording."""
         return tone.read_mono(self.recording_path, start_s, end_s)
 
     def wait_for_tone(self, after_s, timeout_s, freq_hz=tone.TONE_HZ):
@@ -234,7 +230,6 @@ class SoundServer:
                           f"silence after {after_s:.2f} s")[0]
 
     def wait_position(self, position_s, timeout_s=START_TIMEOUT_S):
-        """Waits until the recording reaches a position."""
         wait_until(lambda: self.recorded() >= position_s, timeout_s,
                    f"the recording to reach {position_s:.2f} s")
 

@@ -6,6 +6,8 @@ import subprocess
 from Xlib import X, XK, Xatom, display, protocol
 from Xlib.ext import xtest
 
+from .waiting import wait_until
+
 XDOTOOL_TIMEOUT_S = 20.0
 
 
@@ -29,6 +31,11 @@ class XSession:
                     and window.get_attributes().map_state == X.IsViewable):
                 found[window.id] = self.title(window.id)
         return found
+
+    def wait_window(self, pid, title, timeout_s):
+        """The id of the process's mapped window of that title, once it shows."""
+        return wait_until(lambda: next((xid for xid, name in self.windows_of(pid).items()
+                                        if name == title), None), timeout_s, f"{title!r} mapped")
 
     def title(self, window_id):
         window = self._display.create_resource_object("window", window_id)
