@@ -134,10 +134,10 @@ class Program:
             a11y.set_text(self.url_box, url)
         wait_until(lambda: self.url_text() == url, UI_TIMEOUT_S, f"the box to read {url!r}")
 
-    def play_typed(self):
+    def play_typed(self, times=1, interval_ms=2):
         """Presses Enter in the box; with no keyboard, the Play button."""
         if self._session.has_seat:
-            self.press_enter()
+            self.press_enter(times, interval_ms)
         else:
             self.click_button(PLAY)
 
