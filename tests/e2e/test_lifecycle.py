@@ -36,20 +36,17 @@ MAX_THREAD_RISE = 8
 MAX_RESIDENT_MIB = 250
 MAX_RESIDENT_RISE_MIB = 64
 
-# (what, route); each is opened through OpenUri. Bad ones end in a notice.
+# (what, route); each is opened through OpenUri. Bad ones end in a notice. One of each way into
+# the engine: other playlist formats and redirects end in the same paths.
 STATIONS = [
     ("file", "/tone.mp3"),
     ("live station with titles", "/live?title=One&title=Two&title_every=2"),
     ("slow connect", "/tone.mp3?delay_ms=1500"),
-    ("slow live station", "/live?delay_ms=900&burst=4000"),
     ("Ogg chain", "/live.ogg"),
     ("Ogg chain of mixed codecs", "/live.ogg?codec=mixed"),
     ("PLS with a dead first entry", "/list/pls"),
-    ("M3U", "/list/m3u"),
-    ("XSPF", "/list/xspf"),
     ("nested playlist", "/list/nested"),
     ("HLS", "/hls/live.m3u8"),
-    ("redirects", "/redirect?hops=2&to=/tone.mp3"),
     ("held socket", "/no-answer"),
     ("stalled stream", "/stall"),
     ("404", "/status/404"),
@@ -90,16 +87,15 @@ class ProgramEnds(unittest.TestCase):
         program.open_about()
         wait_until(lambda: ABOUT_TITLE in program.windows(), NOTICE_TIMEOUT_S, "the about window")
 
-    def open_notices(self, program, player, count):
-        """Leaves `count` notices due: the first shown, the rest waiting for it to close."""
+    def open_notices(self, program, player):
+        """Leaves two notices due: the first shown, the second waiting for it to close."""
         player.open_uri(self.session.streams.url("/status/404"))
         boxes = wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
         self.assertEqual(boxes, [(APP_TITLE, [WARNING_TEXT])])
-        if count == 2:
-            player.open_uri(self.session.streams.url("/page.html"))
-            # The notice is delivered with the status line that names its cause.
-            program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
-            self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
+        player.open_uri(self.session.streams.url("/page.html"))
+        # The notice is delivered with the status line that names its cause.
+        program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
+        self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
 
     def assert_exits_cleanly(self, program, end, what=""):
         started = time.monotonic()
@@ -116,18 +112,16 @@ class ProgramEnds(unittest.TestCase):
             "SIGTERM": lambda program, player: os.kill(program.process.pid, signal.SIGTERM),
         }
         for name, end in ends.items():
-            for notices in (1, 2):
-                with self.subTest(f"{name} under {notices} notices"), \
-                        self.running() as (program, player):
-                    # The about window would keep the program alive past its main window.
-                    self.open_about(program)
-                    self.open_notices(program, player, notices)
-                    self.assert_exits_cleanly(program, lambda: end(program, player))
+            with self.subTest(name), self.running() as (program, player):
+                # The about window would keep the program alive past its main window.
+                self.open_about(program)
+                self.open_notices(program, player)
+                self.assert_exits_cleanly(program, lambda: end(program, player))
 
     def test_the_close_box_waits_for_the_notices_and_the_about_window_for_the_end(self):
         with self.running() as (program, player):
             self.open_about(program)
-            self.open_notices(program, player, 2)
+            self.open_notices(program, player)
             # The notices block the window, as on the original platform: its close box takes
             # effect once they are answered.
             program.close_window(MAIN_TITLE)
