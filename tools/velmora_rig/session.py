@@ -5,6 +5,7 @@ import shutil
 import signal
 import tempfile
 import unittest
+from collections import namedtuple
 
 from .desktop import Desktop, WaylandDesktop
 from .processes import Processes, clean_env
@@ -20,20 +21,18 @@ BACKENDS = {
 NO_SEAT = "the headless Wayland compositor has no seat: no pointer, keyboard or window manager"
 
 
-class Paths:
-    """Where the built program, the stream server and the media live."""
-
-    def __init__(self, program, stream_server, media_dir, probe=None):
-        self.program = program
-        self.stream_server = stream_server
-        self.media_dir = media_dir
-        self.probe = probe
+class Paths(namedtuple("Paths", "program stream_server media_dir probe")):
+    """Where the built program, the stream server, the media and the engine probe live."""
 
     @classmethod
     def from_environment(cls):
         """As CTest hands them in."""
-        return cls(_required("VELMORA_PROGRAM"), _required("VELMORA_STREAM_SERVER"),
-                   _required("VELMORA_TEST_MEDIA_DIR"), os.environ.get("VELMORA_PROBE"))
+        missing = [name for name in ("VELMORA_PROGRAM", "VELMORA_STREAM_SERVER",
+                                     "VELMORA_TEST_MEDIA_DIR") if not os.environ.get(name)]
+        if missing:
+            raise RuntimeError(f"{', '.join(missing)} not set: run this through ctest")
+        return cls(os.environ["VELMORA_PROGRAM"], os.environ["VELMORA_STREAM_SERVER"],
+                   os.environ["VELMORA_TEST_MEDIA_DIR"], os.environ.get("VELMORA_PROBE"))
 
     @classmethod
     def from_build(cls, source_dir, build_dir):
@@ -42,13 +41,6 @@ class Paths:
                    os.path.join(source_dir, "tools", "stream_server", "stream_server.py"),
                    os.path.join(build_dir, "test-media"),
                    os.path.join(build_dir, "bench", "velmora-probe"))
-
-
-def _required(name):
-    value = os.environ.get(name)
-    if not value:
-        raise RuntimeError(f"{name} is not set: run this through ctest")
-    return value
 
 
 class Session:
