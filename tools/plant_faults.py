@@ -27,9 +27,9 @@ BUILD_TIMEOUT_S = 1800
 LABEL_TIMEOUT_S = 1200
 
 PLAYBACK = ("playback", "ui", "e2e")
-ENGINE = ("engine", "e2e", "faults")
+ENGINE = ("engine", "e2e")
 UI = ("ui", "e2e")
-APP = ("e2e", "faults")
+APP = ("e2e",)
 
 
 @dataclass(frozen=True)
@@ -65,7 +65,7 @@ FAULTS = [
           PLAYBACK),
     Fault("media-error notice missed", "playback/error_notices.cpp",
           "notifier_.showNotice(std::string(kApplicationTitle), std::string(kMediaErrorNotice));",
-          "", PLAYBACK + ("faults",)),
+          "", PLAYBACK),
     Fault("Enter passed on to the box", "playback/url_box_rules.cpp",
           "charCode = 0; transport_.putUrl(box_.text());", "transport_.putUrl(box_.text());",
           PLAYBACK),
