@@ -37,7 +37,6 @@ def application(pid, timeout_s):
 
 
 def bus_name(app):
-    """The application's unique name on the accessibility bus."""
     return app.app.bus_name
 
 
@@ -106,7 +105,6 @@ def is_showing(node):
 
 
 def text_of(node):
-    """The whole text of a text control."""
     return Atspi.Text.get_text(node, 0, -1)
 
 
@@ -126,7 +124,6 @@ def press(node):
 
 
 def centre(node):
-    """Screen coordinates of the control's centre."""
     rect = node.get_extents(Atspi.CoordType.SCREEN)
     if rect.width <= 0 or rect.height <= 0:
         raise AssertionError(f"{node.get_role_name()} {node.get_name()!r} has no area")

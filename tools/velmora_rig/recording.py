@@ -45,7 +45,6 @@ class Recording:
             self._start_s = min(self._start_s, arrived_s - self._frames / RATE_HZ)
 
     def seconds(self) -> float:
-        """How much has been recorded."""
         with self._lock:
             return self._frames / RATE_HZ
 

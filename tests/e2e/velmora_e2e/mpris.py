@@ -41,7 +41,6 @@ class MediaPlayer:
             context.iteration(False)
 
     def names(self):
-        """Every name on the bus."""
         return self._call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                           "ListNames", None)[0]
 
