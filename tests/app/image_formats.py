@@ -38,10 +38,10 @@ def decode_bitmap(blob):
         if bits == 32:
             pixels.append([tuple(row[4 * x:4 * x + 3][::-1]) + (row[4 * x + 3],)
                            for x in range(width)])
-        elif bits == 8:
-            pixels.append([palette[row[x]] for x in range(width)])
         else:
-            pixels.append([palette[row[x // 2] >> (0 if x % 2 else 4) & 0x0F]
+            # Palette indices fill each byte from its high bits down.
+            mask = (1 << bits) - 1
+            pixels.append([palette[row[x * bits // 8] >> (8 - bits - x * bits % 8) & mask]
                            for x in range(width)])
     return Bitmap(header_size, width, height, planes, bits, compression, pixels, hidden,
                   mask_start + mask_stride * height)
