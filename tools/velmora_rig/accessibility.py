@@ -41,12 +41,10 @@ def bus_name(app):
 
 
 def find_all(root, role, name=None):
-    """Accessibles below root with the role (e.g. "push button") and, if given, exact name;
-    breadth first, bounded in count.
+    """Accessibles below root with the role (e.g. "push button") and, if given, exact name.
 
-    A window may close while it is walked; what has gone is skipped. (A frozen program raises
-    nothing here: AT-SPI answers its timeouts with empty values, so freezes are measured by
-    responsiveness.UiHeartbeat instead.)
+    What closes while it is walked is skipped. (A frozen program raises nothing here: AT-SPI
+    answers its timeouts with empty values, so freezes are measured by UiHeartbeat instead.)
     """
     found, queue = [], [root]
     for _ in range(MAX_TREE_NODES):

@@ -57,7 +57,7 @@ class SoundServer:
 
     def _serve(self):
         """Waits for the server, gives it its null sink and starts recording it."""
-        wait_until(self._answers, START_TIMEOUT_S, "the sound server")
+        wait_until(lambda: self._pactl("info").returncode == 0, START_TIMEOUT_S, "the sound server")
         answered_s = time.monotonic()
         self._add_null_sink()
         os.chmod(self.socket, 0o777)
@@ -139,9 +139,6 @@ class SoundServer:
     def wait_recording(self):
         """Waits for the recorder's first data, which takes the null sink a second or two."""
         wait_until(lambda: self.recorded() > 0.05, START_TIMEOUT_S, "the recorder's first data")
-
-    def _answers(self):
-        return self._pactl("info").returncode == 0
 
     def _pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,

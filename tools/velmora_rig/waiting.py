@@ -3,17 +3,13 @@
 import time
 
 
-class WaitTimeout(AssertionError):
-    """A condition did not come true within its time limit."""
-
-
 POLL_INTERVAL_S = 0.02
 
 
 def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S, describe=None):
     """Polls condition() until it returns a true value, which is returned.
 
-    Raises WaitTimeout naming `what` and the last value seen (or, if given, what describe()
+    Fails naming `what` and the last value seen (or, if given, what describe()
     says about the state of things) when timeout_s passes first.
     """
     deadline = time.monotonic() + timeout_s
@@ -24,7 +20,7 @@ def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S, describe=
             return last
         if time.monotonic() >= deadline:
             seen = describe() if describe is not None else last
-            raise WaitTimeout(f"timed out after {timeout_s:.1f} s waiting for {what} "
+            raise AssertionError(f"timed out after {timeout_s:.1f} s waiting for {what} "
                               f"(last seen: {seen!r})")
         time.sleep(interval_s)
 

@@ -29,21 +29,15 @@ class XSession:
             prop = window.get_full_property(pid_atom, Xatom.CARDINAL)
             if (prop is not None and len(prop.value) and prop.value[0] == pid
                     and window.get_attributes().map_state == X.IsViewable):
-                found[window.id] = self.title(window.id)
+                title = window.get_full_property(self._atom("_NET_WM_NAME"),
+                                                 self._atom("UTF8_STRING"))
+                found[window.id] = title.value.decode("utf-8") if title is not None else None
         return found
 
     def wait_window(self, pid, title, timeout_s):
         """The id of the process's mapped window of that title, once it shows."""
         return wait_until(lambda: next((xid for xid, name in self.windows_of(pid).items()
                                         if name == title), None), timeout_s, f"{title!r} mapped")
-
-    def title(self, window_id):
-        window = self._display.create_resource_object("window", window_id)
-        prop = window.get_full_property(self._atom("_NET_WM_NAME"), self._atom("UTF8_STRING"))
-        if prop is None:
-            return None
-        value = prop.value
-        return value.decode("utf-8") if isinstance(value, bytes) else str(value)
 
     def icon_sizes(self, window_id):
         """The (width, height) of every image in the window's _NET_WM_ICON, as a taskbar sees it."""
