@@ -39,20 +39,15 @@ class Soak(unittest.TestCase):
         with Session(paths, with_desktop=False) as session, \
                 tempfile.TemporaryFile("w+") as out:
             started = time.monotonic()
-            child = subprocess.Popen(
-                [paths.probe, session.streams.url(STREAM), "--seconds", str(int(SOAK_S)),
-                 "--unpaced-sink", "--heap-every", str(SAMPLE_INTERVAL_S)],
-                stdout=out, text=True, env=dict(session.env, MALLOC_ARENA_MAX="1"))
-            try:
-                received = 0
-                while child.poll() is None and time.monotonic() - started < SOAK_S + EXIT_MARGIN_S:
-                    received = max(received, _bytes_received(child.pid, session.streams.port))
-                    time.sleep(SAMPLE_INTERVAL_S)
-                child.wait(timeout=EXIT_MARGIN_S)
-            finally:
-                if child.poll() is None:
-                    child.kill()
-                    child.wait()
+            child = session.processes.start("probe", [
+                paths.probe, session.streams.url(STREAM), "--seconds", str(int(SOAK_S)),
+                "--unpaced-sink", "--heap-every", str(SAMPLE_INTERVAL_S)], stdout=out,
+                env=dict(session.env, MALLOC_ARENA_MAX="1"))
+            received = 0
+            while child.poll() is None and time.monotonic() - started < SOAK_S + EXIT_MARGIN_S:
+                received = max(received, _bytes_received(child.pid, session.streams.port))
+                time.sleep(SAMPLE_INTERVAL_S)
+            child.wait(timeout=EXIT_MARGIN_S)
             out.seek(0)
             events = [json.loads(line) for line in out if line.strip()]
 
