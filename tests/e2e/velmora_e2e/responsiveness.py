@@ -1,9 +1,8 @@
 """How long the program's user-interface thread goes without answering, measured from outside.
 
-A Qt program answers accessibility property reads on its user-interface thread, so the
-round-trip of one such read bounds from above how long that thread was busy. A D-Bus ping,
-which Qt answers on its own bus thread, runs alongside to tell a slow machine from a frozen
-program.
+Qt answers accessibility property reads on its user-interface thread, so their round-trip
+bounds how long that thread was busy; a D-Bus ping, answered on Qt's bus thread, tells a slow
+machine from a frozen program.
 """
 
 import threading
