@@ -6,7 +6,7 @@ import sys
 
 from gi.repository import Gio, GLib
 
-from velmora_rig.desktop import connect_bus
+from velmora_rig.desktop import call, connect_bus
 from velmora_rig.waiting import wait_until
 
 NAME_PREFIX = "org.mpris.MediaPlayer2.velmora"
@@ -41,29 +41,25 @@ class MediaPlayer:
             context.iteration(False)
 
     def names(self):
-        return self._call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                          "ListNames", None)[0]
+        return call(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                    "org.freedesktop.DBus", "ListNames", None, CALL_TIMEOUT_MS)[0]
 
     def _find_name(self):
         return next((n for n in self.names() if n.startswith(NAME_PREFIX)), None)
 
-    def _call(self, dest, path, interface, method, args):
-        return self.bus.call_sync(dest, path, interface, method, args, None,
-                                  Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None).unpack()
-
     def call(self, method, args=None, interface=PLAYER):
-        return self._call(self.name, PATH, interface, method, args)
+        return call(self.bus, self.name, PATH, interface, method, args, CALL_TIMEOUT_MS)
 
     def open_uri(self, url):
         self.call("OpenUri", GLib.Variant("(s)", (url,)))
 
     def get(self, prop, interface=PLAYER):
-        return self._call(self.name, PATH, "org.freedesktop.DBus.Properties", "Get",
-                          GLib.Variant("(ss)", (interface, prop)))[0]
+        return call(self.bus, self.name, PATH, "org.freedesktop.DBus.Properties", "Get",
+                    GLib.Variant("(ss)", (interface, prop)), CALL_TIMEOUT_MS)[0]
 
     def set(self, prop, value):
-        self._call(self.name, PATH, "org.freedesktop.DBus.Properties", "Set",
-                   GLib.Variant("(ssv)", (PLAYER, prop, value)))
+        call(self.bus, self.name, PATH, "org.freedesktop.DBus.Properties", "Set",
+             GLib.Variant("(ssv)", (PLAYER, prop, value)), CALL_TIMEOUT_MS)
 
     def changed(self, prop):
         """Every value that signals announced for prop, in order."""

@@ -8,9 +8,9 @@ machine from a frozen program.
 import threading
 import time
 
-from gi.repository import Gio, GLib
+from gi.repository import GLib
 
-from velmora_rig.desktop import connect_bus
+from velmora_rig.desktop import call, connect_bus
 
 PING_INTERVAL_S = 0.005
 CALL_TIMEOUT_MS = 10000
@@ -66,6 +66,5 @@ class UiHeartbeat:
 
     def _time(self, bus, path, interface, method, args):
         start = time.monotonic()
-        bus.call_sync(self._name, path, interface, method, args, None, Gio.DBusCallFlags.NONE,
-                      CALL_TIMEOUT_MS, None)
+        call(bus, self._name, path, interface, method, args, CALL_TIMEOUT_MS)
         return time.monotonic() - start
