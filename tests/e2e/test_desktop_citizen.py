@@ -35,15 +35,11 @@ class DesktopCitizen(ProgramCase):
         super().setUpClass()
         cls.portal = InhibitStandIn(cls.session, "portal")
         cls.player = MediaPlayer(cls.session.desktop.session_bus)
+        cls.addClassCleanup(cls.player.close)
         cls.names = []
         cls.listener = Atspi.EventListener.new(
             lambda e: cls.names.append((e.source.get_role_name(), e.source.get_name())))
         cls.listener.register("object:property-change:accessible-name")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.player.close()
-        super().tearDownClass()
 
     def test_1_the_desktop_finds_the_player(self):
         # The other methods are pressed by the tests below.

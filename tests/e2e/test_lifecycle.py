@@ -65,10 +65,7 @@ class ProgramEnds(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.session = Session(Paths.from_environment()).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+        cls.addClassCleanup(cls.session.__exit__, None, None, None)
 
     @contextlib.contextmanager
     def running(self):

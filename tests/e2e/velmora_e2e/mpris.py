@@ -83,11 +83,8 @@ class InhibitStandIn:
         wait_until(lambda: "ready" in self.lines(), NAME_TIMEOUT_S, f"the {kind} stand-in")
 
     def lines(self):
-        try:
-            with open(self._session.processes.log_path(self._name)) as f:
-                return [line.strip() for line in f if line.strip()]
-        except FileNotFoundError:
-            return []
+        with open(self._session.processes.log_path(self._name)) as f:
+            return [line.strip() for line in f if line.strip()]
 
     def record(self):
         """The inhibit and release lines, in order."""
