@@ -46,9 +46,8 @@ class XSession:
         values = list(prop.value) if prop is not None else []
         sizes = []
         while len(values) >= 2:
-            width, height = values[0], values[1]
-            sizes.append((width, height))
-            values = values[2 + width * height:]
+            sizes.append((values[0], values[1]))
+            values = values[2 + values[0] * values[1]:]
         return sizes
 
     def distinct_colours(self, window_id, limit=16):
