@@ -1,10 +1,9 @@
 """A private PulseAudio server whose default sink is a null sink, with a recorder on its monitor.
 
-The recording is raw s16le stereo at 44.1 kHz, kept as a file for the tone analysis and as block
-summaries (recording.Recording) for the benchmarks' timeline; a position in it is seconds since
-the recorder started. The null sink runs on its own clock, so the recording keeps pace with wall-clock time,
-but its data reaches the file a little late: the moment a position stands for is worked out
-from when the data arrives, never from how much of it has arrived.
+The recording (raw s16le stereo at 44.1 kHz) is kept as a file for the tone analysis and as block
+summaries for the benchmarks' timeline; a position in it is seconds since the recorder started.
+The null sink keeps pace with wall-clock time, but its data arrives a little late: the moment a
+position stands for is worked out from when the data arrives, never from how much has arrived.
 """
 
 import os
@@ -61,16 +60,11 @@ class SoundServer:
         answered_s = time.monotonic()
         self._add_null_sink()
         os.chmod(self.socket, 0o777)
-        self._recorder = self._record_from(SINK, "parec", "--latency-msec=10")
+        self._recorder = self._processes.start("parec", _parec(SINK, "--latency-msec=10"),
+                                               env=self.env, stdout=subprocess.PIPE)
         self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
         return answered_s
-
-    def _record_from(self, sink, name, *options):
-        return self._processes.start(name, [
-            "parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
-            f"--channels={tone.CHANNELS}", "--raw", *options], env=self.env,
-            stdout=subprocess.PIPE)
 
     def stop(self):
         """Stops the server under its clients, as an update or a person restarting it does; the
@@ -179,22 +173,14 @@ class SoundServer:
         streams = self._pactl("list", "short", "sink-inputs").stdout.splitlines()
         return sinks.get(streams[0].split("\t")[1]) if streams else None
 
-    def hears_tone_on(self, sink, listen_s=1.0):
-        """Whether the end of listen_s recorded from a sink's monitor is the test tone."""
-        child = self._record_from(sink, f"parec-{sink}")
-        wanted = int(listen_s * tone.RATE_HZ) * tone.BYTES_PER_FRAME
-        data = bytearray()
-
-        def heard_enough():
-            data.extend(os.read(child.stdout.fileno(), wanted - len(data)))
-            return len(data) >= wanted
-
+    def hears_tone_on(self, sink, listen_s=2.0):
+        """Whether the end of what a sink's monitor gave in listen_s is the test tone (the
+        recorder takes a moment to start)."""
         try:
-            wait_until(heard_enough, START_TIMEOUT_S, f"{listen_s} s from {sink}")
-        finally:
-            self._processes.stop(child)
-            child.stdout.close()
-        return tone.is_tone(tone.mono(bytes(data))[-int(tone.RATE_HZ * 0.4):])
+            subprocess.run(_parec(sink), env=self.env, capture_output=True, timeout=listen_s)
+        except subprocess.TimeoutExpired as listened:
+            return tone.is_tone(tone.mono(listened.stdout or b"")[-int(tone.RATE_HZ * 0.4):])
+        return False  # the recorder ended by itself: no such sink
 
     def recorded(self):
         return self.recording.seconds()
@@ -241,6 +227,11 @@ class SoundServer:
             # Wrapped so that a find at position 0.0 still counts as found.
             return None if found is None else (found,)
         return scan
+
+
+def _parec(sink, *options):
+    return ["parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
+            f"--channels={tone.CHANNELS}", "--raw", *options]
 
 
 class PipeWireServer(SoundServer):
