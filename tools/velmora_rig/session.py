@@ -27,12 +27,12 @@ class Paths(namedtuple("Paths", "program stream_server media_dir probe")):
     @classmethod
     def from_environment(cls):
         """As CTest hands them in."""
-        missing = [name for name in ("VELMORA_PROGRAM", "VELMORA_STREAM_SERVER",
-                                     "VELMORA_TEST_MEDIA_DIR") if not os.environ.get(name)]
+        names = ("VELMORA_PROGRAM", "VELMORA_STREAM_SERVER", "VELMORA_TEST_MEDIA_DIR",
+                 "VELMORA_PROBE")
+        missing = [name for name in names if not os.environ.get(name)]
         if missing:
             raise RuntimeError(f"{', '.join(missing)} not set: run this through ctest")
-        return cls(os.environ["VELMORA_PROGRAM"], os.environ["VELMORA_STREAM_SERVER"],
-                   os.environ["VELMORA_TEST_MEDIA_DIR"], os.environ.get("VELMORA_PROBE"))
+        return cls(*(os.environ[name] for name in names))
 
     @classmethod
     def from_build(cls, source_dir, build_dir):
