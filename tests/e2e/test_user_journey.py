@@ -146,7 +146,7 @@ class UserJourney(ProgramCase):
                 # Usable: the box takes keys again and the rules answer them.
                 with self.subTest(f"{what}: typing again"):
                     p.click_url_box()
-                    p.type("x")
+                    self.session.x.type_text("x")
                     p.wait_for_buttons(PLAYING_ROW)
 
         before = self.sound.position()

@@ -31,9 +31,7 @@ exit 99
 class RunPlayerTest(unittest.TestCase):
     def setUp(self):
         self.build = tempfile.mkdtemp(prefix="run-player-")
-        media_dir = os.environ.get("VELMORA_TEST_MEDIA_DIR")
-        if media_dir:
-            os.symlink(media_dir, os.path.join(self.build, "demo-media"))
+        os.symlink(os.environ["VELMORA_TEST_MEDIA_DIR"], os.path.join(self.build, "demo-media"))
         os.makedirs(os.path.join(self.build, "app"))
         self.player = os.path.join(self.build, "app", "velmora")
         with open(self.player, "w") as file:

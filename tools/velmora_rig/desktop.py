@@ -73,7 +73,6 @@ class Desktop:
 
 
 def connect_bus(address):
-    """A client connection to the message bus at address."""
     from gi.repository import Gio
     return Gio.DBusConnection.new_for_address_sync(
         address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT

@@ -118,9 +118,6 @@ class Program:
         self._session.x.focus(self.main_xid)
         self.click(self.url_box)
 
-    def type(self, text):
-        self._session.x.type_text(text)
-
     def press_enter(self, times=1, interval_ms=2):
         self._session.x.key("Return", repeat=times, delay_ms=interval_ms)
 
@@ -129,7 +126,7 @@ class Program:
         if self._session.has_seat:
             self.click_url_box()
             self._session.x.key("ctrl+a", "BackSpace")
-            self.type(url)
+            self._session.x.type_text(url)
         else:
             a11y.set_text(self.url_box, url)
         wait_until(lambda: self.url_text() == url, UI_TIMEOUT_S, f"the box to read {url!r}")
