@@ -1,5 +1,4 @@
-"""Soak: more than a gigabyte of MP3 through the engine's real MP3 path, with memory that stays
-level.
+"""Soak: more than a gigabyte of MP3 through the engine's real MP3 path, with level memory.
 
 The headless probe plays an endless 320 kbit/s MP3 stream with ICY metadata, sent at full speed,
 into a sink that does not keep time, and reports once a second what it has allocated and not

@@ -51,6 +51,7 @@ def named_pipe(folder):
     os.mkfifo(path)
     return "file://" + path
 
+
 class UserJourney(ProgramCase):
     def test_1_the_window_opens_ready(self):
         p = self.program

@@ -7,13 +7,9 @@ POLL_INTERVAL_S = 0.02
 
 
 def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S, describe=None):
-    """Polls condition() until it returns a true value, which is returned.
-
-    Fails naming `what` and the last value seen (or, if given, what describe()
-    says about the state of things) when timeout_s passes first.
-    """
+    """Polls condition() until it returns a true value, which is returned; fails naming `what`
+    and the last value seen (or what describe() says of things) when timeout_s passes first."""
     deadline = time.monotonic() + timeout_s
-    last = None
     while True:
         last = condition()
         if last:
@@ -21,7 +17,7 @@ def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S, describe=
         if time.monotonic() >= deadline:
             seen = describe() if describe is not None else last
             raise AssertionError(f"timed out after {timeout_s:.1f} s waiting for {what} "
-                              f"(last seen: {seen!r})")
+                                 f"(last seen: {seen!r})")
         time.sleep(interval_s)
 
 
