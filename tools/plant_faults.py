@@ -207,8 +207,7 @@ def build(tree, build_dir, log):
 
 
 def failing_tests(build_dir, label, log, only):
-    """Runs one label (or only the named tests of it); returns the names of the tests that
-    failed, empty when all passed."""
+    """Runs one label (or only the named tests of it); returns the names of those that failed."""
     command = ["ctest", "-L", f"^{label}$", "-E", FLAKY_TESTS, "--stop-on-failure",
                "--output-on-failure"]
     if only:

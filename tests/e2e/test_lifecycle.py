@@ -1,6 +1,7 @@
-"""The end of the program, with notices open or not: its window closed by the desktop's Quit, by
-a termination signal or by its close box takes its notices down and the program exits 0, once
-the about window, which outlives the main window, has closed too; and a seeded run of random media-control actions that the program lives through to its Quit.
+"""The end of the program under open notices: the desktop's Quit, a termination signal or its
+close box takes the notices down and the program exits 0, once the about window, which outlives
+the main window, has closed too; and a seeded run of random media-control actions that the
+program lives through to its Quit.
 
 The random run prints its seed; VELMORA_TORTURE_SEED=N replays that run.
 """
@@ -151,10 +152,9 @@ class ProgramEnds(unittest.TestCase):
             self.assertEqual(player.get("PlaybackStatus"), "Playing", program.status())
             self.assertEqual(player.get("Metadata").get("xesam:url"), last_url)
             quarter = len(threads) // 4
-            print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads "
-                  f"{min(threads)}..{max(threads)}, resident {min(resident):.0f}.."
-                  f"{max(resident):.0f} MiB; {len(program.alerts())} notice open at the end",
-                  flush=True)
+            print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads {min(threads)}.."
+                  f"{max(threads)}, resident {min(resident):.0f}..{max(resident):.0f} MiB; "
+                  f"{len(program.alerts())} notice open at the end", flush=True)
             self.assertLessEqual(slowest[0], MAX_CALL_S, f"a slow media-control call: {slowest}")
             self.assertLessEqual(max(threads), MAX_THREADS)
             self.assertLessEqual(max(threads[-quarter:]) - max(threads[:quarter]),

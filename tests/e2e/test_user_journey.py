@@ -15,7 +15,6 @@ from velmora_rig.program import APP_TITLE, MAIN_TITLE, WARNING_TEXT
 from velmora_e2e.responsiveness import UiHeartbeat
 from velmora_rig.waiting import stays_false, wait_until
 
-URL_PROMPT = "请在此输入网络音乐URL  例如：http://www.telvaro.example/telvarocom/bgmusic.mp3"
 EXAMPLE_URL = "http://www.telvaro.example/telvarocom/bgmusic.mp3"
 # Its desktop file (app/identity) names the icon a Wayland shell shows.
 DESKTOP_FILE_ID = "example.telvaro.Velmora"
@@ -62,8 +61,7 @@ class UserJourney(ProgramCase):
         else:
             self.assertIn(DESKTOP_FILE_ID, self.session.desktop.app_ids(),
                           "the shell cannot find the desktop file with the icon")
-        self.assertEqual(p.enabled_buttons(), STOPPED_ROW)
-        self.assertEqual(p.url_text(), URL_PROMPT)
+        # The window's first state is the window tests'; test_2 clicks on the prompt it shows.
         with self.subTest("the keyboard focus"):
             self.session.require_seat()
             wait_until(lambda: a11y.is_focused(p.url_box), 5, "the keyboard focus in the URL box")

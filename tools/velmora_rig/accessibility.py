@@ -22,11 +22,9 @@ def application(pid, timeout_s):
     Atspi.set_timeout(CALL_TIMEOUT_MS, 3 * CALL_TIMEOUT_MS)
 
     def find():
-        desktop = Atspi.get_desktop(0)
-        for i in range(desktop.get_child_count()):
-            app = desktop.get_child_at_index(i)
+        for app in children(Atspi.get_desktop(0)):
             try:
-                if app is not None and app.get_process_id() == pid:
+                if app.get_process_id() == pid:
                     # Read everything afresh: no main loop runs here to keep a cache current.
                     app.set_cache_mask(Atspi.Cache.NONE)
                     return app
@@ -50,12 +48,7 @@ def find_all(root, role, name=None):
     for _ in range(MAX_TREE_NODES):
         if not queue:
             break
-        node = queue.pop(0)
-        try:
-            children = [node.get_child_at_index(i) for i in range(node.get_child_count())]
-        except GLib.Error:
-            continue
-        for child in filter(None, children):
+        for child in children(queue.pop(0)):
             queue.append(child)
             try:
                 if child.get_role_name() == role and (name is None or child.get_name() == name):
@@ -73,17 +66,20 @@ def find_one(root, role, name=None):
     return found[0]
 
 
-def top_windows(app):
-    """The application's top-level windows, open or not."""
-    windows = []
-    for i in range(app.get_child_count()):
+def children(node):
+    """The node's children (an application's: its top-level windows, open or not), leaving out
+    what goes while they are read."""
+    found = []
+    try:
+        count = node.get_child_count()
+    except GLib.Error:
+        return found
+    for i in range(count):
         try:
-            child = app.get_child_at_index(i)
-            if child is not None:
-                windows.append(child)
+            found.append(node.get_child_at_index(i))
         except GLib.Error:
             continue
-    return windows
+    return [child for child in found if child is not None]
 
 
 def has_state(node, state):

@@ -55,16 +55,16 @@ class Program:
     # --- windows -------------------------------------------------------------------------
     def windows(self):
         """Names of the open top-level windows, alerts included."""
-        return [w.get_name() for w in a11y.top_windows(self.app) if a11y.is_showing(w)]
+        return [w.get_name() for w in a11y.children(self.app) if a11y.is_showing(w)]
 
     def window(self, title):
-        return next((w for w in a11y.top_windows(self.app)
+        return next((w for w in a11y.children(self.app)
                      if w.get_name() == title and a11y.is_showing(w)), None)
 
     def alerts(self):
         """Open message boxes: [(caption, text)]."""
         found = []
-        for w in a11y.top_windows(self.app):
+        for w in a11y.children(self.app):
             try:
                 if w.get_role_name() == "alert" and a11y.is_showing(w):
                     # QMessageBox keeps an empty label for the icon it does not show.
@@ -78,7 +78,7 @@ class Program:
     def close_alert(self):
         """Closes the one open message box with its button, as a person would, and waits until it
         has gone; fails when the button is not the Chinese one."""
-        boxes = [w for w in a11y.top_windows(self.app)
+        boxes = [w for w in a11y.children(self.app)
                  if w.get_role_name() == "alert" and a11y.is_showing(w)]
         if len(boxes) != 1:
             raise AssertionError(f"expected one message box, found {len(boxes)}")

@@ -49,19 +49,15 @@ class Session:
     The work folder (logs, recording) is kept when KEEP_E2E_FILES is set, for a post-mortem.
     """
 
-    def __init__(self, paths, with_desktop=True, backend=None):
+    def __init__(self, paths, with_desktop=True):
         self.paths = paths
         self._with_desktop = with_desktop
-        self._backend = BACKENDS[backend or os.environ.get("VELMORA_E2E_BACKEND",
-                                                          "x11-pulseaudio")]
+        self._backend = BACKENDS[os.environ.get("VELMORA_E2E_BACKEND", "x11-pulseaudio")]
         self.work_dir = None
         self.processes = None
         self.desktop = None
         self.sound = None
-        self.streams = None
         self._x = None
-        # Environment for a client of this world: display, buses and sound server.
-        self.env = None
 
     def __enter__(self):
         self.work_dir = tempfile.mkdtemp(prefix="velmora-e2e-")
@@ -78,6 +74,7 @@ class Session:
                                         self.paths.media_dir)
             self.streams.start(clean_env())
             base_env = self._start_desktop() if self._with_desktop else clean_env()
+            # The environment of a client of this world: display, buses and sound server.
             self.env = dict(base_env, PULSE_SERVER=self.sound.address)
             self.sound.wait_recording()
         except BaseException:
