@@ -99,9 +99,9 @@ inline auto scriptedPlayerFactory(ScriptedPlayer*& made, bool* destroyed = nullp
     };
 }
 
-// The window side: button flags, status caption, URL box and message boxes,
-// all recorded in the same log.
-class RecordingWindow : public TransportView, public UrlBox, public Notifier {
+// The window side: button flags, status caption and URL box, all recorded in
+// the same log.
+class RecordingWindow : public TransportView, public UrlBox {
   public:
     explicit RecordingWindow(CallLog& log) : log_(log) {}
 
@@ -115,9 +115,6 @@ class RecordingWindow : public TransportView, public UrlBox, public Notifier {
     void setText(const std::string& text) override {
         text_ = text;
         log_.push_back("text=" + text);
-    }
-    void showNotice(const std::string& caption, const std::string& text) override {
-        log_.push_back("box " + caption + ": " + text);
     }
 
     std::string text_;

@@ -7,7 +7,6 @@
 #include "qt_printers.h"
 #include "scripted_player.h"
 #include "ui/about_window.h"
-#include "ui/application_icon.h"
 #include "ui/main_window.h"
 #include "ui/picture_box.h"
 #include "url_catcher.h"
@@ -67,11 +66,9 @@ TEST_F(AboutWindowTest, OneWindowWhileOpenAndAFreshOneAfterClose) {
 }
 
 TEST_F(AboutWindowTest, OpensAsAModelessTopLevelWindowWithoutTheIcon) {
-    QApplication::setWindowIcon(applicationIcon());
     const QWidget* window = open();
     EXPECT_EQ(window->parentWidget(), nullptr);
     EXPECT_TRUE(window->windowIcon().isNull()) << "the application icon must not show";
-    QApplication::setWindowIcon(QIcon());
     EXPECT_EQ(QApplication::focusWidget(), control("Picture1"));
 
     for (const char* label : {"Label1", "Label2", "Label3"}) {

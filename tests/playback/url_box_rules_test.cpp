@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "playback/error_notices.h"
 #include "playback/player_error.h"
 #include "playback/url_box_rules.h"
 #include "scripted_player.h"
@@ -64,20 +63,6 @@ TEST_F(UrlBoxTest, EnterWithAFailingPlayerAppliesNoButtons) {
     player.failOn("URL");
     EXPECT_THROW(box.keyPress(kEnterKey), PlayerError);
     EXPECT_TRUE(log.empty());
-}
-
-TEST(ErrorNoticesTest, EachEventShowsItsOwnBoxCaptionedWithTheApplicationTitle) {
-    CallLog log;
-    RecordingWindow window{log};
-    ErrorNotices notices{window};
-    notices.warning();
-    notices.warning();
-    notices.mediaError();
-    const std::string warning = "box velmora: 抱歉，URL地址出现错误，请更换地址！（非本程序错误）";
-    EXPECT_EQ(log,
-              (CallLog{warning, warning,
-                       "box velmora: 抱歉，WindowsMediaPlayer错误，请检查WindowsMediaPlayer是否"
-                       "正常！（非本软件出错）"}));
 }
 
 }  // namespace
