@@ -13,7 +13,6 @@ NAME_PREFIX = "org.mpris.MediaPlayer2.velmora"
 PATH = "/org/mpris/MediaPlayer2"
 ROOT = "org.mpris.MediaPlayer2"
 PLAYER = "org.mpris.MediaPlayer2.Player"
-CALL_TIMEOUT_MS = 5000
 NAME_TIMEOUT_S = 10.0
 _STAND_IN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "inhibit_service.py")
 
@@ -42,24 +41,24 @@ class MediaPlayer:
 
     def names(self):
         return call(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                    "org.freedesktop.DBus", "ListNames", None, CALL_TIMEOUT_MS)[0]
+                    "org.freedesktop.DBus", "ListNames")[0]
 
     def _find_name(self):
         return next((n for n in self.names() if n.startswith(NAME_PREFIX)), None)
 
     def call(self, method, args=None, interface=PLAYER):
-        return call(self.bus, self.name, PATH, interface, method, args, CALL_TIMEOUT_MS)
+        return call(self.bus, self.name, PATH, interface, method, args)
 
     def open_uri(self, url):
         self.call("OpenUri", GLib.Variant("(s)", (url,)))
 
     def get(self, prop, interface=PLAYER):
         return call(self.bus, self.name, PATH, "org.freedesktop.DBus.Properties", "Get",
-                    GLib.Variant("(ss)", (interface, prop)), CALL_TIMEOUT_MS)[0]
+                    GLib.Variant("(ss)", (interface, prop)))[0]
 
     def set(self, prop, value):
         call(self.bus, self.name, PATH, "org.freedesktop.DBus.Properties", "Set",
-             GLib.Variant("(ssv)", (PLAYER, prop, value)), CALL_TIMEOUT_MS)
+             GLib.Variant("(ssv)", (PLAYER, prop, value)))
 
     def changed(self, prop):
         """Every value that signals announced for prop, in order."""
