@@ -60,8 +60,8 @@ class SoundServer:
         answered_s = time.monotonic()
         self._add_null_sink()
         os.chmod(self.socket, 0o777)
-        self._recorder = self._processes.start("parec", _parec(SINK, "--latency-msec=10"),
-                                               env=self.env, stdout=subprocess.PIPE)
+        self._recorder = self._processes.start("parec", _parec(SINK), env=self.env,
+                                               stdout=subprocess.PIPE)
         self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
         return answered_s
@@ -229,9 +229,10 @@ class SoundServer:
         return scan
 
 
-def _parec(sink, *options):
+def _parec(sink):
+    # Small fragments: PipeWire holds a monitor's data back for seconds otherwise.
     return ["parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
-            f"--channels={tone.CHANNELS}", "--raw", *options]
+            f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"]
 
 
 class PipeWireServer(SoundServer):
