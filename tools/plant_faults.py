@@ -1,11 +1,9 @@
 #!/usr/bin/python3
 """Plants known faults in a copy of the source, one at a time, and tells which the suite catches.
 
-Each fault is a small textual change anchored on distinctive code. A fault whose anchor is not
-found exactly once is reported as "could not plant", never as caught. The copy lives in a scratch
-folder (build/planted-faults), refreshed from a commit with `git archive` and updated
-file by file, so that only what changed is rebuilt between runs. The checkout itself is never
-touched.
+Each fault is a small textual change anchored on distinctive code; one whose anchor is not found
+exactly once is reported as "could not plant", never as caught. The copy (build/planted-faults)
+is refreshed from a commit file by file, so that only what changed is rebuilt between runs.
 
     tools/plant_faults.py [--commit REV] [--only NAME ...]
 """
@@ -29,9 +27,9 @@ BUILD_TIMEOUT_S = 1800
 LABEL_TIMEOUT_S = 1200
 
 PLAYBACK = ("playback", "ui", "e2e")
-ENGINE = ("engine", "e2e", "faults")
+ENGINE = ("engine", "e2e")
 UI = ("ui", "e2e")
-APP = ("e2e", "faults")
+APP = ("e2e",)
 
 
 @dataclass(frozen=True)
@@ -67,7 +65,7 @@ FAULTS = [
           PLAYBACK),
     Fault("media-error notice missed", "playback/error_notices.cpp",
           "notifier_.showNotice(std::string(kApplicationTitle), std::string(kMediaErrorNotice));",
-          "", PLAYBACK + ("faults",)),
+          "", PLAYBACK),
     Fault("Enter passed on to the box", "playback/url_box_rules.cpp",
           "charCode = 0; transport_.putUrl(box_.text());", "transport_.putUrl(box_.text());",
           PLAYBACK),
@@ -164,17 +162,12 @@ FAULTS = [
 ]
 
 
-def anchor_pattern(anchor):
-    return re.compile(r"\s*".join(re.escape(token) for token in anchor.split()))
-
-
 def plant(fault, tree):
     """Returns the original text, or None when the anchor is not there exactly once."""
     path = tree / fault.path
-    if not path.exists():
-        return None
-    original = path.read_text(encoding="utf-8")
-    matches = list(anchor_pattern(fault.anchor).finditer(original))
+    original = path.read_text(encoding="utf-8") if path.exists() else ""
+    pattern = re.compile(r"\s*".join(re.escape(token) for token in fault.anchor.split()))
+    matches = list(pattern.finditer(original))
     if len(matches) != 1:
         return None
     start, end = matches[0].span()
@@ -207,16 +200,14 @@ def build(tree, build_dir, log):
                         "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVELMORA_BUILD_TESTS=ON"],
                        check=True, stdout=log, stderr=subprocess.STDOUT)
     try:
-        result = subprocess.run(["cmake", "--build", str(build_dir), "-j2"], stdout=log,
-                                stderr=subprocess.STDOUT, timeout=BUILD_TIMEOUT_S)
+        return subprocess.run(["cmake", "--build", str(build_dir), "-j2"], stdout=log,
+                              stderr=subprocess.STDOUT, timeout=BUILD_TIMEOUT_S).returncode == 0
     except subprocess.TimeoutExpired:
         return False
-    return result.returncode == 0
 
 
-def failing_tests(build_dir, label, log, only=None):
-    """Runs one label (or only the named tests of it); returns the names of the tests that
-    failed, empty when all passed."""
+def failing_tests(build_dir, label, log, only):
+    """Runs one label (or only the named tests of it); returns the names of those that failed."""
     command = ["ctest", "-L", f"^{label}$", "-E", FLAKY_TESTS, "--stop-on-failure",
                "--output-on-failure"]
     if only:
@@ -235,32 +226,29 @@ def failing_tests(build_dir, label, log, only=None):
 
 
 def try_fault(fault, tree, build_dir, log):
+    """(verdict, the tests that failed)"""
     original = plant(fault, tree)
     if original is None:
-        return "could not plant", ""
-    caught = None
+        return "could not plant", []
+    log.write(f"\n==== {fault.name}\n")
     try:
-        log.write(f"\n==== {fault.name}\n")
         if not build(tree, build_dir, log):
-            return "did not build", ""
-        for label in fault.labels:
-            failed = failing_tests(build_dir, label, log, fault.tests)
-            if failed:
-                caught = label, failed
-                break
+            return "did not build", []
+        caught = next(((label, failed) for label in fault.labels
+                       if (failed := failing_tests(build_dir, label, log, fault.tests))), None)
     finally:
         (tree / fault.path).write_text(original, encoding="utf-8")
     if caught is None:
-        return "NOT caught", ""
+        return "NOT caught", []
     label, failed = caught
-    if all(name in FIXTURE_TESTS for name in failed):
-        return "inconclusive (the test set-up failed)", ", ".join(failed)
+    if set(failed) <= set(FIXTURE_TESTS):
+        return "inconclusive (the test set-up failed)", failed
     # On a loaded machine a timing test may fail by itself: a catch counts only when the same
     # tests pass again without the fault.
     log.write(f"\n==== {fault.name}: the failing tests without the fault\n")
     if build(tree, build_dir, log) and not failing_tests(build_dir, label, log, failed):
-        return f"caught by {label}", ", ".join(failed[:3])
-    return "inconclusive (fails without it too)", ", ".join(failed[:3])
+        return f"caught by {label}", failed
+    return "inconclusive (fails without it too)", failed
 
 
 def main():
@@ -269,8 +257,6 @@ def main():
     parser.add_argument("--commit", default="HEAD", help="the commit to plant faults into")
     parser.add_argument("--only", nargs="*", help="names of the faults to try (default: all)")
     args = parser.parse_args()
-
-    faults = [f for f in FAULTS if not args.only or f.name in args.only]
     # Named now: the checkout may move on while the faults are planted.
     commit = subprocess.run(["git", "-C", str(REPO), "rev-parse", "--short", args.commit],
                             check=True, capture_output=True, text=True).stdout.strip()
@@ -278,7 +264,7 @@ def main():
     tree, build_dir = work / "src", work / "build"
     tree.mkdir(parents=True, exist_ok=True)
     refresh_copy(commit, tree)
-    rows = []
+    caught = tried = 0
     with open(work / "plant.log", "a", encoding="utf-8") as log:
         log.write(f"\n######## {time.strftime('%Y-%m-%d %H:%M:%S')} planting in {commit}\n")
         if not build(tree, build_dir, log):
@@ -287,19 +273,19 @@ def main():
         # The test media are encoded on first use, which is slow on a busy machine.
         subprocess.run(["ctest", "-R", "^(" + "|".join(FIXTURE_TESTS) + ")$"], cwd=build_dir,
                        stdout=log, stderr=subprocess.STDOUT, check=False)
-        for fault in faults:
+        print(f"Planted faults in {args.commit} ({commit})")
+        print("| fault | file | verdict | failing tests | s |\n|---|---|---|---|---|", flush=True)
+        for fault in FAULTS:
+            if args.only and fault.name not in args.only:
+                continue
             started = time.monotonic()
-            verdict, tests = try_fault(fault, tree, build_dir, log)
-            rows.append((fault, verdict, tests, time.monotonic() - started))
-            print(f"{fault.name}: {verdict} {tests}", file=sys.stderr, flush=True)
+            verdict, failed = try_fault(fault, tree, build_dir, log)
+            tried += 1
+            caught += verdict.startswith("caught")
+            print(f"| {fault.name} | {fault.path} | {verdict} | {', '.join(failed[:3])} | "
+                  f"{time.monotonic() - started:.0f} |", flush=True)
         build(tree, build_dir, log)  # leave the build matching the unchanged copy
-
-    print(f"Planted faults in {args.commit} ({commit})")
-    print("| fault | file | verdict | failing tests | s |\n|---|---|---|---|---|")
-    for fault, verdict, tests, seconds in rows:
-        print(f"| {fault.name} | {fault.path} | {verdict} | {tests} | {seconds:.0f} |")
-    caught = sum(verdict.startswith("caught") for _, verdict, _, _ in rows)
-    print(f"\n{caught} of {len(rows)} caught")
+    print(f"\n{caught} of {tried} caught")
     return 0
 
 

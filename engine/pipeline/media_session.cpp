@@ -83,8 +83,8 @@ bool MediaSession::live() const {
         return !gst_element_query_duration(pipeline_->playbin(), GST_FORMAT_TIME, &durationNs) ||
                durationNs <= 0;
     }
-    if (hasLength_.has_value()) {
-        return !*hasLength_;
+    if (const std::optional<bool> hasLength = facts_.hasLength()) {
+        return !*hasLength;
     }
     return opening_.network;
 }
@@ -99,7 +99,7 @@ std::optional<std::int64_t> MediaSession::durationNs() const {
 }
 
 void MediaSession::allowLiveRejoin() {
-    pipeline_->liveRejoin().allow(wanted_ && opening_.network && hasLength_ == false);
+    pipeline_->liveRejoin().allow(wanted_ && opening_.network && facts_.hasLength() == false);
 }
 
 void MediaSession::applyPipelineState() {
@@ -190,7 +190,7 @@ void MediaSession::onMessage(GstMessage* message) {
             onElementMessage(message);
             break;
         case GST_MESSAGE_TAG:
-            onTags(message);
+            tellNews(facts_.readTags(message));
             break;
         case GST_MESSAGE_APPLICATION:
             if (gst_message_has_name(message, LiveRejoin::kJoinedMessage) &&
@@ -274,15 +274,12 @@ void MediaSession::onError(GstMessage* message) {
                                       "velmora-error");
     ErrorFacts facts = readErrorFacts(message);
     facts.networkSource = opening_.network;
-    facts.httpStatus = std::max(facts.httpStatus, httpStatus_);
-    facts.contentNotAudio = contentNotAudio_;
-    facts.decoderMissing = decoderMissing_;
+    facts_.addTo(facts);
     GST_CAT_DEBUG(debugCategory(), "pipeline error: %s", facts.debug.c_str());
     const ErrorVerdict verdict = classifyError(facts);
     const FailureKind kind = verdict.failure.kind;
     if (facts.domain == ErrorFacts::Domain::Resource && facts.code == GST_RESOURCE_ERROR_SEEK) {
-        // souphttpsrc's own resume asked for Range, and the server ignores it.
-        rangeIgnored_ = true;
+        facts_.noteRangeIgnored();
     }
     const bool networkLoss = verdict.worthRetrying;
     const SourceProgress& progress = pipeline_->progress();
@@ -304,7 +301,8 @@ void MediaSession::onError(GstMessage* message) {
 void MediaSession::diagnose(Failure placeholder) {
     // The pipeline is done; the owner's status keeps saying "connecting"
     // until the host has been probed.
-    const std::string failedUri = redirectedTo_.empty() ? opening_.uri : redirectedTo_;
+    const std::string& failedUri =
+        facts_.redirectedTo().empty() ? opening_.uri : facts_.redirectedTo();
     Break broken = makeBreak(Break::Cause::Error, placeholder, true);
     prerollWait_.disarm();
     pipeline_.reset();
@@ -343,31 +341,8 @@ void MediaSession::onElementMessage(GstMessage* message) {
         });
         return;
     }
-    if (const std::optional<bool> audio = readMissingDecoder(message)) {
-        (*audio ? decoderMissing_ : contentNotAudio_) = true;
-        return;
-    }
-    if (const std::optional<HttpAnswer> answer = readHttpAnswer(message)) {
-        if (!answer->redirectedTo.empty()) {
-            redirectedTo_ = answer->redirectedTo;
-        }
-        if (answer->status > 0) {
-            httpStatus_ = answer->status;
-        }
-        // An error page's length says nothing of the stream: a live station
-        // whose mount answers "not found" while its source restarts is live.
-        if (answer->hasLength && answer->status < 300) {
-            hasLength_ = answer->hasLength;
-            allowLiveRejoin();
-        }
-        if (answer->station && !station_) {
-            station_ = true;
-            observer_.onDetailsChanged(false);
-        }
-        if (!answer->stationName.empty() && answer->stationName != stationName_) {
-            stationName_ = answer->stationName;
-            tell([&](SessionObserver& observer) { observer.onDetailsChanged(false); });
-        }
+    if (const std::optional<StreamFacts::News> news = facts_.readElement(message)) {
+        tellNews(*news);
         return;
     }
     const GstStructure* structure = gst_message_get_structure(message);
@@ -388,13 +363,13 @@ void MediaSession::onElementMessage(GstMessage* message) {
     }
 }
 
-void MediaSession::onTags(GstMessage* message) {
-    std::optional<std::string> title = readStreamTitle(message);
-    if (!title || *title == title_) {
-        return;
+void MediaSession::tellNews(const StreamFacts::News& news) {
+    if (news.length) {
+        allowLiveRejoin();
     }
-    title_ = std::move(*title);
-    tell([&](SessionObserver& observer) { observer.onDetailsChanged(true); });
+    if (news.details) {
+        tell([&](SessionObserver& observer) { observer.onDetailsChanged(news.title); });
+    }
 }
 
 // ---- breaking off ------------------------------------------------------------------------
@@ -406,7 +381,7 @@ Break MediaSession::makeBreak(Break::Cause cause, Failure failure, bool networkL
     broken.networkLoss = networkLoss && opening_.network;
     broken.played = played_;
     broken.live = live();
-    broken.rangeIgnored = rangeIgnored_;
+    broken.rangeIgnored = facts_.rangeIgnored();
     broken.skippedBytes = opening_.skipBytes;
     if (pipeline_) {
         broken.bytes = pipeline_->progress().delivered();

@@ -10,6 +10,7 @@
 #include "engine/pipeline/opening.h"
 #include "engine/pipeline/phase_watch.h"
 #include "engine/pipeline/pipeline.h"
+#include "engine/pipeline/stream_facts.h"
 #include "engine/runtime/host_diagnosis.h"
 #include "engine/runtime/main_context.h"
 #include "engine/runtime/state_worker.h"
@@ -84,10 +85,7 @@ class MediaSession {
     int startPercent() const { return startPercent_; }
     // No length: a radio stream. Before the answer, every network stream is.
     bool live() const;
-    const std::string& title() const { return title_; }
-    const std::string& stationName() const { return stationName_; }
-    // A radio station that sent no name the player can read.
-    bool unnamedStation() const { return station_ && stationName_.empty(); }
+    const StreamFacts& facts() const { return facts_; }
     std::optional<std::int64_t> durationNs() const;
 
   private:
@@ -100,7 +98,7 @@ class MediaSession {
     void onError(GstMessage* message);
     void onWarning(GstMessage* message);
     void onElementMessage(GstMessage* message);
-    void onTags(GstMessage* message);
+    void tellNews(const StreamFacts::News& news);
     void sample();
     void onPhaseExpired(PhaseWatch::Phase phase);
     void applyPipelineState();
@@ -132,15 +130,7 @@ class MediaSession {
     bool prerolled_ = false;
     bool played_ = false;
     Ending ending_ = Ending::None;
-    bool rangeIgnored_ = false;
-    std::optional<bool> hasLength_;
-    int httpStatus_ = 0;
-    std::string redirectedTo_;
-    bool contentNotAudio_ = false;
-    bool decoderMissing_ = false;
-    std::string title_;
-    std::string stationName_;
-    bool station_ = false;
+    StreamFacts facts_;
     int startPercent_ = 0;
 };
 

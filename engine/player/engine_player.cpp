@@ -143,8 +143,8 @@ playback::MediaDetails EnginePlayer::mediaDetails() const {
     playback::MediaDetails details;
     details.url = address_.uri;
     if (session_) {
-        details.title = session_->title();
-        details.stationName = session_->stationName();
+        details.title = session_->facts().title();
+        details.stationName = session_->facts().stationName();
         if (const auto durationNs = session_->durationNs()) {
             details.lengthUs = *durationNs / 1000;
         }
@@ -154,7 +154,7 @@ playback::MediaDetails EnginePlayer::mediaDetails() const {
     if (details.stationName.empty()) {
         details.stationName = recovery_.current().title;
     }
-    if (details.stationName.empty() && session_ && session_->unnamedStation()) {
+    if (details.stationName.empty() && session_ && session_->facts().unnamedStation()) {
         details.stationName = recovery_.current().uri;
     }
     return details;
@@ -168,8 +168,8 @@ void EnginePlayer::setVolume(int percent) {
 }
 
 std::string EnginePlayer::title() const {
-    if (session_ && !session_->title().empty()) {
-        return session_->title();
+    if (session_ && !session_->facts().title().empty()) {
+        return session_->facts().title();
     }
     return recovery_.current().title;
 }

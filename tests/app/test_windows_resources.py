@@ -8,6 +8,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from pathlib import Path
 
 RC_FILE = os.environ["VELMORA_RC_FILE"]
 ICO_FILE = os.path.join(os.environ["VELMORA_ASSETS_DIR"], "velmora.ico")
@@ -91,13 +92,12 @@ class LinkedResourcesTest(unittest.TestCase):
         png = b"\x89PNG\r\n\x1a\n" + bytes(range(0, 255, 3))
         ico = struct.pack("<3H4B2H2I", 0, 1, 1, 0, 0, 0, 0, 1, 32, len(png), 22) + png
         with tempfile.TemporaryDirectory() as scratch:
-            paths = {name: os.path.join(scratch, name) for name in ("odd.ico", "odd.rc", "w.cmake")}
-            with open(paths["odd.ico"], "wb") as f:
-                f.write(ico)
-            with open(paths["w.cmake"], "w") as f:
-                f.write(f'include("{os.environ["VELMORA_ICON_RESOURCES_MODULE"]}")\n'
-                        f'velmora_icon_resources("{paths["odd.ico"]}" 1 {FIRST_ICON_ID} out)\n'
-                        f'file(WRITE "{paths["odd.rc"]}" "${{out}}")\n')
+            paths = {name: Path(scratch, name) for name in ("odd.ico", "odd.rc", "w.cmake")}
+            paths["odd.ico"].write_bytes(ico)
+            paths["w.cmake"].write_text(
+                f'include("{os.environ["VELMORA_ICON_RESOURCES_MODULE"]}")\n'
+                f'velmora_icon_resources("{paths["odd.ico"]}" 1 {FIRST_ICON_ID} out)\n'
+                f'file(WRITE "{paths["odd.rc"]}" "${{out}}")\n')
             _run("cmake", "-P", paths["w.cmake"])
             dll = link_resources(paths["odd.rc"], scratch)
             image = _run(WRESTOOL, "-x", "--raw", f"--type={RT_ICON}",

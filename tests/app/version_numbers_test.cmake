@@ -10,9 +10,7 @@ foreach(row "2.3.3      2.03.0003     2,3,0,3"
             # Wider than the padding: written in full, never cut.
             "4.123.12345  4.123.12345  4,123,0,12345")
     string(REGEX MATCHALL "[^ ]+" columns "${row}")
-    list(GET columns 0 version)
-    list(GET columns 1 text)
-    list(GET columns 2 fixed)
+    list(POP_FRONT columns version text fixed)
     string(REPLACE "." ";" parts "${version}")
     velmora_version_record_numbers(${parts} got_text got_fixed)
     if(NOT got_text STREQUAL text OR NOT got_fixed STREQUAL fixed)

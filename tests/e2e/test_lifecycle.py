@@ -1,6 +1,7 @@
-"""The end of the program, with notices open or not: its window closed by the desktop's Quit, by
-a termination signal or by its close box takes its notices down and the program exits 0, once
-the about window, which outlives the main window, has closed too; and a seeded run of random media-control actions that the program lives through to its Quit.
+"""The end of the program under open notices: the desktop's Quit, a termination signal or its
+close box takes the notices down and the program exits 0, once the about window, which outlives
+the main window, has closed too; and a seeded run of random media-control actions that the
+program lives through to its Quit.
 
 The random run prints its seed; VELMORA_TORTURE_SEED=N replays that run.
 """
@@ -36,20 +37,17 @@ MAX_THREAD_RISE = 8
 MAX_RESIDENT_MIB = 250
 MAX_RESIDENT_RISE_MIB = 64
 
-# (what, route); each is opened through OpenUri. Bad ones end in a notice.
+# (what, route); each is opened through OpenUri. Bad ones end in a notice. One of each way into
+# the engine: other playlist formats and redirects end in the same paths.
 STATIONS = [
     ("file", "/tone.mp3"),
     ("live station with titles", "/live?title=One&title=Two&title_every=2"),
     ("slow connect", "/tone.mp3?delay_ms=1500"),
-    ("slow live station", "/live?delay_ms=900&burst=4000"),
     ("Ogg chain", "/live.ogg"),
     ("Ogg chain of mixed codecs", "/live.ogg?codec=mixed"),
     ("PLS with a dead first entry", "/list/pls"),
-    ("M3U", "/list/m3u"),
-    ("XSPF", "/list/xspf"),
     ("nested playlist", "/list/nested"),
     ("HLS", "/hls/live.m3u8"),
-    ("redirects", "/redirect?hops=2&to=/tone.mp3"),
     ("held socket", "/no-answer"),
     ("stalled stream", "/stall"),
     ("404", "/status/404"),
@@ -68,10 +66,7 @@ class ProgramEnds(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.session = Session(Paths.from_environment()).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+        cls.addClassCleanup(cls.session.__exit__, None, None, None)
 
     @contextlib.contextmanager
     def running(self):
@@ -90,16 +85,15 @@ class ProgramEnds(unittest.TestCase):
         program.open_about()
         wait_until(lambda: ABOUT_TITLE in program.windows(), NOTICE_TIMEOUT_S, "the about window")
 
-    def open_notices(self, program, player, count):
-        """Leaves `count` notices due: the first shown, the rest waiting for it to close."""
+    def open_notices(self, program, player):
+        """Leaves two notices due: the first shown, the second waiting for it to close."""
         player.open_uri(self.session.streams.url("/status/404"))
         boxes = wait_until(program.alerts, NOTICE_TIMEOUT_S, "a notice")
         self.assertEqual(boxes, [(APP_TITLE, [WARNING_TEXT])])
-        if count == 2:
-            player.open_uri(self.session.streams.url("/page.html"))
-            # The notice is delivered with the status line that names its cause.
-            program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
-            self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
+        player.open_uri(self.session.streams.url("/page.html"))
+        # The notice is delivered with the status line that names its cause.
+        program.wait_for_status("不是音频", NOTICE_TIMEOUT_S)
+        self.assertEqual(len(program.alerts()), 1, "more than one notice at a time")
 
     def assert_exits_cleanly(self, program, end, what=""):
         started = time.monotonic()
@@ -116,18 +110,16 @@ class ProgramEnds(unittest.TestCase):
             "SIGTERM": lambda program, player: os.kill(program.process.pid, signal.SIGTERM),
         }
         for name, end in ends.items():
-            for notices in (1, 2):
-                with self.subTest(f"{name} under {notices} notices"), \
-                        self.running() as (program, player):
-                    # The about window would keep the program alive past its main window.
-                    self.open_about(program)
-                    self.open_notices(program, player, notices)
-                    self.assert_exits_cleanly(program, lambda: end(program, player))
+            with self.subTest(name), self.running() as (program, player):
+                # The about window would keep the program alive past its main window.
+                self.open_about(program)
+                self.open_notices(program, player)
+                self.assert_exits_cleanly(program, lambda: end(program, player))
 
     def test_the_close_box_waits_for_the_notices_and_the_about_window_for_the_end(self):
         with self.running() as (program, player):
             self.open_about(program)
-            self.open_notices(program, player, 2)
+            self.open_notices(program, player)
             # The notices block the window, as on the original platform: its close box takes
             # effect once they are answered.
             program.close_window(MAIN_TITLE)
@@ -160,10 +152,9 @@ class ProgramEnds(unittest.TestCase):
             self.assertEqual(player.get("PlaybackStatus"), "Playing", program.status())
             self.assertEqual(player.get("Metadata").get("xesam:url"), last_url)
             quarter = len(threads) // 4
-            print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads "
-                  f"{min(threads)}..{max(threads)}, resident {min(resident):.0f}.."
-                  f"{max(resident):.0f} MiB; {len(program.alerts())} notice open at the end",
-                  flush=True)
+            print(f"slowest call {slowest[0] * 1000:.0f} ms ({slowest[1]}); threads {min(threads)}.."
+                  f"{max(threads)}, resident {min(resident):.0f}..{max(resident):.0f} MiB; "
+                  f"{len(program.alerts())} notice open at the end", flush=True)
             self.assertLessEqual(slowest[0], MAX_CALL_S, f"a slow media-control call: {slowest}")
             self.assertLessEqual(max(threads), MAX_THREADS)
             self.assertLessEqual(max(threads[-quarter:]) - max(threads[:quarter]),

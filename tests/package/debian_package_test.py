@@ -10,6 +10,9 @@ import tempfile
 import time
 import unittest
 
+from velmora_rig.processes import Processes, start_session_bus
+from velmora_rig.waiting import wait_until
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts",
                             "build-package.sh")
@@ -94,42 +97,29 @@ class DebianPackageTest(unittest.TestCase):
             root = os.path.join(scratch, "root")
             unpacked = _run("dpkg", "-x", self.deb, root)
             self.assertEqual(unpacked.returncode, 0, unpacked.stderr)
-            runtime = os.path.join(scratch, "runtime")
-            os.mkdir(runtime, 0o700)
-            with subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                                  stdout=subprocess.PIPE, text=True) as bus:
-                try:
-                    env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(),
-                               QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=runtime,
-                               HOME=scratch,
-                               XDG_DATA_DIRS=os.path.join(root, "usr", "share") + ":/usr/share")
-                    self.start_and_quit(os.path.join(root, "usr", "bin", "velmora"), env)
-                finally:
-                    bus.terminate()
-
-    def start_and_quit(self, program, env):
-        with subprocess.Popen([program], env=env, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, text=True) as player:
+            processes = Processes(scratch)
             try:
+                bus = start_session_bus(processes, "dbus", scratch, None, WINDOW_TIMEOUT_S)
+                env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus, QT_QPA_PLATFORM="offscreen",
+                           XDG_RUNTIME_DIR=scratch, HOME=scratch,
+                           XDG_DATA_DIRS=os.path.join(root, "usr", "share") + ":/usr/share")
+                player = processes.start("velmora", [os.path.join(root, "usr", "bin", "velmora")],
+                                         env=env)
                 # The program joins the session bus once its main window is shown.
-                deadline = time.monotonic() + WINDOW_TIMEOUT_S
-                entry = None
-                while player.poll() is None and time.monotonic() < deadline:
-                    answer = _run("dbus-send", "--session", "--print-reply", *MPRIS,
-                                  "org.freedesktop.DBus.Properties.Get",
-                                  "string:org.mpris.MediaPlayer2", "string:DesktopEntry", env=env)
-                    if answer.returncode == 0:
-                        entry = answer.stdout
-                        break
-                    time.sleep(POLL_S)
-                self.assertIn(f'"{APP_ID}"', entry or "", f"no window within {WINDOW_TIMEOUT_S} s")
+                entry = wait_until(lambda: _run("dbus-send", "--session", "--print-reply", *MPRIS,
+                                                "org.freedesktop.DBus.Properties.Get",
+                                                "string:org.mpris.MediaPlayer2",
+                                                "string:DesktopEntry", env=env).stdout,
+                                   WINDOW_TIMEOUT_S, "the window", interval_s=POLL_S)
+                self.assertIn(f'"{APP_ID}"', entry)
                 _run("dbus-send", "--session", "--print-reply", *MPRIS,
                      "org.mpris.MediaPlayer2.Quit", env=env)
                 self.assertEqual(player.wait(QUIT_TIMEOUT_S), 0)
             finally:
-                if player.poll() is None:
-                    player.kill()
-                print(player.stdout.read(), file=sys.stderr)
+                processes.stop_all()
+                if os.path.exists(processes.log_path("velmora")):
+                    with open(processes.log_path("velmora"), errors="replace") as log:
+                        print(log.read(), file=sys.stderr)
 
 
 if __name__ == "__main__":

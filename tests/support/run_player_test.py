@@ -3,12 +3,10 @@ long as the player, so no server outlives a run to answer the next one's request
 
 import os
 import re
-import select
 import socket
 import stat
 import subprocess
 import tempfile
-import time
 import unittest
 import urllib.request
 
@@ -33,9 +31,7 @@ exit 99
 class RunPlayerTest(unittest.TestCase):
     def setUp(self):
         self.build = tempfile.mkdtemp(prefix="run-player-")
-        media_dir = os.environ.get("VELMORA_TEST_MEDIA_DIR")
-        if media_dir:
-            os.symlink(media_dir, os.path.join(self.build, "demo-media"))
+        os.symlink(os.environ["VELMORA_TEST_MEDIA_DIR"], os.path.join(self.build, "demo-media"))
         os.makedirs(os.path.join(self.build, "app"))
         self.player = os.path.join(self.build, "app", "velmora")
         with open(self.player, "w") as file:
@@ -50,7 +46,18 @@ class RunPlayerTest(unittest.TestCase):
                                     stderr=subprocess.DEVNULL)
         self.addCleanup(launcher.stdout.close)
         self.addCleanup(stop, launcher, PLAYER_EXIT_TIMEOUT_S)
+        os.set_blocking(launcher.stdout.fileno(), False)
         return launcher
+
+    def read_address(self, launcher):
+        seen = bytearray()
+
+        def address():
+            seen.extend(launcher.stdout.read() or b"")
+            found = re.search(rb"http://127\.0\.0\.1:\d+/\S*", seen)
+            return found and found.group(0).decode()
+        return wait_until(address, ADDRESS_TIMEOUT_S, "the demo address",
+                          describe=lambda: bytes(seen))
 
     def test_demo_stream_lives_as_long_as_the_player(self):
         rows = [("the player closes", lambda launcher: open(self.player + ".go", "w").close(),
@@ -59,7 +66,7 @@ class RunPlayerTest(unittest.TestCase):
         for name, end, exit_code in rows:
             with self.subTest(name):
                 launcher = self.start()
-                url = _read_address(launcher, ADDRESS_TIMEOUT_S)
+                url = self.read_address(launcher)
                 with urllib.request.urlopen(url, timeout=REQUEST_TIMEOUT_S) as answer:
                     self.assertEqual(answer.headers["Content-Type"], "audio/mpeg")
                     self.assertEqual(len(answer.read(4096)), 4096)
@@ -76,21 +83,6 @@ class RunPlayerTest(unittest.TestCase):
                 for leftover in (".go", ".pid"):
                     if os.path.exists(self.player + leftover):
                         os.unlink(self.player + leftover)
-
-
-def _read_address(proc, timeout_s):
-    deadline = time.monotonic() + timeout_s
-    seen = b""
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([proc.stdout], [], [], deadline - time.monotonic())
-        chunk = os.read(proc.stdout.fileno(), 4096) if ready else b""
-        seen += chunk
-        found = re.search(rb"http://127\.0\.0\.1:\d+/\S*", seen)
-        if found:
-            return found.group(0).decode()
-        if not chunk:
-            break
-    raise AssertionError(f"no demo address printed within {timeout_s} s: {seen!r}")
 
 
 if __name__ == "__main__":

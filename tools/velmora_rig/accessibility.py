@@ -22,11 +22,9 @@ def application(pid, timeout_s):
     Atspi.set_timeout(CALL_TIMEOUT_MS, 3 * CALL_TIMEOUT_MS)
 
     def find():
-        desktop = Atspi.get_desktop(0)
-        for i in range(desktop.get_child_count()):
-            app = desktop.get_child_at_index(i)
+        for app in children(Atspi.get_desktop(0)):
             try:
-                if app is not None and app.get_process_id() == pid:
+                if app.get_process_id() == pid:
                     # Read everything afresh: no main loop runs here to keep a cache current.
                     app.set_cache_mask(Atspi.Cache.NONE)
                     return app
@@ -37,28 +35,20 @@ def application(pid, timeout_s):
 
 
 def bus_name(app):
-    """The application's unique name on the accessibility bus."""
     return app.app.bus_name
 
 
 def find_all(root, role, name=None):
-    """Accessibles below root with the role (e.g. "push button") and, if given, exact name;
-    breadth first, bounded in count.
+    """Accessibles below root with the role (e.g. "push button") and, if given, exact name.
 
-    A window may close while it is walked; what has gone is skipped. (A frozen program raises
-    nothing here: AT-SPI answers its timeouts with empty values, so freezes are measured by
-    responsiveness.UiHeartbeat instead.)
+    What closes while it is walked is skipped. (A frozen program raises nothing here: AT-SPI
+    answers its timeouts with empty values, so freezes are measured by UiHeartbeat instead.)
     """
     found, queue = [], [root]
     for _ in range(MAX_TREE_NODES):
         if not queue:
             break
-        node = queue.pop(0)
-        try:
-            children = [node.get_child_at_index(i) for i in range(node.get_child_count())]
-        except GLib.Error:
-            continue
-        for child in filter(None, children):
+        for child in children(queue.pop(0)):
             queue.append(child)
             try:
                 if child.get_role_name() == role and (name is None or child.get_name() == name):
@@ -76,17 +66,20 @@ def find_one(root, role, name=None):
     return found[0]
 
 
-def top_windows(app):
-    """The application's top-level windows, open or not."""
-    windows = []
-    for i in range(app.get_child_count()):
+def children(node):
+    """The node's children (an application's: its top-level windows, open or not), leaving out
+    what goes while they are read."""
+    found = []
+    try:
+        count = node.get_child_count()
+    except GLib.Error:
+        return found
+    for i in range(count):
         try:
-            child = app.get_child_at_index(i)
-            if child is not None:
-                windows.append(child)
+            found.append(node.get_child_at_index(i))
         except GLib.Error:
             continue
-    return windows
+    return [child for child in found if child is not None]
 
 
 def has_state(node, state):
@@ -106,7 +99,6 @@ def is_showing(node):
 
 
 def text_of(node):
-    """The whole text of a text control."""
     return Atspi.Text.get_text(node, 0, -1)
 
 
@@ -126,7 +118,6 @@ def press(node):
 
 
 def centre(node):
-    """Screen coordinates of the control's centre."""
     rect = node.get_extents(Atspi.CoordType.SCREEN)
     if rect.width <= 0 or rect.height <= 0:
         raise AssertionError(f"{node.get_role_name()} {node.get_name()!r} has no area")

@@ -4,7 +4,7 @@ on it."""
 import os
 import re
 
-from .processes import start_reporting, start_session_bus
+from .processes import clean_env, start_reporting, start_session_bus
 from .waiting import wait_until
 
 START_TIMEOUT_S = 10.0
@@ -42,10 +42,8 @@ class Desktop:
         return {"DISPLAY": self.display}
 
     def start(self):
-        base = os.environ.copy()
-        for name in ("AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY",
-                     "DISPLAY", "SESSION_MANAGER", "XAUTHORITY"):
-            base.pop(name, None)
+        from gi.repository import GLib
+        base = clean_env()
         base.update(self._start_display(), XDG_RUNTIME_DIR=self.runtime_dir)
         self.session_bus = start_session_bus(self._processes, "dbus", self.runtime_dir, base,
                                              START_TIMEOUT_S)
@@ -55,13 +53,13 @@ class Desktop:
                               env=base)
         self.a11y_bus = wait_until(
             lambda: _ask(self.session_bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                         "GetAddress", None, "(s)"),
+                         "GetAddress"),
             START_TIMEOUT_S, "the accessibility bus address")
         registry_env = dict(base, AT_SPI_BUS_ADDRESS=self.a11y_bus)
         self._processes.start("at-spi-registry", [REGISTRY], env=registry_env)
         wait_until(lambda: _ask(self.a11y_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                 "org.freedesktop.DBus", "NameHasOwner",
-                                ("(s)", ("org.a11y.atspi.Registry",)), "(b)"),
+                                GLib.Variant("(s)", ("org.a11y.atspi.Registry",))),
                    START_TIMEOUT_S, "the accessibility registry")
 
     def adopt(self):
@@ -75,24 +73,28 @@ class Desktop:
 
 
 def connect_bus(address):
-    """A client connection to the message bus at address."""
     from gi.repository import Gio
     return Gio.DBusConnection.new_for_address_sync(
         address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
         | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
 
 
-def _ask(address, name, path, interface, method, args, reply_type):
+def call(bus, name, path, interface, method, args=None, timeout_ms=5000):
+    """The unpacked answer of one method call; args is a GLib.Variant tuple or None."""
+    from gi.repository import Gio
+    return bus.call_sync(name, path, interface, method, args, None,
+                         Gio.DBusCallFlags.NO_AUTO_START, timeout_ms, None).unpack()
+
+
+def _ask(address, name, path, interface, method, args=None):
     """The first value of one call on the bus at address; None while the bus or the name is not
-    up. args is a (type, value) pair or None."""
-    from gi.repository import Gio, GLib
+    up."""
+    from gi.repository import GLib
     try:
         bus = connect_bus(address)
-        reply = bus.call_sync(name, path, interface, method,
-                              GLib.Variant(*args) if args else None, GLib.VariantType(reply_type),
-                              Gio.DBusCallFlags.NO_AUTO_START, 1000, None)
+        answer = call(bus, name, path, interface, method, args, 1000)
         bus.close_sync(None)
-        return reply.unpack()[0]
+        return answer[0]
     except GLib.Error:
         return None
 

@@ -2,6 +2,7 @@
 
 import ctypes
 import os
+import select
 import signal
 import subprocess
 import time
@@ -75,16 +76,36 @@ def _signal(child, sig):
         pass
 
 
+def clean_env():
+    """This process's environment without the desktop and sound server it runs in."""
+    env = os.environ.copy()
+    for name in ("AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "DISPLAY",
+                 "SESSION_MANAGER", "XAUTHORITY", "PULSE_SERVER"):
+        env.pop(name, None)
+    return env
+
+
 def start_reporting(processes, name, argv, env, timeout_s):
     """Starts a server that writes where it listens to the file descriptor written {fd} in
     argv; returns that line."""
     read_end, write_end = os.pipe()
     try:
-        argv = [a.replace("{fd}", str(write_end)) for a in argv]
-        processes.start(name, argv, env=env, pass_fds=(write_end,))
+        processes.start(name, [a.replace("{fd}", str(write_end)) for a in argv], env=env,
+                        pass_fds=(write_end,))
         os.close(write_end)
         write_end = None
-        return read_fd_line(read_end, timeout_s, name)
+        deadline = time.monotonic() + timeout_s
+        data = b""
+        while b"\n" not in data:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise TimeoutError(f"{name} did not report within {timeout_s:.1f} s")
+            if select.select([read_end], [], [], left)[0]:
+                chunk = os.read(read_end, 4096)
+                if not chunk:
+                    raise RuntimeError(f"{name} exited before reporting")
+                data += chunk
+        return data.split(b"\n", 1)[0].decode().strip()
     finally:
         os.close(read_end)
         if write_end is not None:
@@ -96,22 +117,3 @@ def start_session_bus(processes, name, runtime_dir, env, timeout_s):
     return start_reporting(processes, name, [
         "dbus-daemon", "--session", "--nofork", f"--address=unix:dir={runtime_dir}",
         "--print-address={fd}"], env, timeout_s)
-
-
-def read_fd_line(fd, timeout_s, what):
-    """Reads one line that a starting child writes to a pipe, within timeout_s."""
-    import select
-    deadline = time.monotonic() + timeout_s
-    data = b""
-    while b"\n" not in data:
-        left = deadline - time.monotonic()
-        if left <= 0:
-            raise TimeoutError(f"{what} did not report within {timeout_s:.1f} s")
-        ready, _, _ = select.select([fd], [], [], left)
-        if not ready:
-            continue
-        chunk = os.read(fd, 4096)
-        if not chunk:
-            raise RuntimeError(f"{what} exited before reporting")
-        data += chunk
-    return data.split(b"\n", 1)[0].decode().strip()

@@ -44,8 +44,7 @@ class Program:
         self.app = a11y.application(self.process.pid, LAUNCH_TIMEOUT_S)
         self.main = wait_until(lambda: self.window(MAIN_TITLE), LAUNCH_TIMEOUT_S, "Form1")
         if self._session.has_seat:
-            self.main_xid = wait_until(lambda: self._viewable_xid(MAIN_TITLE), LAUNCH_TIMEOUT_S,
-                                       "Form1 mapped")
+            self.main_xid = self.xid(MAIN_TITLE, LAUNCH_TIMEOUT_S)
             self._session.x.focus(self.main_xid)
         self.url_box = a11y.find_one(self.main, "text")
         for caption in (PLAY, PAUSE, CONTINUE, STOP):
@@ -55,17 +54,17 @@ class Program:
 
     # --- windows -------------------------------------------------------------------------
     def windows(self):
-        """Names of the program's open top-level windows, alerts included."""
-        return [w.get_name() for w in a11y.top_windows(self.app) if a11y.is_showing(w)]
+        """Names of the open top-level windows, alerts included."""
+        return [w.get_name() for w in a11y.children(self.app) if a11y.is_showing(w)]
 
     def window(self, title):
-        return next((w for w in a11y.top_windows(self.app)
+        return next((w for w in a11y.children(self.app)
                      if w.get_name() == title and a11y.is_showing(w)), None)
 
     def alerts(self):
         """Open message boxes: [(caption, text)]."""
         found = []
-        for w in a11y.top_windows(self.app):
+        for w in a11y.children(self.app):
             try:
                 if w.get_role_name() == "alert" and a11y.is_showing(w):
                     # QMessageBox keeps an empty label for the icon it does not show.
@@ -79,19 +78,15 @@ class Program:
     def close_alert(self):
         """Closes the one open message box with its button, as a person would, and waits until it
         has gone; fails when the button is not the Chinese one."""
-        boxes = [w for w in a11y.top_windows(self.app)
+        boxes = [w for w in a11y.children(self.app)
                  if w.get_role_name() == "alert" and a11y.is_showing(w)]
         if len(boxes) != 1:
             raise AssertionError(f"expected one message box, found {len(boxes)}")
         self.click(a11y.find_one(boxes[0], "push button", NOTICE_BUTTON))
         wait_until(lambda: not a11y.is_showing(boxes[0]), UI_TIMEOUT_S, "the notice to close")
 
-    def _viewable_xid(self, title):
-        return next((xid for xid, name in self._session.x.windows_of(self.process.pid).items()
-                     if name == title), None)
-
-    def xid(self, title):
-        return wait_until(lambda: self._viewable_xid(title), UI_TIMEOUT_S, f"{title!r} mapped")
+    def xid(self, title, timeout_s=UI_TIMEOUT_S):
+        return self._session.x.wait_window(self.process.pid, title, timeout_s)
 
     def close_window(self, title):
         self._session.x.request_close(self.xid(title))
@@ -101,7 +96,6 @@ class Program:
         return self.status_label.get_name()
 
     def enabled_buttons(self):
-        """Captions of the enabled transport buttons, in window order."""
         return [c for c in (PLAY, PAUSE, CONTINUE, STOP) if a11y.is_enabled(self.buttons[c])]
 
     def url_text(self):
@@ -124,9 +118,6 @@ class Program:
         self._session.x.focus(self.main_xid)
         self.click(self.url_box)
 
-    def type(self, text):
-        self._session.x.type_text(text)
-
     def press_enter(self, times=1, interval_ms=2):
         self._session.x.key("Return", repeat=times, delay_ms=interval_ms)
 
@@ -135,20 +126,19 @@ class Program:
         if self._session.has_seat:
             self.click_url_box()
             self._session.x.key("ctrl+a", "BackSpace")
-            self.type(url)
+            self._session.x.type_text(url)
         else:
             a11y.set_text(self.url_box, url)
         wait_until(lambda: self.url_text() == url, UI_TIMEOUT_S, f"the box to read {url!r}")
 
-    def play_typed(self):
+    def play_typed(self, times=1, interval_ms=2):
         """Presses Enter in the box; with no keyboard, the Play button."""
         if self._session.has_seat:
-            self.press_enter()
+            self.press_enter(times, interval_ms)
         else:
             self.click_button(PLAY)
 
     def open_url(self, url):
-        """Types url into the box and presses Enter."""
         self.replace_url(url)
         self.play_typed()
 

@@ -18,9 +18,8 @@ LOUD_THRESHOLD = 300
 
 
 class Recording:
-    """Signed 16-bit stereo audio at 44.1 kHz, summarised per block: its peak, and for a loud
-    block that follows a quiet one, its first loud frame. Safe to feed from one thread while
-    others read it."""
+    """Per block of 16-bit stereo audio, its peak and, when it follows a quiet one, its first loud
+    frame. Safe to feed from one thread while others read it."""
 
     def __init__(self, threshold: int = LOUD_THRESHOLD):
         self._threshold = threshold
@@ -45,7 +44,6 @@ class Recording:
             self._start_s = min(self._start_s, arrived_s - self._frames / RATE_HZ)
 
     def seconds(self) -> float:
-        """How much has been recorded."""
         with self._lock:
             return self._frames / RATE_HZ
 

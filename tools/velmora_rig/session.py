@@ -5,9 +5,10 @@ import shutil
 import signal
 import tempfile
 import unittest
+from collections import namedtuple
 
 from .desktop import Desktop, WaylandDesktop
-from .processes import Processes
+from .processes import Processes, clean_env
 from .sound import PipeWireServer, SoundServer
 from .streams import StreamServer
 
@@ -20,20 +21,18 @@ BACKENDS = {
 NO_SEAT = "the headless Wayland compositor has no seat: no pointer, keyboard or window manager"
 
 
-class Paths:
-    """Where the built program, the stream server and the media live."""
-
-    def __init__(self, program, stream_server, media_dir, probe=None):
-        self.program = program
-        self.stream_server = stream_server
-        self.media_dir = media_dir
-        self.probe = probe
+class Paths(namedtuple("Paths", "program stream_server media_dir probe")):
+    """Where the built program, the stream server, the media and the engine probe live."""
 
     @classmethod
     def from_environment(cls):
         """As CTest hands them in."""
-        return cls(_required("VELMORA_PROGRAM"), _required("VELMORA_STREAM_SERVER"),
-                   _required("VELMORA_TEST_MEDIA_DIR"), os.environ.get("VELMORA_PROBE"))
+        names = ("VELMORA_PROGRAM", "VELMORA_STREAM_SERVER", "VELMORA_TEST_MEDIA_DIR",
+                 "VELMORA_PROBE")
+        missing = [name for name in names if not os.environ.get(name)]
+        if missing:
+            raise RuntimeError(f"{', '.join(missing)} not set: run this through ctest")
+        return cls(*(os.environ[name] for name in names))
 
     @classmethod
     def from_build(cls, source_dir, build_dir):
@@ -44,32 +43,21 @@ class Paths:
                    os.path.join(build_dir, "bench", "velmora-probe"))
 
 
-def _required(name):
-    value = os.environ.get(name)
-    if not value:
-        raise RuntimeError(f"{name} is not set: run this through ctest")
-    return value
-
-
 class Session:
     """Starts everything a test needs on enter and stops it, by process id, on exit.
 
     The work folder (logs, recording) is kept when KEEP_E2E_FILES is set, for a post-mortem.
     """
 
-    def __init__(self, paths, with_desktop=True, backend=None):
+    def __init__(self, paths, with_desktop=True):
         self.paths = paths
         self._with_desktop = with_desktop
-        self._backend = BACKENDS[backend or os.environ.get("VELMORA_E2E_BACKEND",
-                                                          "x11-pulseaudio")]
+        self._backend = BACKENDS[os.environ.get("VELMORA_E2E_BACKEND", "x11-pulseaudio")]
         self.work_dir = None
         self.processes = None
         self.desktop = None
         self.sound = None
-        self.streams = None
         self._x = None
-        # Environment for a client of this world: display, buses and sound server.
-        self.env = None
 
     def __enter__(self):
         self.work_dir = tempfile.mkdtemp(prefix="velmora-e2e-")
@@ -81,11 +69,12 @@ class Session:
         self._previous_sigterm = signal.signal(signal.SIGTERM, self._stop_on_signal)
         try:
             self.sound = self._backend[1](self.processes, self.work_dir)
-            self.sound.start(_clean_env())
+            self.sound.start(clean_env())
             self.streams = StreamServer(self.processes, self.work_dir, self.paths.stream_server,
                                         self.paths.media_dir)
-            self.streams.start(_clean_env())
-            base_env = self._start_desktop() if self._with_desktop else _clean_env()
+            self.streams.start(clean_env())
+            base_env = self._start_desktop() if self._with_desktop else clean_env()
+            # The environment of a client of this world: display, buses and sound server.
             self.env = dict(base_env, PULSE_SERVER=self.sound.address)
             self.sound.wait_recording()
         except BaseException:
@@ -144,9 +133,3 @@ class Session:
         except FileNotFoundError:
             return ""
 
-
-def _clean_env():
-    env = os.environ.copy()
-    for name in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "PULSE_SERVER"):
-        env.pop(name, None)
-    return env

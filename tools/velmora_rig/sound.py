@@ -1,18 +1,15 @@
 """A private PulseAudio server whose default sink is a null sink, with a recorder on its monitor.
 
-The recording is raw s16le stereo at 44.1 kHz, kept as a file for the tone analysis and as block
-summaries (recording.Recording) for the benchmarks' timeline; a position in it is seconds since
-the recorder started. The null sink runs on its own clock, so the recording keeps pace with wall-clock time,
-but its data reaches the file a little late: the moment a position stands for is worked out
-from when the data arrives, never from how much of it has arrived.
+The recording (raw s16le stereo at 44.1 kHz) is kept as a file for the tone analysis and as block
+summaries for the benchmarks' timeline; a position in it is seconds since the recorder started.
+The null sink keeps pace with wall-clock time, but its data arrives a little late: the moment a
+position stands for is worked out from when the data arrives, never from how much has arrived.
 """
 
 import os
 import subprocess
 import threading
 import time
-
-import numpy as np
 
 from . import tone
 from .processes import start_session_bus
@@ -59,14 +56,12 @@ class SoundServer:
 
     def _serve(self):
         """Waits for the server, gives it its null sink and starts recording it."""
-        wait_until(self._answers, START_TIMEOUT_S, "the sound server")
+        wait_until(lambda: self._pactl("info").returncode == 0, START_TIMEOUT_S, "the sound server")
         answered_s = time.monotonic()
         self._add_null_sink()
         os.chmod(self.socket, 0o777)
-        self._recorder = self._processes.start("parec", [
-            "parec", "-d", f"{SINK}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
-            f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"],
-            env=self.env, stdout=subprocess.PIPE)
+        self._recorder = self._processes.start("parec", _parec(SINK), env=self.env,
+                                               stdout=subprocess.PIPE)
         self._reader = threading.Thread(target=self._record, name="recorder")
         self._reader.start()
         return answered_s
@@ -139,15 +134,12 @@ class SoundServer:
         """Waits for the recorder's first data, which takes the null sink a second or two."""
         wait_until(lambda: self.recorded() > 0.05, START_TIMEOUT_S, "the recorder's first data")
 
-    def _answers(self):
-        return self._pactl("info").returncode == 0
-
     def _pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,
                               timeout=5)
 
     def sink_inputs(self):
-        """What `pactl list sink-inputs` shows a mixer."""
+        """What a mixer shows of the streams."""
         return self._pactl("list", "sink-inputs").stdout
 
     # --- outputs coming and going ----------------------------------------------------------
@@ -181,28 +173,16 @@ class SoundServer:
         streams = self._pactl("list", "short", "sink-inputs").stdout.splitlines()
         return sinks.get(streams[0].split("\t")[1]) if streams else None
 
-    def hears_tone_on(self, sink, listen_s=1.0):
-        """Whether the end of listen_s recorded from a sink's monitor is the test tone."""
-        child = self._processes.start(f"parec-{sink}", [
-            "parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
-            f"--channels={tone.CHANNELS}", "--raw"], env=self.env, stdout=subprocess.PIPE)
-        wanted = int(listen_s * tone.RATE_HZ) * tone.BYTES_PER_FRAME
-        data = bytearray()
-
-        def heard_enough():
-            data.extend(os.read(child.stdout.fileno(), wanted - len(data)))
-            return len(data) >= wanted
-
+    def hears_tone_on(self, sink, listen_s=2.0):
+        """Whether the end of what a sink's monitor gave in listen_s is the test tone (the
+        recorder takes a moment to start)."""
         try:
-            wait_until(heard_enough, START_TIMEOUT_S, f"{listen_s} s from {sink}")
-        finally:
-            self._processes.stop(child)
-            child.stdout.close()
-        frames = np.frombuffer(bytes(data), dtype="<i2").reshape(-1, tone.CHANNELS)
-        return tone.is_tone(frames.mean(axis=1)[-int(tone.RATE_HZ * 0.4):] / 32768.0)
+            subprocess.run(_parec(sink), env=self.env, capture_output=True, timeout=listen_s)
+        except subprocess.TimeoutExpired as listened:
+            return tone.is_tone(tone.mono(listened.stdout or b"")[-int(tone.RATE_HZ * 0.4):])
+        return False  # the recorder ended by itself: no such sink
 
     def recorded(self):
-        """Seconds of recording that can be read."""
         return self.recording.seconds()
 
     def position(self):
@@ -212,7 +192,6 @@ class SoundServer:
         return max(self.recording.seconds(), time.monotonic() - self.recording.time_of(0))
 
     def samples(self, start_s, end_s):
-        """Mono samples (float, -1..1) between two positions of the recording."""
         return tone.read_mono(self.recording_path, start_s, end_s)
 
     def wait_for_tone(self, after_s, timeout_s, freq_hz=tone.TONE_HZ):
@@ -234,7 +213,6 @@ class SoundServer:
                           f"silence after {after_s:.2f} s")[0]
 
     def wait_position(self, position_s, timeout_s=START_TIMEOUT_S):
-        """Waits until the recording reaches a position."""
         wait_until(lambda: self.recorded() >= position_s, timeout_s,
                    f"the recording to reach {position_s:.2f} s")
 
@@ -249,6 +227,12 @@ class SoundServer:
             # Wrapped so that a find at position 0.0 still counts as found.
             return None if found is None else (found,)
         return scan
+
+
+def _parec(sink):
+    # Small fragments: PipeWire holds a monitor's data back for seconds otherwise.
+    return ["parec", "-d", f"{sink}.monitor", "--format=s16le", f"--rate={tone.RATE_HZ}",
+            f"--channels={tone.CHANNELS}", "--raw", "--latency-msec=10"]
 
 
 class PipeWireServer(SoundServer):

@@ -19,6 +19,10 @@ def read_mono(path, start_s, end_s):
     with open(path, "rb") as f:
         f.seek(first * BYTES_PER_FRAME)
         raw = f.read(count * BYTES_PER_FRAME)
+    return mono(raw)
+
+
+def mono(raw):
     frames = np.frombuffer(raw[:len(raw) - len(raw) % BYTES_PER_FRAME], dtype="<i2")
     return frames.reshape(-1, CHANNELS).astype(np.float64).mean(axis=1) / 32768.0
 

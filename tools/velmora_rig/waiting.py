@@ -3,29 +3,21 @@
 import time
 
 
-class WaitTimeout(AssertionError):
-    """A condition did not come true within its time limit."""
-
-
 POLL_INTERVAL_S = 0.02
 
 
 def wait_until(condition, timeout_s, what, interval_s=POLL_INTERVAL_S, describe=None):
-    """Polls condition() until it returns a true value, which is returned.
-
-    Raises WaitTimeout naming `what` and the last value seen (or, if given, what describe()
-    says about the state of things) when timeout_s passes first.
-    """
+    """Polls condition() until it returns a true value, which is returned; fails naming `what`
+    and the last value seen (or what describe() says of things) when timeout_s passes first."""
     deadline = time.monotonic() + timeout_s
-    last = None
     while True:
         last = condition()
         if last:
             return last
         if time.monotonic() >= deadline:
             seen = describe() if describe is not None else last
-            raise WaitTimeout(f"timed out after {timeout_s:.1f} s waiting for {what} "
-                              f"(last seen: {seen!r})")
+            raise AssertionError(f"timed out after {timeout_s:.1f} s waiting for {what} "
+                                 f"(last seen: {seen!r})")
         time.sleep(interval_s)
 
 

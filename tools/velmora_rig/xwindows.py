@@ -6,6 +6,8 @@ import subprocess
 from Xlib import X, XK, Xatom, display, protocol
 from Xlib.ext import xtest
 
+from .waiting import wait_until
+
 XDOTOOL_TIMEOUT_S = 20.0
 
 
@@ -27,16 +29,15 @@ class XSession:
             prop = window.get_full_property(pid_atom, Xatom.CARDINAL)
             if (prop is not None and len(prop.value) and prop.value[0] == pid
                     and window.get_attributes().map_state == X.IsViewable):
-                found[window.id] = self.title(window.id)
+                title = window.get_full_property(self._atom("_NET_WM_NAME"),
+                                                 self._atom("UTF8_STRING"))
+                found[window.id] = title.value.decode("utf-8") if title is not None else None
         return found
 
-    def title(self, window_id):
-        window = self._display.create_resource_object("window", window_id)
-        prop = window.get_full_property(self._atom("_NET_WM_NAME"), self._atom("UTF8_STRING"))
-        if prop is None:
-            return None
-        value = prop.value
-        return value.decode("utf-8") if isinstance(value, bytes) else str(value)
+    def wait_window(self, pid, title, timeout_s):
+        """The id of the process's mapped window of that title, once it shows."""
+        return wait_until(lambda: next((xid for xid, name in self.windows_of(pid).items()
+                                        if name == title), None), timeout_s, f"{title!r} mapped")
 
     def icon_sizes(self, window_id):
         """The (width, height) of every image in the window's _NET_WM_ICON, as a taskbar sees it."""
@@ -45,9 +46,8 @@ class XSession:
         values = list(prop.value) if prop is not None else []
         sizes = []
         while len(values) >= 2:
-            width, height = values[0], values[1]
-            sizes.append((width, height))
-            values = values[2 + width * height:]
+            sizes.append((values[0], values[1]))
+            values = values[2 + values[0] * values[1]:]
         return sizes
 
     def distinct_colours(self, window_id, limit=16):

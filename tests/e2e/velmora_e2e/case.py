@@ -20,38 +20,22 @@ STOPPED_ROW = ["播放"]
 
 
 class ProgramCase(unittest.TestCase):
-    """setUpClass starts the world and the player; tests share them, in name order."""
-
-    session = None
-    program = None
+    """setUpClass starts the world and the player; tests share them, in name order. The
+    program's and the stream server's logs are printed at the end, which ctest shows for a
+    failed run only."""
 
     @classmethod
     def setUpClass(cls):
         cls.session = Session(Paths.from_environment()).__enter__()
-        try:
-            cls.program = Program(cls.session).launch()
-        except BaseException:
-            cls._dump_logs()
-            cls.session.__exit__(None, None, None)
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.session is not None:
-            cls.session.__exit__(None, None, None)
+        # Class cleanups run last in, first out, also when setUpClass fails.
+        cls.addClassCleanup(cls.session.__exit__, None, None, None)
+        cls.addClassCleanup(cls._dump_logs)
+        cls.program = Program(cls.session).launch()
 
     @classmethod
     def _dump_logs(cls):
         for name in ("velmora", "stream-server"):
             print(f"--- {name} log ---\n{cls.session.log_tail(name)}")
-
-    def run(self, result=None):
-        problems = (lambda: len(result.failures) + len(result.errors)) if result else (lambda: 0)
-        before = problems()
-        outcome = super().run(result)
-        if problems() > before:
-            self._dump_logs()
-        return outcome
 
     # --- sound ---------------------------------------------------------------------------
     @property

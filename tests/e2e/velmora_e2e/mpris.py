@@ -6,14 +6,13 @@ import sys
 
 from gi.repository import Gio, GLib
 
-from velmora_rig.desktop import connect_bus
+from velmora_rig.desktop import call, connect_bus
 from velmora_rig.waiting import wait_until
 
 NAME_PREFIX = "org.mpris.MediaPlayer2.velmora"
 PATH = "/org/mpris/MediaPlayer2"
 ROOT = "org.mpris.MediaPlayer2"
 PLAYER = "org.mpris.MediaPlayer2.Player"
-CALL_TIMEOUT_MS = 5000
 NAME_TIMEOUT_S = 10.0
 _STAND_IN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "inhibit_service.py")
 
@@ -41,30 +40,25 @@ class MediaPlayer:
             context.iteration(False)
 
     def names(self):
-        """Every name on the bus."""
-        return self._call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                          "ListNames", None)[0]
+        return call(self.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                    "org.freedesktop.DBus", "ListNames")[0]
 
     def _find_name(self):
         return next((n for n in self.names() if n.startswith(NAME_PREFIX)), None)
 
-    def _call(self, dest, path, interface, method, args):
-        return self.bus.call_sync(dest, path, interface, method, args, None,
-                                  Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None).unpack()
-
     def call(self, method, args=None, interface=PLAYER):
-        return self._call(self.name, PATH, interface, method, args)
+        return call(self.bus, self.name, PATH, interface, method, args)
 
     def open_uri(self, url):
         self.call("OpenUri", GLib.Variant("(s)", (url,)))
 
     def get(self, prop, interface=PLAYER):
-        return self._call(self.name, PATH, "org.freedesktop.DBus.Properties", "Get",
-                          GLib.Variant("(ss)", (interface, prop)))[0]
+        return call(self.bus, self.name, PATH, "org.freedesktop.DBus.Properties", "Get",
+                    GLib.Variant("(ss)", (interface, prop)))[0]
 
     def set(self, prop, value):
-        self._call(self.name, PATH, "org.freedesktop.DBus.Properties", "Set",
-                   GLib.Variant("(ssv)", (PLAYER, prop, value)))
+        call(self.bus, self.name, PATH, "org.freedesktop.DBus.Properties", "Set",
+             GLib.Variant("(ssv)", (PLAYER, prop, value)))
 
     def changed(self, prop):
         """Every value that signals announced for prop, in order."""
@@ -88,11 +82,8 @@ class InhibitStandIn:
         wait_until(lambda: "ready" in self.lines(), NAME_TIMEOUT_S, f"the {kind} stand-in")
 
     def lines(self):
-        try:
-            with open(self._session.processes.log_path(self._name)) as f:
-                return [line.strip() for line in f if line.strip()]
-        except FileNotFoundError:
-            return []
+        with open(self._session.processes.log_path(self._name)) as f:
+            return [line.strip() for line in f if line.strip()]
 
     def record(self):
         """The inhibit and release lines, in order."""

@@ -1,17 +1,16 @@
 """How long the program's user-interface thread goes without answering, measured from outside.
 
-A Qt program answers accessibility property reads on its user-interface thread, so the
-round-trip of one such read bounds from above how long that thread was busy. A D-Bus ping,
-which Qt answers on its own bus thread, runs alongside to tell a slow machine from a frozen
-program.
+Qt answers accessibility property reads on its user-interface thread, so their round-trip
+bounds how long that thread was busy; a D-Bus ping, answered on Qt's bus thread, tells a slow
+machine from a frozen program.
 """
 
 import threading
 import time
 
-from gi.repository import Gio, GLib
+from gi.repository import GLib
 
-from velmora_rig.desktop import connect_bus
+from velmora_rig.desktop import call, connect_bus
 
 PING_INTERVAL_S = 0.005
 CALL_TIMEOUT_MS = 10000
@@ -67,6 +66,5 @@ class UiHeartbeat:
 
     def _time(self, bus, path, interface, method, args):
         start = time.monotonic()
-        bus.call_sync(self._name, path, interface, method, args, None, Gio.DBusCallFlags.NONE,
-                      CALL_TIMEOUT_MS, None)
+        call(bus, self._name, path, interface, method, args, CALL_TIMEOUT_MS)
         return time.monotonic() - start
