@@ -25,8 +25,7 @@ namespace {
 // outlive every shot they start.
 class ManualTimers final : public Timers {
   public:
-    // A runaway (a shot that restarts itself at no delay) ends the test
-    // instead of hanging it.
+    // A shot that restarts itself at no delay ends the test instead of hanging it.
     static constexpr int kMaxShotsPerAdvance = 100000;
 
     std::int64_t nowMs() const override { return nowMs_; }

@@ -12,8 +12,7 @@ constexpr std::size_t kPastTheWrapFrames = 9 * kRateHz;
 constexpr auto kPastTheWrapTimeout = 9s + kStartTimeout;
 constexpr auto kAfterTheWrap = 2s;
 constexpr std::size_t kAfterTheWrapFrames = kRateHz;  // half of what plays
-// The wrap joins the end and the start of one MP3 encoding: its padding and
-// the encoder's delay, about 40 ms of quiet.
+// The wrap joins an MP3 encoding's padding to its encoder delay: 40 ms of quiet.
 constexpr auto kMaxGap = 100ms;
 
 class RollingHlsTest : public PlayerPipelineTest,

@@ -37,6 +37,8 @@ std::size_t heapInUseBytes() {
     return heap.uordblks + heap.hblkhd;
 }
 
+void PrintTo(const Station& station, std::ostream* out) { *out << station.codec; }
+
 class OggChainTest : public PlayerPipelineTest, public ::testing::WithParamInterface<Station> {};
 
 TEST_P(OggChainTest, PlaysThroughEverySongChangeShowingEachTitle) {

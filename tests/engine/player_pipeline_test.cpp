@@ -161,9 +161,8 @@ TEST_F(PlayerPipelineTest, NoSoundServerIsAMediaError) {
     EXPECT_EQ(player->status(), "没有可用的音频输出");
 }
 
-// pulsesink's volume and mute are its stream's on the sound server, which
-// remembers them for the next stream of the kind: a retired pipeline's mute
-// there left the next station silent. fakeaudiosink has both, as pulsesink.
+// The sound server remembers a pulsesink stream's volume and mute for the next
+// one: a retired pipeline's mute left the next station silent. fakeaudiosink has both.
 TEST_F(PlayerPipelineTest, TheVolumeAndARetiredPipelinesMuteNeverReachTheOutput) {
     std::vector<GstPtr<GstElement>> sinks;
     EngineOptions options = quick();
@@ -188,9 +187,8 @@ TEST_F(PlayerPipelineTest, TheVolumeAndARetiredPipelinesMuteNeverReachTheOutput)
     }
 }
 
-// Every round cancels a request somewhere between its sending and its answer,
-// where libsoup 3.2 crashes if the answer's arrival and the cancel meet. Run
-// under AddressSanitizer too (see the README).
+// Every round cancels a request between its sending and its answer, where libsoup
+// 3.2 crashes if answer and cancel meet. Run under AddressSanitizer too (README).
 TEST_F(PlayerPipelineTest, OpensAndDestroysThePlayerMidConnectLeavingNoThreadBehind) {
     const std::size_t threadsBefore = threadCount();
     for (int round = 0; round < kLifecycleRounds; ++round) {
@@ -218,6 +216,8 @@ struct FailureCase {
     const char* status;
     bool mediaError = false;  // the player's own fault, not the address's
 };
+
+void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
 
 class PlayerFailureTest : public PlayerPipelineTest,
                           public ::testing::WithParamInterface<FailureCase> {
@@ -313,6 +313,8 @@ struct PlaylistCase {
     std::string path;    // served as text/plain unless the path asks for another type
     std::string status;  // once playing: the playlist's title for the station
 };
+
+void PrintTo(const PlaylistCase& row, std::ostream* out) { *out << row.name; }
 
 class PlaylistPlayTest : public PlayerPipelineTest,
                          public ::testing::WithParamInterface<PlaylistCase> {};

@@ -19,6 +19,8 @@ struct SteadyCase {
     Clock::duration watch;
 };
 
+void PrintTo(const SteadyCase& row, std::ostream* out) { *out << row.name; }
+
 class SteadyStreamTest : public PlayerPipelineTest,
                          public ::testing::WithParamInterface<SteadyCase> {};
 
@@ -84,6 +86,8 @@ struct GiveUpCase {
     bool killed = false;  // once playing
 };
 
+void PrintTo(const GiveUpCase& row, std::ostream* out) { *out << row.name; }
+
 class GiveUpTest : public PlayerPipelineTest, public ::testing::WithParamInterface<GiveUpCase> {};
 
 TEST_P(GiveUpTest, EndsInOneWarningWithinTheBudget) {
@@ -127,9 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GiveUpCase{"Gone", "/live", FailureKind::ReconnectsExhausted, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A station sending in real time from its first byte, without burst or
-// bitrate, through a network that delays a chunk by up to 60 ms: the margin its
-// start keeps must outlast that jitter, first and after a reconnect.
+// Sent in real time from the first byte, no burst, chunks up to 60 ms late: the
+// margin the start keeps must outlast that jitter, first and after a reconnect.
 TEST_F(PlayerPipelineTest, APacedStationWithoutABurstNeverRefillsFirstOrAfterAReconnect) {
     constexpr auto kWatch = 12s;
     setUrl(server.url("/live?br=0&jitter_ms=30&session=paced&stall_after=208000"));  // 13 s
@@ -142,9 +145,8 @@ TEST_F(PlayerPipelineTest, APacedStationWithoutABurstNeverRefillsFirstOrAfterARe
     EXPECT_TRUE(listener->notices().empty());
 }
 
-// A station's source restarting: its mount answers "not found" for 1.5 s
-// from the drop. Tried often while a restart is likely, the stream plays again
-// soon after the mount is back (the server says when), with nothing said.
+// A restarting source's mount answers "not found" for 1.5 s from the drop: tried
+// often meanwhile, the stream plays again soon after the mount is back.
 TEST_F(PlayerPipelineTest, PlaysAgainSoonAfterAStationsMountIsBackFromARestart) {
     constexpr auto kSoundBack = 500ms;
     setUrl(server.url("/live?drop_after=24000&session=restart&gone_ms=1500"));

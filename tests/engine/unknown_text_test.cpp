@@ -66,6 +66,8 @@ constexpr TitleCase kTitles[] = {
     {"Ascii", "UTF-8", "Daft Punk - Get Lucky"},
 };
 
+void PrintTo(const TitleCase& row, std::ostream* out) { *out << row.name; }
+
 class UnknownTextTest : public testing::TestWithParam<TitleCase> {};
 
 TEST_P(UnknownTextTest, ReadsTheTitleBackFromWhatArrives) {
