@@ -11,10 +11,16 @@ STOP_GRACE_S = 3.0
 PR_SET_PDEATHSIG = 1
 
 
-def _die_with_parent():
+def _prepare_child():
     """Runs in the child before exec: should the test runner be killed outright, its helpers
-    go with it instead of keeping a display or sound server alive."""
+    go with it instead of keeping a display or sound server alive. A session of its own is a
+    scheduling group of its own too, where the runner's niceness would count for nothing: the
+    group takes it over, so a test run at low priority stays there."""
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    niceness = os.nice(0)
+    if niceness > 0 and os.path.exists("/proc/self/autogroup"):
+        with open("/proc/self/autogroup", "w") as group:
+            group.write(str(niceness))
 
 
 class Processes:
@@ -31,7 +37,7 @@ class Processes:
             child = subprocess.Popen(argv, env=env, pass_fds=pass_fds, stdin=stdin,
                                      stdout=stdout if stdout is not None else log,
                                      stderr=log, start_new_session=True,
-                                     preexec_fn=_die_with_parent)
+                                     preexec_fn=_prepare_child)
         finally:
             log.close()
         self._children.append((name, child))
