@@ -39,7 +39,7 @@ class Soak(unittest.TestCase):
             child = session.processes.start("probe", [
                 paths.probe, session.streams.url(STREAM), "--seconds", str(int(SOAK_S)),
                 "--unpaced-sink", "--heap-every", str(SAMPLE_INTERVAL_S)], stdout=out,
-                env=dict(session.env, MALLOC_ARENA_MAX="1"))
+                env=dict(session.env, MALLOC_ARENA_MAX="1"), own_session=False)
             received = 0
             while child.poll() is None and time.monotonic() - started < SOAK_S + EXIT_MARGIN_S:
                 received = max(received, _bytes_received(child.pid, session.streams.port))

@@ -11,16 +11,10 @@ STOP_GRACE_S = 3.0
 PR_SET_PDEATHSIG = 1
 
 
-def _prepare_child():
+def _die_with_parent():
     """Runs in the child before exec: should the test runner be killed outright, its helpers
-    go with it instead of keeping a display or sound server alive. A session of its own is a
-    scheduling group of its own too, where the runner's niceness would count for nothing: the
-    group takes it over, so a test run at low priority stays there."""
+    go with it instead of keeping a display or sound server alive."""
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
-    niceness = os.nice(0)
-    if niceness > 0 and os.path.exists("/proc/self/autogroup"):
-        with open("/proc/self/autogroup", "w") as group:
-            group.write(str(niceness))
 
 
 class Processes:
@@ -30,14 +24,18 @@ class Processes:
         self._log_dir = log_dir
         self._children = []  # (name, Popen)
 
-    def start(self, name, argv, env=None, pass_fds=(), stdout=None, stdin=subprocess.DEVNULL):
-        """Starts argv with its stderr (and stdout unless given) in <log_dir>/<name>.log."""
+    def start(self, name, argv, env=None, pass_fds=(), stdout=None, stdin=subprocess.DEVNULL,
+              own_session=True):
+        """Starts argv with its stderr (and stdout unless given) in <log_dir>/<name>.log. A
+        session of its own is a scheduling group of its own too, which takes a core's share
+        from the tests beside it however busy it is: a child that works flat out shares the
+        test's (own_session=False)."""
         log = open(os.path.join(self._log_dir, f"{name}.log"), "ab")
         try:
             child = subprocess.Popen(argv, env=env, pass_fds=pass_fds, stdin=stdin,
                                      stdout=stdout if stdout is not None else log,
-                                     stderr=log, start_new_session=True,
-                                     preexec_fn=_prepare_child)
+                                     stderr=log, start_new_session=own_session,
+                                     preexec_fn=_die_with_parent)
         finally:
             log.close()
         self._children.append((name, child))
