@@ -119,22 +119,15 @@ void MediaSession::applyPipelineState() {
 
 // ---- the network's supply ------------------------------------------------------------
 
-std::int64_t MediaSession::soundAheadNs() const {
-    const StartGate& gate = pipeline_->startGate();
-    const std::int64_t queuedEnd = gate.queuedEndNs();
-    const std::int64_t position = gate.heardRunningNs(pipeline_->positionNs());
-    if (queuedEnd < 0 || position < 0) {
-        return NetworkHealth::kUnknownNs;
-    }
-    return queuedEnd - position;
-}
-
 void MediaSession::sample() {
     if (!pipeline_ || closed_) {
         return;
     }
     const SourceProgress& progress = pipeline_->progress();
-    const PhaseWatch::Look look{progress.delivered(), soundAheadNs(), wanted_ && !outputGone_,
+    const std::int64_t aheadNs = pipeline_->startGate()
+                                     .soundAheadNs(pipeline_->positionNs())
+                                     .value_or(NetworkHealth::kUnknownNs);
+    const PhaseWatch::Look look{progress.delivered(), aheadNs, wanted_ && !outputGone_,
                                 progress.ended()};
     const PhaseWatch::Supply supply = watch_->look(look);
     // The next look comes within a third of what is ahead, so the reads are

@@ -103,7 +103,6 @@ class MediaSession {
     void onPhaseExpired(PhaseWatch::Phase phase);
     void applyPipelineState();
     void allowLiveRejoin();
-    std::int64_t soundAheadNs() const;
     Break makeBreak(Break::Cause cause, Failure failure, bool networkLoss) const;
     void breakOff(const Break& broken);
     void diagnose(Failure placeholder);

@@ -290,20 +290,27 @@ bool StartGate::isOpen() const {
 
 std::int64_t StartGate::queuedEndNs() const { return state_->queuedEndNs; }
 
-std::int64_t StartGate::heardRunningNs(std::int64_t positionNs) const {
-    if (positionNs < 0) {
-        return -1;
+std::optional<std::int64_t> StartGate::soundAheadNs(std::int64_t positionNs) const {
+    const std::int64_t queuedEnd = queuedEndNs();
+    if (positionNs < 0 || queuedEnd < 0) {
+        return std::nullopt;
     }
     EventPtr event(gst_pad_get_sticky_event(state_->output.get(), GST_EVENT_SEGMENT, 0));
     if (!event) {
-        return positionNs;  // nothing played yet: the first segment starts at zero
+        // Nothing played yet: the first segment starts at zero.
+        return queuedEnd - positionNs;
     }
     const GstSegment* segment = nullptr;
     gst_event_parse_segment(event.get(), &segment);
     const guint64 inSegment =
         gst_segment_position_from_stream_time(segment, GST_FORMAT_TIME, positionNs);
-    return inSegment == GST_CLOCK_TIME_NONE ? runningNs(*segment, segment->start)
-                                            : runningNs(*segment, inSegment);
+    const std::int64_t heard = inSegment == GST_CLOCK_TIME_NONE
+                                   ? runningNs(*segment, segment->start)
+                                   : runningNs(*segment, inSegment);
+    if (heard < 0) {
+        return std::nullopt;
+    }
+    return queuedEnd - heard;
 }
 
 }  // namespace velmora::engine

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace velmora::engine {
 
@@ -40,12 +41,12 @@ class StartGate {
     // The running time up to which decoded sound has entered the buffer, or -1
     // before the first buffer. Running time, unlike a stream's timestamps, goes
     // on across a change of stream (a chained Ogg's next song starts its
-    // timestamps over): with heardRunningNs it tells how much sound is ahead
-    // of the listener.
+    // timestamps over).
     std::int64_t queuedEndNs() const;
-    // The running time of a position the pipeline reports (a stream time in
-    // the segment the sink plays), or -1 for -1.
-    std::int64_t heardRunningNs(std::int64_t positionNs) const;
+    // How much sound is buffered ahead of a position the pipeline reports (a
+    // stream time in the segment the sink plays); nothing before the first
+    // buffer or without a position.
+    std::optional<std::int64_t> soundAheadNs(std::int64_t positionNs) const;
 
     struct State;
 
